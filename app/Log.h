@@ -1,0 +1,101 @@
+// Diagnostic log: statements from any thread, kept in memory until the log is
+// configured, then written as entries to a rolling log file.
+//
+//   TLOG_DEBUG("EnumMgr.cpp", 70) << "Manager Thread is started";
+//
+// The level test comes first: a statement that does not pass evaluates none of its
+// pieces. The file name and line of a statement are constants written at the call
+// site, so the log stays the same when code moves.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace LogLevel {
+inline constexpr std::uint32_t debug = 1000;
+inline constexpr std::uint32_t info = 2000;
+inline constexpr std::uint32_t warn = 3000;
+inline constexpr std::uint32_t error = 4000;
+inline constexpr std::uint32_t fatal = 5000;
+} // namespace LogLevel
+
+// A statement passes when the threshold is less than or equal to its level.
+// 0 until ConfigureLog sets it, so unconfigured statements are all kept.
+extern std::atomic<std::uint32_t> g_nLogThreshold;
+
+struct LogSettings {
+    std::string strDirectory;   // may hold %NAME% references; '\' counts as '/'
+    std::string strFileName;    // name of the log file within the folder
+    std::int32_t nMaxFileSize;  // 0 or less: 0x200000
+    std::int32_t nFileCount;    // less than 1: 3
+    std::string strLevel;       // "none", "error", "info", "debug", "full"
+    bool bEraseAtStart;
+};
+
+// Called once, by start-up, before other threads exist.
+void ConfigureLog(LogSettings settings);
+
+// One statement. Built in the calling thread without any lock; handed to the log
+// when it goes out of scope (at the end of the statement).
+class LogRecord {
+public:
+    LogRecord(std::uint32_t nLevel, const char* pszFileTag);
+    ~LogRecord();
+    LogRecord(const LogRecord&) = delete;
+    LogRecord& operator=(const LogRecord&) = delete;
+
+    // Narrow text is UTF-8; wide text is converted to UTF-8.
+    LogRecord& operator<<(std::string_view str);
+    LogRecord& operator<<(const char* psz) { return *this << std::string_view(psz ? psz : ""); }
+    LogRecord& operator<<(const std::string& str) { return *this << std::string_view(str); }
+    LogRecord& operator<<(std::wstring_view str);
+    LogRecord& operator<<(const wchar_t* psz) { return *this << std::wstring_view(psz ? psz : L""); }
+    LogRecord& operator<<(const std::wstring& str) { return *this << std::wstring_view(str); }
+    LogRecord& operator<<(char ch) { return *this << std::string_view(&ch, 1); }
+    LogRecord& operator<<(wchar_t ch) { return *this << std::wstring_view(&ch, 1); }
+    // Integers go through the stream and its locale (digit grouping once configured).
+    template <class T>
+        requires(std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
+                 !std::is_same_v<T, bool>)
+    LogRecord& operator<<(T n) {
+        m_stream << n;
+        return *this;
+    }
+
+private:
+    std::uint32_t m_nLevel;
+    std::uint32_t m_nThreadId;
+    const char* m_pszFileTag;
+    std::ostringstream m_stream;
+};
+
+// " [File: .\NAME] [Line: N]"
+#define TLOG_FILE_TAG(file, nLine) " [File: .\\" file "] [Line: " #nLine "]"
+
+#define TLOG(nLevel, file, nLine)                                                                  \
+    if (::g_nLogThreshold.load(std::memory_order_relaxed) > (nLevel)) {                            \
+    } else                                                                                         \
+        ::LogRecord((nLevel), TLOG_FILE_TAG(file, nLine))
+
+#define TLOG_DEBUG(file, nLine) TLOG(::LogLevel::debug, file, nLine)
+#define TLOG_INFO(file, nLine) TLOG(::LogLevel::info, file, nLine)
+#define TLOG_WARN(file, nLine) TLOG(::LogLevel::warn, file, nLine)
+#define TLOG_ERROR(file, nLine) TLOG(::LogLevel::error, file, nLine)
+#define TLOG_FATAL(file, nLine) TLOG(::LogLevel::fatal, file, nLine)
+
+// A statement as the unconfigured log keeps it.
+struct PendingLogRecord {
+    std::uint32_t nThreadId;
+    std::uint32_t nLevel;
+    std::string strFileTag;
+    std::string strMessage;
+};
+
+// Tests of the layers above read what they logged from the pending list of an
+// unconfigured log. Returns the records kept so far and empties the list.
+std::vector<PendingLogRecord> TakePendingLogRecords();

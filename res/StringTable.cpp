@@ -1,0 +1,56 @@
+#include "StringTable.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace {
+
+struct Entry {
+    UINT nId;
+    std::string_view strText;
+};
+
+// Sorted by id. The size formats keep their stored form; the size text code maps
+// them to the equivalent conversions of the C++ formatter.
+constexpr std::array kTable{
+    Entry{IDS_NO_VALUE, "-"},
+    Entry{IDS_BANNER_TOOLTIP, "Quenby"},
+    Entry{IDS_OFFER_URL, "https://www.quenby.app/backup-offer"},
+    Entry{IDS_SIZE_BYTES, "%I64d B"},
+    Entry{IDS_SIZE_KB, "%.2I64f KB"},
+    Entry{IDS_SIZE_MB, "%.2I64f MB"},
+    Entry{IDS_SIZE_GB, "%.2I64f GB"},
+    Entry{IDS_APP_TITLE, "Quenby"},
+    Entry{IDS_GROUP_DOCUMENTS, "Documents"},
+    Entry{IDS_GROUP_IMAGES, "Images"},
+    Entry{IDS_GROUP_MUSIC, "Music"},
+    Entry{IDS_GROUP_VIDEO, "Video"},
+    Entry{IDS_FILTER_DOCUMENTS, "*.doc; *.docx; *.xls; *.xlsx; *.ppt; *.pptx; *.pdf; *.odf; "
+                                "*.rtf; *.pst; *.ost; *.qbb; *.qdb"},
+    Entry{IDS_FILTER_IMAGES, "*.jpg; *.jpeg; *.png; *.bmp; *.gif; *.psd; *.tiff"},
+    Entry{IDS_FILTER_MUSIC, "*.mp3; *.wav; *.wma; *.aac; *.mpa; *.m4a; *.aiff; *.aif; *.aifc"},
+    Entry{IDS_FILTER_VIDEO, "*.avi; *.3gp; *.flv; *.mkv; *.mov; *.mp4; *.mpg; *.wmv; *.m4v"},
+    Entry{IDS_COLUMN_PATH, "Path"},
+    Entry{IDS_COLUMN_NAME, "Name"},
+    Entry{IDS_COLUMN_TYPE, "Type"},
+    Entry{IDS_COLUMN_SIZE, "Size"},
+    Entry{IDS_COLUMN_DATE, "Date Modified"},
+    Entry{IDS_GET_DETAILS, "Get Details"},
+    Entry{IDS_START, "&Start"},
+    Entry{IDS_PAUSE, "&Pause"},
+    Entry{IDS_RESUME, "&Resume"},
+};
+
+static_assert(std::is_sorted(kTable.begin(), kTable.end(),
+                             [](const Entry& a, const Entry& b) { return a.nId < b.nId; }));
+
+} // namespace
+
+std::string LoadString(UINT nId) {
+    auto it = std::lower_bound(kTable.begin(), kTable.end(), nId,
+                               [](const Entry& e, UINT id) { return e.nId < id; });
+    if (it == kTable.end() || it->nId != nId)
+        return {};
+    return std::string(it->strText);
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the benchmarks need on Debian 12.
+# Installs only what is missing; as non-root it prints the apt-get line and stops.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config clang clang-format
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev python3 time
+  # diagnostic log
+  libboost-filesystem-dev libboost-date-time-dev locales
+  # drives and volumes
+  libmount-dev libblkid-dev
+  # NTFS images in tests
+  ntfs-3g fuse3
+  # user interface
+  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev fonts-dejavu-core
+  # peers measured by the benchmarks
+  fd-find findutils hyperfine
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages. Run as root:" >&2
+    echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# An English (United States) locale lets the tests check digit grouping.
+if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^en_US\.utf8$'; then
+  sed -i 's/^# *\(en_US.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  locale-gen >/dev/null
+fi
