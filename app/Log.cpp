@@ -10,7 +10,9 @@ std::atomic<std::uint32_t> g_nLogThreshold{0};
 
 namespace {
 
-std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+std::uint32_t CurrentThreadId() {
+    return static_cast<std::uint32_t>(::syscall(SYS_gettid));
+}
 
 std::string Utf8FromWide(std::wstring_view str) {
     std::string out;
@@ -52,7 +54,8 @@ PendingList& Pending() {
 } // namespace
 
 LogRecord::LogRecord(std::uint32_t nLevel, const char* pszFileTag)
-    : m_nLevel(nLevel), m_nThreadId(CurrentThreadId()), m_pszFileTag(pszFileTag ? pszFileTag : "") {}
+    : m_nLevel(nLevel), m_nThreadId(CurrentThreadId()), m_pszFileTag(pszFileTag ? pszFileTag : "") {
+}
 
 LogRecord::~LogRecord() {
     PendingList& list = Pending();
