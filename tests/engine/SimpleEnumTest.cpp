@@ -176,7 +176,7 @@ TEST_F(SimpleEnumTest, TreesDeeperThanPathMax) {
     AddProgramGroups(walker);
     walker.EnumerateDrive(m_tree.Root());
     ASSERT_EQ(m_target.Found().size(), 1u);
-    const FileProperty& p = m_target.Found()[0].prop;
+    const FileProperty p = m_target.Found()[0].prop;
     EXPECT_GT(p.m_strPath.size(), static_cast<std::size_t>(PATH_MAX));
     EXPECT_EQ(p.m_strPath.size(), m_tree.Root().size() + 60 * 101 + 9);
     EXPECT_EQ(p.m_nSize, 42);
