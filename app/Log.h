@@ -84,6 +84,12 @@ private:
     } else                                                                                         \
         ::LogRecord((nLevel), TLOG_FILE_TAG(file, nLine))
 
+// For statements whose tag is chosen at run time from a table of TLOG_FILE_TAG constants.
+#define TLOG_TAGGED(nLevel, pszTag)                                                                \
+    if (::g_nLogThreshold.load(std::memory_order_relaxed) > (nLevel)) {                            \
+    } else                                                                                         \
+        ::LogRecord((nLevel), (pszTag))
+
 #define TLOG_DEBUG(file, nLine) TLOG(::LogLevel::debug, file, nLine)
 #define TLOG_INFO(file, nLine) TLOG(::LogLevel::info, file, nLine)
 #define TLOG_WARN(file, nLine) TLOG(::LogLevel::warn, file, nLine)
