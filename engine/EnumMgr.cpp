@@ -95,6 +95,12 @@ ScanSetup SystemScanSetup() {
     return setup;
 }
 
+bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
+                    const std::string& strFileSystem) {
+    return setup.createVolumeEnum && ::strcasecmp(strFileSystem.c_str(), "NTFS") == 0 &&
+           volumes.CanReadVolume(strRoot);
+}
+
 void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
                       const IVolumeTable& volumes) {
     TLOG_DEBUG("EnumMgr.cpp", 181) << "Working thread for drive " << strRoot << " started";
@@ -118,15 +124,13 @@ void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
                 << strRoot << S << "File system of " << strRoot << " is " << strFileSystem;
 
             IFsEnum* pEnum = &simpleEnum;
-            if (::strcasecmp(strFileSystem.c_str(), "NTFS") == 0) {
+            if (pVolumeEnum && UsesVolumeEnum(setup, volumes, strRoot, strFileSystem)) {
+                pEnum = pVolumeEnum.get();
+            } else if (::strcasecmp(strFileSystem.c_str(), "NTFS") == 0) {
                 // Reading the file table needs the raw volume, which only some users
                 // may open; everyone else still gets the drive's files by walking it.
-                if (pVolumeEnum && volumes.CanReadVolume(strRoot))
-                    pEnum = pVolumeEnum.get();
-                else
-                    TLOG_DEBUG("EnumMgr.cpp", 207)
-                        << strRoot << S
-                        << "The volume cannot be read directly; its folders are walked";
+                TLOG_DEBUG("EnumMgr.cpp", 207)
+                    << strRoot << S << "The volume cannot be read directly; its folders are walked";
             }
             PrepareAndEnumerate(*pEnum, strRoot, setup, volumes);
         } catch (DWORD dwCode) {

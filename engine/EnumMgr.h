@@ -30,6 +30,11 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup);
 // Starts ManagerThreadProc on a thread of its own; the caller owns and joins it.
 std::thread StartManagerThread(std::shared_ptr<const ScanSetup> pSetup);
 
+// Whether a drive with this file system is read through its file table rather than
+// walked: NTFS, an NTFS enumerator available, and the raw volume readable.
+bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
+                    const std::string& strFileSystem);
+
 // One drive's worker, named by the drive's root (valid for the worker's whole life).
 void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
                       const IVolumeTable& volumes);
