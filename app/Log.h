@@ -29,11 +29,11 @@ inline constexpr std::uint32_t fatal = 5000;
 extern std::atomic<std::uint32_t> g_nLogThreshold;
 
 struct LogSettings {
-    std::string strDirectory;   // may hold %NAME% references; '\' counts as '/'
-    std::string strFileName;    // name of the log file within the folder
-    std::int32_t nMaxFileSize;  // 0 or less: 0x200000
-    std::int32_t nFileCount;    // less than 1: 3
-    std::string strLevel;       // "none", "error", "info", "debug", "full"
+    std::string strDirectory;  // may hold %NAME% references; '\' counts as '/'
+    std::string strFileName;   // name of the log file within the folder
+    std::int32_t nMaxFileSize; // 0 or less: 0x200000
+    std::int32_t nFileCount;   // less than 1: 3
+    std::string strLevel;      // "none", "error", "info", "debug", "full"
     bool bEraseAtStart;
 };
 
@@ -54,15 +54,17 @@ public:
     LogRecord& operator<<(const char* psz) { return *this << std::string_view(psz ? psz : ""); }
     LogRecord& operator<<(const std::string& str) { return *this << std::string_view(str); }
     LogRecord& operator<<(std::wstring_view str);
-    LogRecord& operator<<(const wchar_t* psz) { return *this << std::wstring_view(psz ? psz : L""); }
+    LogRecord& operator<<(const wchar_t* psz) {
+        return *this << std::wstring_view(psz ? psz : L"");
+    }
     LogRecord& operator<<(const std::wstring& str) { return *this << std::wstring_view(str); }
     LogRecord& operator<<(char ch) { return *this << std::string_view(&ch, 1); }
     LogRecord& operator<<(wchar_t ch) { return *this << std::wstring_view(&ch, 1); }
     // Integers go through the stream and its locale (digit grouping once configured).
     template <class T>
-        requires(std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
-                 !std::is_same_v<T, bool>)
-    LogRecord& operator<<(T n) {
+    requires(std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
+             !std::is_same_v<T, bool>) LogRecord&
+    operator<<(T n) {
         m_stream << n;
         return *this;
     }
