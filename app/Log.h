@@ -79,10 +79,15 @@ private:
 // " [File: .\NAME] [Line: N]"
 #define TLOG_FILE_TAG(file, nLine) " [File: .\\" file "] [Line: " #nLine "]"
 
+// The switch keeps a statement under an unbraced "if" from taking that if's "else"
+// (and the compiler from warning about it); it costs nothing.
 #define TLOG(nLevel, file, nLine)                                                                  \
-    if (::g_nLogThreshold.load(std::memory_order_relaxed) > (nLevel)) {                            \
-    } else                                                                                         \
-        ::LogRecord((nLevel), TLOG_FILE_TAG(file, nLine))
+    switch (0)                                                                                     \
+    case 0:                                                                                        \
+    default:                                                                                       \
+        if (::g_nLogThreshold.load(std::memory_order_relaxed) > (nLevel)) {                        \
+        } else                                                                                     \
+            ::LogRecord((nLevel), TLOG_FILE_TAG(file, nLine))
 
 #define TLOG_DEBUG(file, nLine) TLOG(::LogLevel::debug, file, nLine)
 #define TLOG_INFO(file, nLine) TLOG(::LogLevel::info, file, nLine)
