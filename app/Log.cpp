@@ -9,7 +9,6 @@
 #include <boost/format.hpp>
 
 #include <clocale>
-#include <cstdio>
 #include <langinfo.h>
 #include <locale>
 #include <memory>
@@ -108,6 +107,15 @@ std::string VersionReport() {
         .str();
 }
 
+// Zero-padded decimal digits, never grouped: the time stamp's form is fixed.
+void AppendDigits(std::string& str, int nValue, int nDigits) {
+    char buf[8];
+    for (int i = nDigits - 1; i >= 0; --i, nValue /= 10)
+        buf[i] = static_cast<char>('0' + nValue % 10);
+    str.append(buf, static_cast<std::size_t>(nDigits));
+}
+
+// "yyyy-MM-dd hh:mm:ss.mmm", local time.
 void AppendTimeStamp(std::string& str) {
     boost::posix_time::ptime now;
     try {
@@ -117,13 +125,19 @@ void AppendTimeStamp(std::string& str) {
     }
     const auto date = now.date().year_month_day();
     const auto time = now.time_of_day();
-    char buf[40];
-    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d",
-                          static_cast<int>(date.year), static_cast<int>(date.month),
-                          static_cast<int>(date.day), static_cast<int>(time.hours()),
-                          static_cast<int>(time.minutes()), static_cast<int>(time.seconds()),
-                          static_cast<int>(time.total_milliseconds() % 1000));
-    str.append(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    AppendDigits(str, date.year, 4);
+    str += '-';
+    AppendDigits(str, date.month, 2);
+    str += '-';
+    AppendDigits(str, date.day, 2);
+    str += ' ';
+    AppendDigits(str, static_cast<int>(time.hours()), 2);
+    str += ':';
+    AppendDigits(str, static_cast<int>(time.minutes()), 2);
+    str += ':';
+    AppendDigits(str, static_cast<int>(time.seconds()), 2);
+    str += '.';
+    AppendDigits(str, static_cast<int>(time.total_milliseconds() % 1000), 3);
 }
 
 // Formats entries and hands them to the rolling file. Everything in it runs under

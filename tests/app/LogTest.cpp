@@ -36,7 +36,8 @@ TEST(LogStatement, UnconfiguredLogKeepsStatementsAndWritesNothing) {
     TLOG_DEBUG("EnumMgr.cpp", 70) << "Manager Thread is started";
     TLOG_ERROR("MftEnum.cpp", 412)
         << L"wide \u00e9 " << L'x' << ' ' << 'c' << std::int64_t{-5} << ' ' << ULLONG_MAX << ' '
-        << std::string("/m\xff/") << " \u2014 " << static_cast<unsigned short>(7);
+        << std::string("/m\xff/") << " \u2014 " << static_cast<unsigned short>(7) << ' '
+        << std::uint8_t{200} << std::int8_t{-3};
 
     // Under an unbraced if, and with an else of its own that must stay the if's.
     for (bool bFlag : {false, true})
@@ -57,7 +58,7 @@ TEST(LogStatement, UnconfiguredLogKeepsStatementsAndWritesNothing) {
     EXPECT_EQ(records[1].strFileTag, " [File: .\\MftEnum.cpp] [Line: 412]");
     // Wide text arrives as UTF-8; narrow bytes that are not UTF-8 survive unchanged.
     EXPECT_EQ(records[1].strMessage,
-              "wide \xc3\xa9 x c-5 18446744073709551615 /m\xff/ \xe2\x80\x94 7");
+              "wide \xc3\xa9 x c-5 18446744073709551615 /m\xff/ \xe2\x80\x94 7 200-3");
     EXPECT_TRUE(TakePendingLogRecords().empty());
     EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
     ::unsetenv("TEMP");
