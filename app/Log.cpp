@@ -280,9 +280,18 @@ void CLog::Configure(LogSettings settings) {
         m_writer.WriteLocked(CurrentThreadId(), 0, "", VersionReport());
 }
 
+// Created on first use and never destroyed: a scan thread that makes a statement
+// while the process exits must not meet a log whose lock and file are gone. Every
+// entry is already on disk, and the system closes the file.
+union CLogForever {
+    CLog m_log;
+    CLogForever() : m_log() {}
+    ~CLogForever() {}
+};
+
 CLog& TheLog() {
-    static CLog log;
-    return log;
+    static CLogForever forever;
+    return forever.m_log;
 }
 
 } // namespace
