@@ -71,9 +71,10 @@ std::string FormatTable(const CScanResults& results, bool bStopped) {
     };
     std::vector<Row> rows = {{"", "Files", "Size"}};
     for (int i = 0; i < kGroupCount; ++i)
-        rows.push_back({results.GroupName(i), std::to_string(results.Files(i)),
-                        FormatSize(results.Bytes(i))});
-    rows.push_back({"Total", std::to_string(results.TotalFiles()), FormatSize(results.TotalBytes())});
+        rows.push_back(
+            {results.GroupName(i), std::to_string(results.Files(i)), FormatSize(results.Bytes(i))});
+    rows.push_back(
+        {"Total", std::to_string(results.TotalFiles()), FormatSize(results.TotalBytes())});
 
     std::size_t w0 = 0, w1 = 0, w2 = 0;
     for (const Row& r : rows) {
@@ -139,7 +140,8 @@ std::string JsonString(const std::string& strBytes) {
         }
         if (bValid && len == 4) {
             const unsigned char c1 = p[i + 1];
-            bValid = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90); // overlong, > U+10FFFF
+            bValid =
+                !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90); // overlong, > U+10FFFF
         }
         if (bValid) {
             s.append(reinterpret_cast<const char*>(p + i), len);
@@ -182,14 +184,16 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
             << ", \"enumerator\": "
             << (d.strEnumerator.empty() ? "null" : JsonString(d.strEnumerator)) << "}";
     }
-    out << (arrDrives.empty() ? "" : "\n  ") << "],\n  \"stopped\": " << (bStopped ? "true" : "false")
+    out << (arrDrives.empty() ? "" : "\n  ")
+        << "],\n  \"stopped\": " << (bStopped ? "true" : "false")
         << ",\n  \"elapsedSeconds\": " << std::fixed << std::setprecision(3) << elapsedSeconds;
     if (bFiles) {
         out << ",\n  \"files\": [";
         bool bFirst = true;
         for (const FoundRecord& r : results.Records()) {
             std::string strDate = IsoDate(r.prop.m_dtModified);
-            out << (bFirst ? "\n" : ",\n") << "    {\"group\": " << JsonString(results.GroupName(r.nGroup))
+            out << (bFirst ? "\n" : ",\n")
+                << "    {\"group\": " << JsonString(results.GroupName(r.nGroup))
                 << ", \"size\": " << r.prop.m_nSize
                 << ", \"modified\": " << (strDate.empty() ? "null" : "\"" + strDate + "\"")
                 << ", \"path\": " << JsonString(r.prop.m_strPath) << "}";

@@ -29,8 +29,12 @@ public:
     // Waits up to nMilliseconds for the scan-finished message.
     bool WaitFinished(int nMilliseconds);
 
-    std::int64_t Files(int nGroup) const { return m_nFiles[nGroup].load(std::memory_order_relaxed); }
-    std::int64_t Bytes(int nGroup) const { return m_nBytes[nGroup].load(std::memory_order_relaxed); }
+    std::int64_t Files(int nGroup) const {
+        return m_nFiles[nGroup].load(std::memory_order_relaxed);
+    }
+    std::int64_t Bytes(int nGroup) const {
+        return m_nBytes[nGroup].load(std::memory_order_relaxed);
+    }
     std::int64_t TotalFiles() const;
     std::int64_t TotalBytes() const;
     const std::string& GroupName(int nGroup) const { return m_arrNames[nGroup]; }

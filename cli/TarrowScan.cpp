@@ -1,8 +1,10 @@
 // tarrow-scan: the scan of the windowed program, without a window. Scans every fixed
 // drive, or the folders given, and prints what the main window would show.
 #include "EnumMgr.h"
+#include "Environment.h"
 #include "GroupList.h"
 #include "Log.h"
+#include "ModulePath.h"
 #include "ScanReport.h"
 #include "StringTable.h"
 
@@ -55,7 +57,8 @@ const char* const kUsage =
     "a second Ctrl-C ends the program at once.\n";
 
 [[noreturn]] void UsageError(const std::string& strReason) {
-    std::cerr << "tarrow-scan: " << strReason << "\nTry 'tarrow-scan --help' for more information.\n";
+    std::cerr << "tarrow-scan: " << strReason
+              << "\nTry 'tarrow-scan --help' for more information.\n";
     std::exit(kExitUsage);
 }
 
@@ -102,26 +105,6 @@ Options ParseOptions(int argc, char** argv) {
         strFolder = resolved;
     }
     return o;
-}
-
-std::string ProgramFileName() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return "tarrow-scan";
-    std::string s(buf, static_cast<std::size_t>(n));
-    return s.substr(s.rfind('/') + 1);
-}
-
-// The folder of the log and of the list files: "%TEMP%\Tarrow\".
-std::string TempTarrowFolder() {
-    const char* p = std::getenv("TEMP");
-    if (!p || !*p)
-        p = std::getenv("TMPDIR");
-    std::string s = p && *p ? p : "/tmp";
-    if (s.back() != '/')
-        s += '/';
-    return s + "Tarrow";
 }
 
 // Deep trees keep one folder open per level: allow as many as the system lets us.
@@ -181,7 +164,7 @@ int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
 
     if (options.bDebug) {
-        ConfigureLog({"%TEMP%\\Tarrow\\", ProgramFileName() + ".log", 0x200000, 1, "full", true});
+        ConfigureLog({"%TEMP%\\Tarrow\\", GetModuleFileName() + ".log", 0x200000, 1, "full", true});
     }
     RaiseOpenFileLimit();
 
@@ -191,14 +174,15 @@ int main(int argc, char** argv) {
     auto pSetup = std::make_shared<ScanSetup>(SystemScanSetup());
     if (!options.arrFolders.empty()) {
         pSetup->volumeTable = [folders = options.arrFolders] {
-            return std::shared_ptr<const IVolumeTable>(
-                CreateFolderTable(folders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
+            return std::shared_ptr<const IVolumeTable>(CreateFolderTable(
+                folders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
         };
     }
 
     CScanResults results(options.bFiles || options.bLists);
-    CDirectWindow window(
-        [&](UINT nMsg, WPARAM wParam, LPARAM lParam) { return results.OnMessage(nMsg, wParam, lParam); });
+    CDirectWindow window([&](UINT nMsg, WPARAM wParam, LPARAM lParam) {
+        return results.OnMessage(nMsg, wParam, lParam);
+    });
     g_hTargetWnd = window.GetSafeHwnd();
 
     const bool bProgress = ::isatty(STDERR_FILENO) == 1;
@@ -246,7 +230,7 @@ int main(int argc, char** argv) {
                 if (r.nGroup == i)
                     records.push_back(r.prop);
             }
-            WriteGroupListFile(TempTarrowFolder(), results.GroupName(i), GroupListText(records));
+            WriteGroupListFile(GetLogFolder(), results.GroupName(i), GroupListText(records));
         }
     }
     return bStopped ? kExitStopped : 0;

@@ -9,7 +9,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3 time
   # diagnostic log
-  libboost-filesystem-dev libboost-date-time-dev locales
+  libboost-dev libboost-filesystem-dev libboost-date-time-dev locales
   # drives and volumes
   libmount-dev libblkid-dev
   # NTFS images in tests

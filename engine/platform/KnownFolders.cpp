@@ -1,5 +1,7 @@
 #include "KnownFolders.h"
 
+#include "Environment.h"
+
 #include <cstdlib>
 
 #include <limits.h>
@@ -51,12 +53,10 @@ public:
         s.arrProgramData = {"/var/lib", "/var/cache"};
         const std::string strHome = HomeFolder();
         s.arrInternetCache = {XdgFolder("XDG_CACHE_HOME", strHome + "/.cache")};
-        // The temporary folder as the log names it: TEMP, else TMPDIR, else /tmp.
-        std::string strTemp = Env("TEMP");
-        if (strTemp.empty())
-            strTemp = Env("TMPDIR");
-        if (strTemp.empty())
-            strTemp = "/tmp";
+        // The temporary folder as the log names it, without its trailing separator.
+        std::string strTemp = GetTempPath();
+        while (strTemp.size() > 1 && strTemp.back() == '/')
+            strTemp.pop_back();
         s.arrTemporary = {strTemp, "/var/tmp"};
         s.strUserTrash = XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash";
         s.nUserId = static_cast<unsigned>(::getuid());
