@@ -7,7 +7,10 @@
 #include <QKeyEvent>
 #include <QPainter>
 
-CBitmapButtonEx::CBitmapButtonEx(QWidget* pParent) : QAbstractButton(pParent), m_bHover(false) {}
+#include <utility>
+
+CBitmapButtonEx::CBitmapButtonEx(QWidget* pParent)
+    : QAbstractButton(pParent), m_bHover(false), m_bEnterDown(false) {}
 
 CBitmapButtonEx::~CBitmapButtonEx() = default;
 
@@ -133,11 +136,35 @@ void CBitmapButtonEx::leaveEvent(QEvent* pEvent) {
     QAbstractButton::leaveEvent(pEvent);
 }
 
+namespace {
+
+bool IsEnterKey(const QKeyEvent* pEvent) {
+    return pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+void CBitmapButtonEx::keyPressEvent(QKeyEvent* pEvent) {
+    if (IsEnterKey(pEvent) && !pEvent->isAutoRepeat())
+        m_bEnterDown = true;
+    // Not handled here: the press goes on to the dialog as its default command.
+    QAbstractButton::keyPressEvent(pEvent);
+}
+
+// Releasing Enter clicks the focused button, but only when the key also went down on
+// it: a release left over from a key pressed elsewhere (the Enter that started the
+// program, or closed another window) must not start anything.
 void CBitmapButtonEx::keyReleaseEvent(QKeyEvent* pEvent) {
-    if ((pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter) &&
-        !pEvent->isAutoRepeat()) {
-        // Queued, like a posted click: the dialog's own Enter handling has already run.
-        QMetaObject::invokeMethod(this, &QAbstractButton::click, Qt::QueuedConnection);
+    if (IsEnterKey(pEvent) && !pEvent->isAutoRepeat()) {
+        if (std::exchange(m_bEnterDown, false)) {
+            // Queued, like a posted click: the dialog's own Enter handling has run.
+            QMetaObject::invokeMethod(this, &QAbstractButton::click, Qt::QueuedConnection);
+        }
     }
     QAbstractButton::keyReleaseEvent(pEvent);
+}
+
+void CBitmapButtonEx::focusOutEvent(QFocusEvent* pEvent) {
+    m_bEnterDown = false;
+    QAbstractButton::focusOutEvent(pEvent);
 }

@@ -55,7 +55,9 @@ protected:
     void paintEvent(QPaintEvent* pEvent) override;
     void enterEvent(QEnterEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
     void keyReleaseEvent(QKeyEvent* pEvent) override;
+    void focusOutEvent(QFocusEvent* pEvent) override;
 
     QPixmap m_bitmap;                 // normal; required
     QPixmap m_bitmapSel;              // pressed
@@ -63,4 +65,5 @@ protected:
     QPixmap m_bitmapDisabled;         // disabled
     std::optional<QCursor> m_hCursor; // hand, once attached
     bool m_bHover;
+    bool m_bEnterDown; // Enter went down while this button had the focus
 };

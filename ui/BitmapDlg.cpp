@@ -80,11 +80,8 @@ std::unique_ptr<QWidget> CreateStockControl(const DialogItem& item) {
     }
     case DialogItemClass::Static:
         return std::make_unique<QLabel>();
-    case DialogItemClass::ProgressBar: {
-        auto pBar = std::make_unique<QProgressBar>();
-        pBar->setTextVisible(false);
-        return pBar;
-    }
+    case DialogItemClass::ProgressBar:
+        return std::make_unique<QProgressBar>();
     case DialogItemClass::ListView:
         return std::make_unique<QTreeWidget>();
     }
@@ -254,6 +251,8 @@ bool CBitmapDlg::BindControl(UINT nId, QWidget& control) {
     } else if (auto* pButton = qobject_cast<QAbstractButton*>(&control)) {
         pButton->setText(FromUtf8(pItem->strText));
         connect(pButton, &QAbstractButton::clicked, this, [this, nId] { OnCommand(nId); });
+    } else if (auto* pBar = qobject_cast<QProgressBar*>(&control)) {
+        pBar->setTextVisible(false); // a progress bar of the template shows no percentage
     }
 
     if (pItem->dwStyle & WS_TABSTOP)

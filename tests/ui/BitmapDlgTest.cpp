@@ -125,6 +125,12 @@ TEST(BitmapDlg, EnterDoesNothingUntilAPictureButtonHasTheFocusThenItsReleaseClic
     ProcessPosted();
     EXPECT_EQ(dlg.m_arrCommands, (std::vector<UINT>{IDOK, IDC_START_PAUSE}));
 
+    // A release without its press (the key went down in another window) clicks nothing.
+    dlg.m_arrCommands.clear();
+    QTest::keyRelease(&start, Qt::Key_Return);
+    ProcessPosted();
+    EXPECT_TRUE(dlg.m_arrCommands.empty());
+
     // Enter on the focused Close button ends the dialog with 2.
     close.setFocus();
     QTest::keyClick(&close, Qt::Key_Return);
