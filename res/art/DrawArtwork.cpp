@@ -6,7 +6,8 @@
 //   tarrow-artwork <output folder>
 //
 // writes <folder>/bitmaps/<id>.png, <folder>/icons/<id>/<size>.png and
-// <folder>/artwork.qrc listing them; the build runs it and compiles the result in.
+// <folder>/artwork.qrc listing them; the build runs it and compiles the result in
+// (ui/CMakeLists.txt: target tarrow_artwork redraws them into <build>/ui/art).
 // Texts are measured as they are drawn: a text that would not fit its place stops the
 // program with a message instead of producing a clipped picture.
 

@@ -335,7 +335,8 @@ void RenderZoomSheet() {
     std::vector<QImage> arrMarks;
     for (const auto& [nId, rc] : {std::pair{IDB_BANNER, QRect(0, 0, 72, 74)},
                                   std::pair{IDB_MAIN_BACKGROUND, QRect(0, 0, 72, 56)},
-                                  std::pair{IDB_MAIN_BACKGROUND, QRect(14, 214, 100, 44)}}) {
+                                  std::pair{IDB_MAIN_BACKGROUND, QRect(14, 214, 100, 44)},
+                                  std::pair{IDB_MAIN_BACKGROUND, QRect(140, 214, 200, 44)}}) {
         const QImage img = LoadBitmap(nId).toImage().copy(rc);
         arrMarks.push_back(
             img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
