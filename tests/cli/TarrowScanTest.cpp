@@ -158,15 +158,15 @@ TEST_F(TarrowScanTest, DebugWritesTheDiagnosticLog) {
 
 TEST_F(TarrowScanTest, CtrlCStopsAndPrintsThePartialResults) {
     // A tree large enough that the scan is still running when the signal arrives.
-    const int nFiles = 200'000;
+    const int nFiles = 100'000;
     CTempTree big;
     int fdRoot = ::open(big.Root().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fdRoot, 0);
-    for (int d = 0; d < 200; ++d) {
+    for (int d = 0; d < 100; ++d) {
         std::string strDir = "d" + std::to_string(d);
         ASSERT_EQ(::mkdirat(fdRoot, strDir.c_str(), 0755), 0);
         int fdDir = ::openat(fdRoot, strDir.c_str(), O_RDONLY | O_DIRECTORY);
-        for (int f = 0; f < nFiles / 200; ++f) {
+        for (int f = 0; f < nFiles / 100; ++f) {
             int fd = ::openat(fdDir, ("f" + std::to_string(f) + ".doc").c_str(),
                               O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
             ::close(fd);
