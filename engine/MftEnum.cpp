@@ -40,8 +40,13 @@ std::uint64_t Read64(const std::uint8_t* p) {
 // A name that cannot stand as one component of a path would rebuild a path naming
 // some other file, or none.
 bool IsUsableName(const std::string& strName) {
-    return !strName.empty() && strName != "." && strName != ".." &&
-           strName.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+    if (strName.empty() || strName == "." || strName == "..")
+        return false;
+    for (char c : strName) {
+        if (c == '/' || c == '\0')
+            return false;
+    }
+    return true;
 }
 
 // The root entry's name: the mount point without its trailing slashes, so that joining

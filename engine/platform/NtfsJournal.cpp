@@ -254,7 +254,10 @@ public:
     }
 
     bool IsOpen() const override { return m_volume.IsOpen(); }
-    void Close() override { m_volume.Close(); }
+    void Close() override {
+        m_volume.Close();
+        ForgetDirectory();
+    }
 
     // Always an active journal: the table is there to be read.
     DWORD Query(USN_JOURNAL_DATA_V0& data) override {
@@ -302,8 +305,22 @@ public:
     }
 
     bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+        // Kept files come in table order, where the files of one folder mostly lie
+        // together: the folder is looked up once, each file then by its name alone.
+        const std::size_t nSlash = strPath.rfind('/');
+        if (nSlash == std::string::npos || nSlash + 1 == strPath.size())
+            return false;
+        const std::string_view strDir(strPath.data(), nSlash == 0 ? 1 : nSlash);
+        if (!m_bDirKnown || strDir != m_strDir) {
+            if (m_hDir >= 0)
+                ::close(m_hDir);
+            m_strDir = strDir;
+            m_hDir = ::open(m_strDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            m_bDirKnown = true;
+        }
         struct stat st;
-        if (::fstatat(AT_FDCWD, strPath.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (m_hDir < 0 ||
+            ::fstatat(m_hDir, strPath.c_str() + nSlash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
         // A path that leads onto another filesystem mounted inside the volume names
         // some other file than the record it was built from.
@@ -340,9 +357,22 @@ public:
     }
 
 private:
+    void ForgetDirectory() {
+        if (m_hDir >= 0)
+            ::close(m_hDir);
+        m_hDir = -1;
+        m_bDirKnown = false;
+        m_strDir.clear();
+    }
+
     CNtfsVolume m_volume;
     dev_t m_nDevice = 0;
     int m_hRoot = -1;
+    // The folder of the last attribute read, open for lookups by name (-1: it could
+    // not be opened).
+    std::string m_strDir;
+    int m_hDir = -1;
+    bool m_bDirKnown = false;
 };
 
 } // namespace
