@@ -3,7 +3,6 @@
 #include "MftEnum.h"
 #include "Log.h"
 #include "StringTable.h"
-#include "Utf16.h"
 #include "engine/FakeVolumeJournal.h"
 
 #include <gtest/gtest.h>
@@ -153,22 +152,6 @@ TEST_F(MftEnumTest, SkipsFilesThatVanishedOrAreNoRegularFilesAtReportTime) {
     EXPECT_TRUE(mft->EnumerateDrive("/mnt/win"));
     EXPECT_EQ(target.Paths(), std::vector<std::string>{"/mnt/win/here.docx"});
     EXPECT_TRUE(LogLines().size() == 1) << "skipped files leave no statement";
-}
-
-TEST_F(MftEnumTest, DateThatCannotBeMadeLocalIsInvalid) {
-    struct CFailingTime final : ILocalTime {
-        bool FileTimeToLocalFileTime(const std::timespec&, FILETIME&) const override {
-            return false;
-        }
-    } failing;
-    mft->SetLocalTime(failing);
-    journal->buffers.push_back(CUsnBuffer(9).Add(Ref(21), kRoot, u"a.docx"));
-    journal->files["/mnt/win/a.docx"] = RegularFile(5);
-    mft->EnumerateDrive("/mnt/win");
-    auto found = target.Found();
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].prop.m_dtModified.m_status, DateTimeStatus::invalid);
-    EXPECT_EQ(found[0].prop.m_dtModified.m_dt, 0.0);
 }
 
 TEST_F(MftEnumTest, NamesAreConvertedAsTheMountedFilesystemShowsThem) {
@@ -386,15 +369,4 @@ TEST_F(MftEnumTest, EnumeratePathNeedsAPathAndEnumeratesItsWholeVolume) {
     EXPECT_TRUE(mft->EnumeratePath("/mnt/win/Users/Bob"));
     EXPECT_EQ(journal->calls.front(), "Open /mnt/win");
     EXPECT_EQ(target.Paths(), std::vector<std::string>{"/mnt/win/a.docx"});
-}
-
-TEST(Utf16, SurrogatesAtTheEndAndPairsAcrossTheBuffer) {
-    std::string s;
-    const std::uint8_t bytes[] = {'A', 0, 0x3D, 0xD8};
-    AppendUtf16LeAsUtf8(bytes, 2, s);
-    EXPECT_EQ(s, "A\xED\xA0\xBD");
-    s.clear();
-    const std::uint8_t bmp[] = {0xFF, 0xFF, 0x00, 0x08, 0xFF, 0x07};
-    AppendUtf16LeAsUtf8(bmp, 3, s);
-    EXPECT_EQ(s, "\xEF\xBF\xBF\xE0\xA0\x80\xDF\xBF");
 }

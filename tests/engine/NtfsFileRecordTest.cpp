@@ -31,30 +31,6 @@ TEST(NtfsFileRecord, UpdateSequenceRestoresEveryStrideAndCatchesTornOnes) {
     EXPECT_FALSE(ApplyNtfsFixups(r.data(), 1000));
 }
 
-TEST(NtfsFileRecord, FindsTheFirstLongNameAndTheAttributeList) {
-    auto r = CTestRecord(4, kNtfsRecordInUse | kNtfsRecordIsDirectory)
-                 .FileName(NtfsReference(77, 3), u"DOCUME~1", kNtfsNamespaceDos)
-                 .FileName(NtfsReference(77, 3), u"", kNtfsNamespacePosix)
-                 .FileName(NtfsReference(77, 3), u"Documents", kNtfsNamespaceWin32)
-                 .FileName(NtfsReference(78, 1), u"Other link", kNtfsNamespacePosix)
-                 .AttributeList({{kNtfsAttrFileName, 0, NtfsReference(90, 1)}})
-                 .Build(1024);
-    NtfsFileRecordInfo info;
-    ASSERT_TRUE(ParseNtfsFileRecord(r.data(), r.size(), info));
-    EXPECT_EQ(info.header.nSequence, 4);
-    EXPECT_EQ(info.header.nFlags, kNtfsRecordInUse | kNtfsRecordIsDirectory);
-    ASSERT_TRUE(info.bHasName);
-    EXPECT_EQ(info.name.nParent, NtfsReference(77, 3));
-    EXPECT_EQ(info.name.nUnits, 9u);
-    EXPECT_EQ(std::memcmp(info.name.pName, "D\0o\0c\0", 6), 0);
-    ASSERT_TRUE(info.bHasAttributeList);
-    CNtfsAttributeListWalk walk(info.attributeList.pValue, info.attributeList.nValueLength);
-    NtfsAttributeListEntry entry;
-    ASSERT_TRUE(walk.Next(entry));
-    EXPECT_EQ(entry.nSegmentReference, NtfsReference(90, 1));
-    EXPECT_FALSE(walk.Next(entry));
-}
-
 TEST(NtfsFileRecord, DamagedAttributesEndTheWalkInsideTheRecord) {
     const auto sound = CTestRecord(1).FileName(kRootReference, u"a.docx").Build(1024);
     const std::size_t nFirst = sound[0x14];
@@ -134,22 +110,4 @@ TEST(NtfsFileRecord, MappingPairsDecodeRunsAndRejectWhatBreaksTheirBounds) {
     runs.clear();
     EXPECT_FALSE(DecodeNtfsMappingPairs(pairs.data(), pairs.size(), 0, 1u << 20, 10, runs));
     EXPECT_EQ(runs.size(), 10u);
-}
-
-TEST(NtfsFileRecord, BootSectorGeometry) {
-    CTestVolume test;
-    NtfsBootSector boot;
-    auto b = test.BootSector();
-    ASSERT_TRUE(ParseNtfsBootSector(b.data(), b.size(), boot));
-    EXPECT_EQ(boot.nBytesPerCluster, 4096u);
-    EXPECT_EQ(boot.nBytesPerRecord, 1024u);
-    EXPECT_EQ(boot.nMftCluster, 4u);
-    EXPECT_EQ(boot.nTotalClusters, 255u); // the last sector holds the backup boot sector
-    b[0x0D] = 0xF7;                       // 2^9 sectors: 256 KiB clusters
-    Put(b, 0x28, 1u << 20, 8);
-    ASSERT_TRUE(ParseNtfsBootSector(b.data(), b.size(), boot));
-    EXPECT_EQ(boot.nBytesPerCluster, 256u * 1024);
-    EXPECT_EQ(boot.nBytesPerRecord, 1024u);
-    b[0x40] = 2; // records of two clusters
-    EXPECT_FALSE(ParseNtfsBootSector(b.data(), b.size(), boot)) << "512 KiB records are too large";
 }
