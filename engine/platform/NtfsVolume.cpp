@@ -129,23 +129,19 @@ DWORD CNtfsVolume::MapMft() {
 
     std::uint64_t nDataSize = 0;
     bool bHaveFirstExtent = false;
-    // Adds one extent's runs, keeping the list in VCN order, within the volume and
-    // without overlaps, so that every later lookup and offset computation is sound.
+    // Adds one extent's runs. Extents come in VCN order; each must begin where the
+    // runs so far end or after, and lie within the volume, so that every later lookup
+    // and offset computation is sound.
     auto takeExtent = [&](const NtfsAttribute& attr) {
-        std::vector<NtfsRun> runs;
-        if (attr.nLowestVcn >= m_boot.nTotalClusters ||
+        const std::uint64_t nMappedEnd =
+            m_arrRuns.empty() ? 0 : m_arrRuns.back().nVcn + m_arrRuns.back().nLength;
+        const std::size_t nBefore = m_arrRuns.size();
+        if (attr.nLowestVcn < nMappedEnd || attr.nLowestVcn >= m_boot.nTotalClusters ||
             !DecodeNtfsMappingPairs(attr.pMappingPairs, attr.nMappingPairsLength, attr.nLowestVcn,
-                                    m_boot.nTotalClusters, kMaxMftRuns - m_arrRuns.size(), runs))
+                                    m_boot.nTotalClusters, kMaxMftRuns, m_arrRuns))
             return false;
-        for (const NtfsRun& run : runs) {
-            if (run.nLength > m_boot.nTotalClusters - run.nVcn)
-                return false;
-        }
-        m_arrRuns.insert(m_arrRuns.end(), runs.begin(), runs.end());
-        std::sort(m_arrRuns.begin(), m_arrRuns.end(),
-                  [](const NtfsRun& a, const NtfsRun& b) { return a.nVcn < b.nVcn; });
-        for (std::size_t i = 1; i < m_arrRuns.size(); ++i) {
-            if (m_arrRuns[i - 1].nVcn + m_arrRuns[i - 1].nLength > m_arrRuns[i].nVcn)
+        for (std::size_t i = nBefore; i < m_arrRuns.size(); ++i) {
+            if (m_arrRuns[i].nLength > m_boot.nTotalClusters - m_arrRuns[i].nVcn)
                 return false;
         }
         if (attr.nLowestVcn == 0) {
