@@ -52,6 +52,7 @@ PY
   mv "$image.tmp" "$image"
 fi
 
+# Read-only, so that the runs leave the kept image as it was (no access times).
 ntfs-3g -o ro "$image" "$mnt"
 echo "== $files files, $(nproc) cores"
 build-bench/bench/tarrow_mft_bench "$mnt" --runs 3
