@@ -6,6 +6,11 @@
 // The level test comes first: a statement that does not pass evaluates none of its
 // pieces. The file name and line of a statement are constants written at the call
 // site, so the log stays the same when code moves.
+//
+// Narrow text is UTF-8 (bytes that are not pass through unchanged, so any path can
+// be logged). The drive worker's separator is " \u2014 ", a space, the em dash and a
+// space. Environment expansion and the program's folders are in Environment.h and
+// ModulePath.h.
 #pragma once
 
 #include <atomic>
@@ -29,16 +34,28 @@ inline constexpr std::uint32_t fatal = 5000;
 extern std::atomic<std::uint32_t> g_nLogThreshold;
 
 struct LogSettings {
-    std::string strDirectory;   // may hold %NAME% references; '\' counts as '/'
-    std::string strFileName;    // name of the log file within the folder
-    std::int32_t nMaxFileSize;  // 0 or less: 0x200000
-    std::int32_t nFileCount;    // less than 1: 3
-    std::string strLevel;       // "none", "error", "info", "debug", "full"
-    bool bEraseAtStart;
+    // May hold %NAME% references; '\' counts as '/'. Relative: under the program's
+    // folder; empty: the program's folder itself.
+    std::string strDirectory;
+    std::string strFileName;   // name of the log file within the folder; empty: no log
+    std::int32_t nMaxFileSize; // the file rolls once past this size; 0 or less: 0x200000
+    std::int32_t nFileCount;   // files in the rolling set; less than 1: 3
+    std::string strLevel;      // "none", "error", "info", "debug", "full", any case; else "error"
+    bool bEraseAtStart;        // delete the set's files first
 };
 
-// Called once, by start-up, before other threads exist.
+// Called once, by start-up, before other threads exist; later calls do nothing.
+// Makes the user's locale the process's locale, then opens the log and writes the
+// kept statements and the version report. When the folder cannot be created, or it
+// or a file of the set is a link or belongs to another user, the log stays
+// unconfigured: statements are kept in memory and nothing is written. Never throws.
 void ConfigureLog(LogSettings settings);
+
+// Integer pieces of a statement: written as decimal numbers. char and wchar_t are
+// characters; bool is left out so that it cannot pass for either.
+template <class T>
+concept LogInteger = std::is_integral_v<T> && !std::is_same_v<T, char> &&
+                     !std::is_same_v<T, wchar_t> && !std::is_same_v<T, bool>;
 
 // One statement. Built in the calling thread without any lock; handed to the log
 // when it goes out of scope (at the end of the statement).
@@ -54,16 +71,18 @@ public:
     LogRecord& operator<<(const char* psz) { return *this << std::string_view(psz ? psz : ""); }
     LogRecord& operator<<(const std::string& str) { return *this << std::string_view(str); }
     LogRecord& operator<<(std::wstring_view str);
-    LogRecord& operator<<(const wchar_t* psz) { return *this << std::wstring_view(psz ? psz : L""); }
+    LogRecord& operator<<(const wchar_t* psz) {
+        return *this << std::wstring_view(psz ? psz : L"");
+    }
     LogRecord& operator<<(const std::wstring& str) { return *this << std::wstring_view(str); }
     LogRecord& operator<<(char ch) { return *this << std::string_view(&ch, 1); }
     LogRecord& operator<<(wchar_t ch) { return *this << std::wstring_view(&ch, 1); }
     // Integers go through the stream and its locale (digit grouping once configured).
-    template <class T>
-        requires(std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, wchar_t> &&
-                 !std::is_same_v<T, bool>)
-    LogRecord& operator<<(T n) {
-        m_stream << n;
+    template <LogInteger T> LogRecord& operator<<(T n) {
+        if constexpr (sizeof(T) == 1)
+            m_stream << static_cast<int>(n); // a number, not a character
+        else
+            m_stream << n;
         return *this;
     }
 
@@ -77,10 +96,18 @@ private:
 // " [File: .\NAME] [Line: N]"
 #define TLOG_FILE_TAG(file, nLine) " [File: .\\" file "] [Line: " #nLine "]"
 
-#define TLOG(nLevel, file, nLine)                                                                  \
-    if (::g_nLogThreshold.load(std::memory_order_relaxed) > (nLevel)) {                            \
-    } else                                                                                         \
-        ::LogRecord((nLevel), TLOG_FILE_TAG(file, nLine))
+// The switch keeps a statement under an unbraced "if" from taking that if's "else"
+// (and the compiler from warning about it); it costs nothing. TLOG_TAGGED serves
+// statements whose tag is chosen at run time from a table of TLOG_FILE_TAG constants.
+#define TLOG_TAGGED(nLevel, pszTag)                                                                \
+    switch (0)                                                                                     \
+    case 0:                                                                                        \
+    default:                                                                                       \
+        if (::g_nLogThreshold.load(std::memory_order_relaxed) > (nLevel)) {                        \
+        } else                                                                                     \
+            ::LogRecord((nLevel), (pszTag))
+
+#define TLOG(nLevel, file, nLine) TLOG_TAGGED(nLevel, TLOG_FILE_TAG(file, nLine))
 
 #define TLOG_DEBUG(file, nLine) TLOG(::LogLevel::debug, file, nLine)
 #define TLOG_INFO(file, nLine) TLOG(::LogLevel::info, file, nLine)

@@ -13,7 +13,8 @@ bool PackExtension(std::string_view strExt, std::uint64_t& nKey) {
         return false;
     std::uint64_t n = static_cast<std::uint64_t>(strExt.size()) << 56;
     for (std::size_t i = 0; i < strExt.size(); ++i)
-        n |= static_cast<std::uint64_t>(static_cast<unsigned char>(FoldAscii(strExt[i]))) << (8 * i);
+        n |= static_cast<std::uint64_t>(static_cast<unsigned char>(FoldAscii(strExt[i])))
+             << (8 * i);
     nKey = n;
     return true;
 }
@@ -23,8 +24,7 @@ bool IsStarDotExtension(std::string_view strToken) {
     if (strToken.size() < 2 || strToken[0] != '*' || strToken[1] != '.')
         return false;
     std::string_view strExt = strToken.substr(2);
-    return strExt.size() <= kMaxPackedExt &&
-           strExt.find_first_of("*?./") == std::string_view::npos;
+    return strExt.size() <= kMaxPackedExt && strExt.find_first_of("*?./") == std::string_view::npos;
 }
 
 std::string FoldFolder(const std::string& strFolder) {

@@ -55,7 +55,7 @@ private:
     void CompileGroups();
     static bool IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrFolded);
 
-    std::vector<CompiledGroup> m_arrCompiled;           // same order as m_mapGroups
+    std::vector<CompiledGroup> m_arrCompiled;             // same order as m_mapGroups
     std::unordered_map<std::uint64_t, int> m_mapExtGroup; // packed extension -> first group
     bool m_bAnyWildcard = false;
     std::vector<std::string> m_arrIncludeFolded; // trimmed, lower-cased

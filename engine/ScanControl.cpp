@@ -19,7 +19,8 @@ const GroupEntry g_groupTable[4] = {
 
 void FileProperty::SetModified(const FILETIME& ftLocal) {
     SYSTEMTIME st, back;
-    bool bValid = FileTimeToSystemTime(ftLocal, st) && SystemTimeToVariantTime(st, m_dtModified.m_dt) &&
+    bool bValid = FileTimeToSystemTime(ftLocal, st) &&
+                  SystemTimeToVariantTime(st, m_dtModified.m_dt) &&
                   VariantTimeToSystemTime(m_dtModified.m_dt, back) && st.wYear == back.wYear &&
                   st.wMonth == back.wMonth && st.wDay == back.wDay && st.wHour == back.wHour &&
                   st.wMinute == back.wMinute && st.wSecond == back.wSecond;
@@ -52,7 +53,9 @@ std::string FileProperty::GetExtension() const {
     return n == std::string::npos ? std::string() : strName.substr(n);
 }
 
-bool IsEnumFinished() { return WaitForEvent(EnumFinished, 0) == WAIT_OBJECT_0; }
+bool IsEnumFinished() {
+    return WaitForEvent(EnumFinished, 0) == WAIT_OBJECT_0;
+}
 
 void NotifyFileFound(const std::string& strGroup, FileProperty prop) {
     // SendMessage itself sends nothing when the target names no window.

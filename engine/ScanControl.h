@@ -48,8 +48,8 @@ struct FileProperty {
     // date with day number 0.0 when the conversion fails.
     void SetModifiedFromUtc(const std::timespec& utc, const ILocalTime& localTime);
 
-    std::string GetFolder() const;   // up to and including the last '/'
-    std::string GetFileName() const; // after the last '/'
+    std::string GetFolder() const;    // up to and including the last '/'
+    std::string GetFileName() const;  // after the last '/'
     std::string GetExtension() const; // from the last '.' of the name; empty if none
 };
 

@@ -26,10 +26,10 @@ inline constexpr UINT IDS_COLUMN_NAME = 176;
 inline constexpr UINT IDS_COLUMN_TYPE = 177;
 inline constexpr UINT IDS_COLUMN_SIZE = 178;
 inline constexpr UINT IDS_COLUMN_DATE = 179;
-inline constexpr UINT IDS_GET_DETAILS = 180;     // "Get Details"
-inline constexpr UINT IDS_START = 181;           // "&Start"
-inline constexpr UINT IDS_PAUSE = 182;           // "&Pause"
-inline constexpr UINT IDS_RESUME = 183;          // "&Resume"
+inline constexpr UINT IDS_GET_DETAILS = 180; // "Get Details"
+inline constexpr UINT IDS_START = 181;       // "&Start"
+inline constexpr UINT IDS_PAUSE = 182;       // "&Pause"
+inline constexpr UINT IDS_RESUME = 183;      // "&Resume"
 
 // ---- Icon ----------------------------------------------------------------------
 inline constexpr UINT IDR_MAINFRAME = 128;
@@ -75,8 +75,8 @@ inline constexpr UINT IDB_CONTINUE_DISABLED = 164;
 inline constexpr UINT IDB_CONTINUE = 165;
 inline constexpr UINT IDB_CONTINUE_PRESSED = 166;
 
-inline constexpr UINT IDB_FINISH_BACKGROUND = 168;    // 415 x 340
-inline constexpr UINT IDB_FINISH_BANNER_HOVER = 169;  // 317 x 70
+inline constexpr UINT IDB_FINISH_BACKGROUND = 168;   // 415 x 340
+inline constexpr UINT IDB_FINISH_BANNER_HOVER = 169; // 317 x 70
 inline constexpr UINT IDB_FINISH_BANNER = 171;
 inline constexpr UINT IDB_FINISH_BANNER_PRESSED = 172;
 

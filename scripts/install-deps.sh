@@ -11,7 +11,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3 time
   # diagnostic log
-  libboost-filesystem-dev libboost-date-time-dev locales
+  libboost-dev libboost-filesystem-dev libboost-date-time-dev locales
   # drives and volumes
   libmount-dev libblkid-dev
   # NTFS images in tests
@@ -41,8 +41,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# An English (United States) locale lets the tests check digit grouping.
-if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^en_US\.utf8$'; then
-  sed -i 's/^# *\(en_US.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+# Locales the tests use: English (United States) for digit grouping, German for a
+# decimal comma.
+if [ "$(id -u)" -eq 0 ] && ! { locale -a 2>/dev/null | grep -qi '^en_US\.utf8$' &&
+                             locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; }; then
+  sed -i -e 's/^# *\(en_US.UTF-8 UTF-8\)/\1/' -e 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   locale-gen >/dev/null
 fi

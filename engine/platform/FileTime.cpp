@@ -40,7 +40,9 @@ static_assert(DaysFromCivil(1970, 1, 1) == 0);
 static_assert(DaysFromCivil(1601, 1, 1) == -kDays1601To1970);
 static_assert(DaysFromCivil(1899, 12, 30) == kDays1601To1899 - kDays1601To1970);
 
-bool IsLeap(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(std::int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned DaysInMonth(std::int64_t y, unsigned m) {
     static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -69,14 +71,13 @@ public:
             return false;
         // The local wall-clock time as seconds since 1970, counted as if it were UTC.
         const std::int64_t nLocal = static_cast<std::int64_t>(utc.tv_sec) + tm.tm_gmtoff;
-        const std::int64_t nMaxSeconds = static_cast<std::int64_t>(kMaxTicks / kTicksPerSecond) -
-                                         kDays1601To1970 * 86'400 - 1;
+        const std::int64_t nMaxSeconds =
+            static_cast<std::int64_t>(kMaxTicks / kTicksPerSecond) - kDays1601To1970 * 86'400 - 1;
         if (nLocal < -kDays1601To1970 * 86'400 || nLocal > nMaxSeconds || utc.tv_nsec < 0 ||
             utc.tv_nsec >= 1'000'000'000)
             return false;
-        local.nTicks = static_cast<std::uint64_t>((nLocal + kDays1601To1970 * 86'400) *
-                                                      kTicksPerSecond +
-                                                  utc.tv_nsec / 100);
+        local.nTicks = static_cast<std::uint64_t>(
+            (nLocal + kDays1601To1970 * 86'400) * kTicksPerSecond + utc.tv_nsec / 100);
         return true;
     }
 };

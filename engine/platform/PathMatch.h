@@ -7,4 +7,6 @@
 // character; the pattern covers the whole text. Nothing else is special.
 bool PathMatchSpec(std::string_view strText, std::string_view strPattern);
 
-inline char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}

@@ -11,4 +11,6 @@ using LRESULT = std::intptr_t;
 
 // Failures inside the engine are raised as a bare error code (an errno value on
 // Linux) and caught at the top of the work that raised them.
-[[noreturn]] inline void RaiseError(DWORD dwCode) { throw dwCode; }
+[[noreturn]] inline void RaiseError(DWORD dwCode) {
+    throw dwCode;
+}

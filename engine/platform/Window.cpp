@@ -55,7 +55,9 @@ void UnregisterWindow(HWND hWnd) {
     // pGone is released outside the registry lock.
 }
 
-bool IsWindow(HWND hWnd) { return Find(hWnd) != nullptr; }
+bool IsWindow(HWND hWnd) {
+    return Find(hWnd) != nullptr;
+}
 
 LRESULT SendMessage(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     auto p = Find(hWnd);
@@ -166,7 +168,9 @@ CThreadWindow::~CThreadWindow() {
     m_pState->Close();
 }
 
-int CThreadWindow::PumpMessages(DWORD dwMilliseconds) { return m_pState->Pump(dwMilliseconds); }
+int CThreadWindow::PumpMessages(DWORD dwMilliseconds) {
+    return m_pState->Pump(dwMilliseconds);
+}
 
 // ---- CDirectWindow ---------------------------------------------------------------
 
@@ -222,4 +226,6 @@ CDirectWindow::~CDirectWindow() {
     m_pState->Close();
 }
 
-int CDirectWindow::DispatchPosted() { return m_pState->Dispatch(); }
+int CDirectWindow::DispatchPosted() {
+    return m_pState->Dispatch();
+}

@@ -1,0 +1,40 @@
+// One scan: the manager thread finds the fixed drives, starts one worker per drive,
+// releases them together and reports the end of the scan.
+#pragma once
+
+#include "FsEnum.h"
+#include "platform/KnownFolders.h"
+#include "platform/VolumeTable.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+// What a scan reads the machine through. The program uses the system's; tests and
+// the command-line scanner substitute folders as drives.
+struct ScanSetup {
+    // Called once per scan: the volume table is read afresh each time.
+    std::function<std::shared_ptr<const IVolumeTable>()> volumeTable;
+    std::shared_ptr<const IKnownFolders> pKnownFolders;
+    // The enumerator of NTFS volumes; null: NTFS volumes are walked like the others.
+    std::function<std::unique_ptr<IFsEnum>()> createVolumeEnum;
+};
+
+ScanSetup SystemScanSetup();
+
+// The manager thread's work, from the reset of the events to the scan-finished
+// notification. The starter of a scan stores its window in g_hTargetWnd first.
+void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup);
+
+// Starts ManagerThreadProc on a thread of its own; the caller owns and joins it.
+std::thread StartManagerThread(std::shared_ptr<const ScanSetup> pSetup);
+
+// Whether a drive with this file system is read through its file table rather than
+// walked: NTFS, an NTFS enumerator available, and the raw volume readable.
+bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
+                    const std::string& strFileSystem);
+
+// One drive's worker, named by the drive's root (valid for the worker's whole life).
+void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
+                      const IVolumeTable& volumes);

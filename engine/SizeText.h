@@ -1,0 +1,14 @@
+// Texts of sizes and counts as the program shows them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A byte count in B, KB, MB or GB (steps of 1024) with the string table's formats:
+// whole bytes below 1024, else two decimals rounded half up on the value's decimal
+// digits, with the decimal separator of the C runtime's current locale.
+std::string FormatSize(std::int64_t nBytes);
+
+// A number with two decimals, rounded half up on its 17 significant decimal digits
+// (1.125 gives 1.13, where printf's binary rounding may give 1.12).
+std::string FormatTwoDecimals(double value);

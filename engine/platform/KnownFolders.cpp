@@ -1,0 +1,77 @@
+#include "KnownFolders.h"
+
+#include "Environment.h"
+
+#include <cstdlib>
+
+#include <limits.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string Env(const char* pszName) {
+    const char* p = std::getenv(pszName);
+    return p ? std::string(p) : std::string();
+}
+
+std::string HomeFolder() {
+    std::string s = Env("HOME");
+    if (!s.empty())
+        return s;
+    struct passwd pw, *pResult = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &pResult) == 0 && pResult && pw.pw_dir)
+        return pw.pw_dir;
+    return "/";
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else the default.
+std::string XdgFolder(const char* pszVariable, const std::string& strDefault) {
+    std::string s = Env(pszVariable);
+    return !s.empty() && s[0] == '/' ? s : strDefault;
+}
+
+bool IsRealFolder(const char* pszPath) {
+    struct stat st;
+    return ::lstat(pszPath, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+class CSystemKnownFolders final : public IKnownFolders {
+public:
+    KnownFolderSet Get() const override {
+        KnownFolderSet s;
+        s.arrSystem = {"/usr", "/boot", "/etc"};
+        // On merged-/usr systems these are links into /usr, already excluded.
+        for (const char* psz : {"/bin", "/sbin", "/lib", "/lib32", "/lib64"}) {
+            if (IsRealFolder(psz))
+                s.arrSystem.emplace_back(psz);
+        }
+        s.arrPrograms = {"/opt", "/snap"};
+        s.arrProgramData = {"/var/lib", "/var/cache"};
+        const std::string strHome = HomeFolder();
+        s.arrInternetCache = {XdgFolder("XDG_CACHE_HOME", strHome + "/.cache")};
+        // The temporary folder as the log names it, without its trailing separator.
+        std::string strTemp = GetTempPath();
+        while (strTemp.size() > 1 && strTemp.back() == '/')
+            strTemp.pop_back();
+        s.arrTemporary = {strTemp, "/var/tmp"};
+        s.strUserTrash = XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash";
+        s.nUserId = static_cast<unsigned>(::getuid());
+        return s;
+    }
+
+    std::string LongPathName(const std::string& strPath) const override {
+        char resolved[PATH_MAX];
+        return ::realpath(strPath.c_str(), resolved) ? std::string(resolved) : std::string();
+    }
+};
+
+} // namespace
+
+std::shared_ptr<const IKnownFolders> SystemKnownFolders() {
+    static const auto instance = std::make_shared<const CSystemKnownFolders>();
+    return instance;
+}

@@ -1,0 +1,154 @@
+#include "platform/FileTime.h"
+#include "ScanControl.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// 100-ns ticks of a UTC-like calendar instant, computed independently of the code
+// under test from the Unix epoch (11644473600 s after 1601-01-01).
+FILETIME Ticks(std::int64_t nUnixSeconds, std::int64_t nNanos = 0) {
+    return FILETIME{
+        static_cast<std::uint64_t>((nUnixSeconds + 11644473600LL) * 10'000'000 + nNanos / 100)};
+}
+
+class CFixedOffset final : public ILocalTime {
+public:
+    explicit CFixedOffset(long nOffset) : m_nOffset(nOffset) {}
+    bool FileTimeToLocalFileTime(const std::timespec& utc, FILETIME& local) const override {
+        local = Ticks(utc.tv_sec + m_nOffset, utc.tv_nsec);
+        return true;
+    }
+
+private:
+    long m_nOffset;
+};
+
+class CFailingLocalTime final : public ILocalTime {
+public:
+    bool FileTimeToLocalFileTime(const std::timespec&, FILETIME&) const override { return false; }
+};
+
+} // namespace
+
+TEST(AutomationDate, KnownDayNumbers) {
+    SYSTEMTIME st{};
+    double dt = -1;
+    st = {1899, 12, 0, 30, 0, 0, 0, 0};
+    ASSERT_TRUE(SystemTimeToVariantTime(st, dt));
+    EXPECT_EQ(dt, 0.0);
+
+    st = {2011, 3, 0, 4, 10, 20, 30, 999}; // milliseconds do not take part
+    ASSERT_TRUE(SystemTimeToVariantTime(st, dt));
+    EXPECT_NEAR(dt, 40606.430902777778, 1e-9);
+
+    st = {1899, 12, 0, 29, 6, 0, 0, 0}; // before the epoch the fraction counts forward
+    ASSERT_TRUE(SystemTimeToVariantTime(st, dt));
+    EXPECT_DOUBLE_EQ(dt, -1.25);
+
+    st = {9999, 12, 0, 31, 23, 59, 59, 0};
+    EXPECT_TRUE(SystemTimeToVariantTime(st, dt));
+    st = {100, 1, 0, 1, 0, 0, 0, 0};
+    EXPECT_TRUE(SystemTimeToVariantTime(st, dt));
+}
+
+TEST(AutomationDate, RefusesWhatItCannotHold) {
+    double dt;
+    SYSTEMTIME st{10000, 1, 0, 1, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToVariantTime(st, dt));
+    st = {99, 12, 0, 31, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToVariantTime(st, dt));
+    st = {2011, 2, 0, 29, 0, 0, 0, 0}; // not a leap year
+    EXPECT_FALSE(SystemTimeToVariantTime(st, dt));
+    st = {2011, 13, 0, 1, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToVariantTime(st, dt));
+    st = {2011, 1, 0, 1, 24, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToVariantTime(st, dt));
+}
+
+TEST(AutomationDate, RoundTripsEverySecondOfADayAndAcrossTheEpoch) {
+    for (int nDay : {-700000 + 43000, -2, -1, 0, 1, 40606, 2958465}) {
+        for (int nSecond = 0; nSecond < 86400; nSecond += 7) {
+            double dt = nDay + (nDay < 0 ? -1.0 : 1.0) * nSecond / 86400.0;
+            SYSTEMTIME st;
+            ASSERT_TRUE(VariantTimeToSystemTime(dt, st)) << dt;
+            double back;
+            ASSERT_TRUE(SystemTimeToVariantTime(st, back));
+            SYSTEMTIME st2;
+            ASSERT_TRUE(VariantTimeToSystemTime(back, st2));
+            ASSERT_EQ(st.wHour * 3600 + st.wMinute * 60 + st.wSecond, nSecond) << dt;
+            ASSERT_EQ(st2.wDay, st.wDay);
+            ASSERT_EQ(st2.wSecond, st.wSecond);
+        }
+    }
+}
+
+TEST(FileTimeCalendar, FieldsOfKnownInstants) {
+    SYSTEMTIME st;
+    ASSERT_TRUE(FileTimeToSystemTime(FILETIME{0}, st));
+    EXPECT_EQ(st.wYear, 1601);
+    EXPECT_EQ(st.wDayOfWeek, 1); // a Monday
+    ASSERT_TRUE(
+        FileTimeToSystemTime(Ticks(1299234030, 123'000'000), st)); // 2011-03-04 10:20:30.123
+    EXPECT_EQ(st.wYear, 2011);
+    EXPECT_EQ(st.wMonth, 3);
+    EXPECT_EQ(st.wDay, 4);
+    EXPECT_EQ(st.wDayOfWeek, 5);
+    EXPECT_EQ(st.wHour, 10);
+    EXPECT_EQ(st.wMinute, 20);
+    EXPECT_EQ(st.wSecond, 30);
+    EXPECT_EQ(st.wMilliseconds, 123);
+    EXPECT_FALSE(FileTimeToSystemTime(FILETIME{0x8000000000000000ull}, st));
+}
+
+TEST(FileProperty, DefaultRecord) {
+    FileProperty p;
+    EXPECT_TRUE(p.m_strPath.empty());
+    EXPECT_TRUE(p.m_strType.empty());
+    EXPECT_EQ(p.m_nSize, 0);
+    EXPECT_EQ(p.m_dtModified.m_dt, 0.0);
+    EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::valid);
+}
+
+TEST(FileProperty, ModifiedTimeInLocalTime) {
+    FileProperty p;
+    // 2011-03-04 09:20:30 UTC seen from one hour east of UTC.
+    p.SetModifiedFromUtc({1299230430, 0}, CFixedOffset(3600));
+    EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::valid);
+    EXPECT_NEAR(p.m_dtModified.m_dt, 40606.430902777778, 1e-9);
+}
+
+TEST(FileProperty, ModifiedTimeThatCannotBeConverted) {
+    FileProperty p;
+    p.m_dtModified.m_dt = 5.0;
+    p.SetModifiedFromUtc({1299230430, 0}, CFailingLocalTime());
+    EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::invalid);
+    EXPECT_EQ(p.m_dtModified.m_dt, 0.0);
+
+    // A local date after the year 9999 is beyond the day number.
+    p.SetModifiedFromUtc({253402300800, 0}, CFixedOffset(0)); // 10000-01-01
+    EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::invalid);
+    // The system's own conversion of a time stamp localtime cannot represent.
+    p.SetModifiedFromUtc({0x7FFFFFFFFFFFFFFF, 0}, SystemLocalTime());
+    EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::invalid);
+    EXPECT_EQ(p.m_dtModified.m_dt, 0.0);
+}
+
+TEST(FileProperty, PathPieces) {
+    FileProperty p;
+    p.m_strPath = "/home/bob/Docs/a.doc";
+    EXPECT_EQ(p.GetFolder(), "/home/bob/Docs/");
+    EXPECT_EQ(p.GetFileName(), "a.doc");
+    EXPECT_EQ(p.GetExtension(), ".doc");
+    p.m_strPath = "/b.pdf";
+    EXPECT_EQ(p.GetFolder(), "/");
+    EXPECT_EQ(p.GetFolder() + p.GetFileName(), p.m_strPath);
+    p.m_strPath = "/x/README";
+    EXPECT_EQ(p.GetExtension(), "");
+}
+
+TEST(ErrorText, SystemTextsAndUnknownCodes) {
+    EXPECT_EQ(GetErrorText(ENOENT), "No such file or directory\r\n");
+    EXPECT_EQ(GetErrorText(EACCES), "Permission denied\r\n");
+    EXPECT_EQ(GetErrorText(987654), "Unknown error 987654\r\n");
+}

@@ -1,0 +1,178 @@
+#include "platform/VolumeTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <set>
+
+#include <sys/sysmacros.h>
+
+namespace {
+
+const std::string kDir = TARROW_MOUNTINFO_DIR;
+
+// Devices as the fixtures' machines had them.
+class CFixtureDevices final : public IBlockDevices {
+public:
+    dev_t DeviceOf(const std::string& strSource) const override {
+        return strSource == "/dev/sda2" ? makedev(8, 2) : 0;
+    }
+    int IsRemovable(dev_t dev) const override { return dev == makedev(8, 17) ? 1 : 0; }
+    bool HasNtfsBootSector(const std::string& strSource, dev_t) const override {
+        return strSource == "/dev/sda3";
+    }
+    bool IsImageFile(const std::string&) const override { return false; }
+    bool QueryRoot(const std::string& strRoot, DWORD& dwError) const override {
+        if (m_refused.count(strRoot)) {
+            dwError = EACCES;
+            return false;
+        }
+        return true;
+    }
+    bool CanReadVolume(const std::string& strRoot) const override { return strRoot == "/mnt/win"; }
+    std::set<std::string> m_refused;
+};
+
+std::map<std::string, std::string> Drives(const IVolumeTable& t) {
+    std::map<std::string, std::string> m;
+    for (const std::string& s : t.GetLogicalDrives())
+        m[s] = DriveTypeName(t.GetDriveType(s));
+    return m;
+}
+
+std::unique_ptr<IVolumeTable> Table(const std::string& strFixture,
+                                    std::shared_ptr<CFixtureDevices> p = nullptr) {
+    return CreateMountTable(kDir + "/" + strFixture, p ? p : std::make_shared<CFixtureDevices>());
+}
+
+} // namespace
+
+TEST(VolumeTable, DesktopWithUsbStickCdNetworkShareAndNtfsPartition) {
+    auto t = Table("desktop.txt");
+    std::vector<std::string> order = t->GetLogicalDrives();
+    EXPECT_EQ(order, (std::vector<std::string>{"/", "/boot/efi", "/dev/shm", "/home",
+                                               "/media/bob/CD ROM", "/media/bob/My Disk",
+                                               "/media/bob/STICK", "/mnt/nas", "/mnt/win", "/run",
+                                               "/run/user/1000", "/run/user/1000/gvfs"}));
+    std::map<std::string, std::string> expected = {
+        {"/", "DRIVE_FIXED"},
+        {"/boot/efi", "DRIVE_FIXED"},
+        {"/dev/shm", "DRIVE_RAMDISK"},
+        {"/home", "DRIVE_FIXED"},
+        {"/media/bob/CD ROM", "DRIVE_CDROM"},
+        {"/media/bob/My Disk", "DRIVE_FIXED"},
+        {"/media/bob/STICK", "DRIVE_REMOVABLE"},
+        {"/mnt/nas", "DRIVE_REMOTE"},
+        {"/mnt/win", "DRIVE_FIXED"},
+        {"/run", "DRIVE_RAMDISK"},
+        {"/run/user/1000", "DRIVE_RAMDISK"},
+        {"/run/user/1000/gvfs", "DRIVE_REMOTE"},
+    };
+    EXPECT_EQ(Drives(*t), expected);
+    // Pseudo filesystems and the bind mount of a folder of /home are no drives.
+    EXPECT_EQ(t->GetDriveType("/proc"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(t->GetDriveType("/srv/www"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(t->GetDriveType("/nowhere"), DRIVE_NO_ROOT_DIR);
+    // ...but they are mount points all the same: workers never walk into them.
+    std::vector<std::string> points = t->GetMountPoints();
+    for (const char* psz : {"/proc", "/sys/kernel/debug", "/srv/www", "/run/user/1000/doc"})
+        EXPECT_NE(std::find(points.begin(), points.end(), psz), points.end()) << psz;
+}
+
+TEST(VolumeTable, FileSystemNames) {
+    auto p = std::make_shared<CFixtureDevices>();
+    p->m_refused.insert("/home");
+    auto t = Table("desktop.txt", p);
+    std::string strFs;
+    DWORD dwError = 0;
+    ASSERT_TRUE(t->GetVolumeInformation("/", strFs, dwError));
+    EXPECT_EQ(strFs, "ext4");
+    ASSERT_TRUE(t->GetVolumeInformation("/boot/efi", strFs, dwError));
+    EXPECT_EQ(strFs, "vfat");
+    ASSERT_TRUE(t->GetVolumeInformation("/mnt/win", strFs, dwError));
+    EXPECT_EQ(strFs, "NTFS"); // a FUSE mount whose device carries an NTFS boot sector
+    EXPECT_FALSE(t->GetVolumeInformation("/home", strFs, dwError));
+    EXPECT_EQ(dwError, static_cast<DWORD>(EACCES));
+    EXPECT_TRUE(t->CanReadVolume("/mnt/win"));
+    EXPECT_FALSE(t->CanReadVolume("/"));
+}
+
+TEST(VolumeTable, SnapPackagesAreNotFixed) {
+    auto t = Table("snaps.txt");
+    std::map<std::string, std::string> expected = {
+        {"/", "DRIVE_FIXED"},
+        {"/run/snapd/ns", "DRIVE_RAMDISK"},
+        {"/snap/core22/1380", "DRIVE_UNKNOWN"},
+        {"/snap/firefox/4173", "DRIVE_UNKNOWN"},
+        {"/snap/snapd/21465", "DRIVE_UNKNOWN"},
+    };
+    EXPECT_EQ(Drives(*t), expected);
+}
+
+TEST(VolumeTable, ContainerWithOverlayRootAndAVolume) {
+    auto t = Table("container.txt");
+    EXPECT_EQ(t->GetDriveType("/"), DRIVE_UNKNOWN); // an overlay layer
+    EXPECT_EQ(t->GetDriveType("/data"), DRIVE_FIXED);
+    EXPECT_EQ(t->GetDriveType("/dev"), DRIVE_RAMDISK);
+    EXPECT_EQ(t->GetDriveType("/proc"), DRIVE_NO_ROOT_DIR);
+}
+
+TEST(VolumeTable, BtrfsSubvolumesZfsAndOvermountedFolders) {
+    auto t = Table("btrfs.txt");
+    std::map<std::string, std::string> expected = {
+        {"/", "DRIVE_FIXED"},     // subvolume @, on /dev/sda2
+        {"/home", "DRIVE_FIXED"}, // subvolume @home: a drive of its own
+        {"/tank", "DRIVE_FIXED"}, // zfs: local, without a block device
+        {"/tmp", "DRIVE_RAMDISK"},
+    };
+    EXPECT_EQ(Drives(*t), expected); // @home mounted again and a folder of it: one drive
+    std::vector<std::string> points = t->GetMountPoints();
+    EXPECT_EQ(std::count(points.begin(), points.end(), "/tmp"), 1);
+}
+
+TEST(VolumeTable, UnreadableMountTableHasNoDrives) {
+    auto t = Table("no-such-file.txt");
+    EXPECT_TRUE(t->GetLogicalDrives().empty());
+    EXPECT_TRUE(t->GetMountPoints().empty());
+}
+
+TEST(VolumeTable, FoldersStandingAsDrives) {
+    std::shared_ptr<const IVolumeTable> pMounts = Table("desktop.txt");
+    auto t = CreateFolderTable({"/tmp/", "/mnt/win", "/tmp"}, pMounts);
+    EXPECT_EQ(t->GetLogicalDrives(), (std::vector<std::string>{"/mnt/win", "/tmp"}));
+    EXPECT_EQ(t->GetDriveType("/tmp"), DRIVE_FIXED);
+    EXPECT_EQ(t->GetDriveType("/"), DRIVE_NO_ROOT_DIR);
+    std::string strFs;
+    DWORD dwError = 0;
+    ASSERT_TRUE(t->GetVolumeInformation("/tmp", strFs, dwError));
+    EXPECT_EQ(strFs, "ext4");                  // the file system of the mount it lies on
+    EXPECT_TRUE(t->CanReadVolume("/mnt/win")); // the NTFS mount point itself
+    EXPECT_FALSE(t->CanReadVolume("/tmp"));
+    std::vector<std::string> points = t->GetMountPoints();
+    EXPECT_NE(std::find(points.begin(), points.end(), "/tmp"), points.end());
+
+    auto missing = CreateFolderTable({"/no/such/folder"}, pMounts);
+    EXPECT_FALSE(missing->GetVolumeInformation("/no/such/folder", strFs, dwError));
+    EXPECT_EQ(dwError, static_cast<DWORD>(ENOENT));
+}
+
+TEST(VolumeTable, MountPointOfAPath) {
+    std::vector<std::string> points = {"/", "/home", "/home/bob/nas", "/homework"};
+    EXPECT_EQ(MountPointOf("/home/bob/a.doc", points), "/home");
+    EXPECT_EQ(MountPointOf("/home", points), "/home");
+    EXPECT_EQ(MountPointOf("/homework/x", points), "/homework");
+    EXPECT_EQ(MountPointOf("/home/bob/nas/y", points), "/home/bob/nas");
+    EXPECT_EQ(MountPointOf("/usr/bin", points), "/");
+    EXPECT_EQ(MountPointOf("relative", points), "");
+    EXPECT_TRUE(IsPathAtOrBelow("/a/b", "/a/"));
+    EXPECT_FALSE(IsPathAtOrBelow("/ab", "/a"));
+}
+
+TEST(DriveTypeName, EveryValue) {
+    EXPECT_STREQ(DriveTypeName(0), "DRIVE_UNKNOWN");
+    EXPECT_STREQ(DriveTypeName(1), "DRIVE_NO_ROOT_DIR");
+    EXPECT_STREQ(DriveTypeName(3), "DRIVE_FIXED");
+    EXPECT_STREQ(DriveTypeName(6), "DRIVE_RAMDISK");
+    EXPECT_STREQ(DriveTypeName(7), "Unknown");
+}

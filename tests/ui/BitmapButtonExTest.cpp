@@ -1,0 +1,151 @@
+#include "BitmapButtonEx.h"
+#include "Bitmaps.h"
+#include "ToolTip.h"
+#include "UiTestSupport.h"
+
+#include <QHelpEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolTip>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Image = CBitmapButtonEx::Image;
+constexpr UINT SEL = CBitmapButtonEx::ODS_SELECTED;
+constexpr UINT DIS = CBitmapButtonEx::ODS_DISABLED;
+constexpr UINT FOC = CBitmapButtonEx::ODS_FOCUS;
+
+TEST(BitmapButtonEx, ImageRulePressedBeatsFocusDisabledOnlyReplacesNormal) {
+    const auto choose = [](UINT nState) {
+        return CBitmapButtonEx::ChooseImage(nState, true, true, true);
+    };
+    EXPECT_EQ(choose(0), Image::Normal);
+    EXPECT_EQ(choose(SEL), Image::Selected);
+    EXPECT_EQ(choose(FOC), Image::Focus);
+    EXPECT_EQ(choose(SEL | FOC), Image::Selected);
+    EXPECT_EQ(choose(DIS), Image::Disabled);
+    EXPECT_EQ(choose(DIS | FOC), Image::Focus); // still hovered when it was disabled
+    // A state whose image is missing falls through to the next rule.
+    EXPECT_EQ(CBitmapButtonEx::ChooseImage(SEL | FOC, false, true, true), Image::Focus);
+    EXPECT_EQ(CBitmapButtonEx::ChooseImage(SEL | FOC, false, false, true), Image::Normal);
+    EXPECT_EQ(CBitmapButtonEx::ChooseImage(DIS, true, true, false), Image::Normal);
+}
+
+TEST(BitmapButtonEx, LoadBitmapsAndSizeToContent) {
+    CBitmapButtonEx button;
+    button.move(7, 9);
+    EXPECT_EQ(button.GetDrawnImage(), Image::None);
+    EXPECT_TRUE(button.LoadBitmaps(IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED));
+    button.SizeToContent();
+    EXPECT_EQ(button.geometry(), QRect(7, 9, 86, 28));
+
+    // Only the normal image is required; a missing one of the others makes it FALSE.
+    EXPECT_TRUE(button.LoadBitmaps(IDB_START));
+    EXPECT_FALSE(button.LoadBitmaps(IDB_START, 9999, IDB_START_HOVER));
+    button.setDown(true);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Normal); // no pressed image: normal
+    // Without a normal image nothing else is loaded and nothing is drawn.
+    EXPECT_FALSE(button.LoadBitmaps(9999, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED));
+    EXPECT_EQ(button.GetDrawnImage(), Image::None);
+
+    CBitmapButtonEx details;
+    details.LoadBitmaps(IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER, IDB_DETAILS_DISABLED);
+    details.SizeToContent();
+    EXPECT_EQ(details.size(), QSize(26, 35));
+}
+
+TEST(BitmapButtonEx, HoverPressedAndDisabledFaces) {
+    CBitmapButtonEx button;
+    button.LoadBitmaps(IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED);
+    button.SizeToContent();
+    button.PreSubclassWindow();
+    EXPECT_EQ(button.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Normal);
+
+    SendEnter(button);
+    EXPECT_TRUE(button.IsHovered());
+    EXPECT_EQ(button.GetDrawnImage(), Image::Focus);
+    button.setDown(true);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Selected);
+    button.setDown(false);
+
+    // Disabled while the mouse is still on it: the hover face stays until it leaves.
+    button.setEnabled(false);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Focus);
+    SendLeave(button);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Disabled);
+    button.setEnabled(true);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Normal);
+
+    // What is painted is the chosen picture, copied unscaled.
+    SendEnter(button);
+    EXPECT_EQ(button.grab().toImage().convertToFormat(QImage::Format_RGB32),
+              LoadBitmap(IDB_START_HOVER).toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+TEST(BitmapButtonEx, MouseClickReportsOnceAndDisabledButtonsIgnoreIt) {
+    CBitmapButtonEx button;
+    button.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
+    button.SizeToContent();
+    button.show();
+    QSignalSpy clicked(&button, &QAbstractButton::clicked);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+    button.setEnabled(false);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST(BitmapButtonEx, ToolTipWrapsAt200PixelsAndAnEmptyOneShowsNothing) {
+    CBitmapButtonEx button;
+    button.LoadBitmaps(IDB_DETAILS);
+    button.SizeToContent();
+    button.show();
+    const auto ask = [&button] {
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&button, &help);
+    };
+
+    // Nothing shown for an empty text.
+    QToolTip::hideText();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000));
+    ask();
+    EXPECT_FALSE(QToolTip::isVisible());
+
+    button.m_strToolTip = "Get Details";
+    ask();
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Get Details"));
+
+    button.m_strToolTip = "*.doc; *.docx; *.xls; *.xlsx; *.ppt; *.pptx; *.pdf; *.odf; "
+                          "*.rtf; *.pst; *.ost; *.qbb; *.qdb";
+    ask();
+    const QStringList arrLines = QToolTip::text().split(QLatin1Char('\n'));
+    EXPECT_GT(arrLines.size(), 1);
+    const QFontMetrics fm(QToolTip::font());
+    for (const QString& strLine : arrLines)
+        EXPECT_LE(fm.horizontalAdvance(strLine), kToolTipMaxWidth) << strLine.toStdString();
+    EXPECT_EQ(arrLines.join(QLatin1Char(' ')).toStdString(), button.m_strToolTip);
+
+    // Emptied while shown: the tip goes away.
+    button.m_strToolTip.clear();
+    ask();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000));
+}
+
+TEST(ToolTip, WrappingKeepsEveryWordAndLetsAnOverlongWordStandAlone) {
+    QFont font;
+    font.setPixelSize(12);
+    const QString strLong(60, QLatin1Char('x'));
+    const QString strWrapped =
+        WrapToolTipText(QStringLiteral("a ") + strLong + QStringLiteral(" b"), font, 200);
+    EXPECT_EQ(strWrapped, QStringLiteral("a\n") + strLong + QStringLiteral("\nb"));
+    EXPECT_EQ(WrapToolTipText(QStringLiteral("one two three"), font, 0),
+              QStringLiteral("one two three"));
+    EXPECT_EQ(WrapToolTipText(QStringLiteral("first\nsecond"), font, 200),
+              QStringLiteral("first\nsecond"));
+}
+
+} // namespace

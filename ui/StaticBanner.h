@@ -1,0 +1,60 @@
+// Clickable picture with hover and pressed images, a hand cursor and a one-line tool
+// tip. A click opens its address (when it is one) and tells the owning dialog.
+#pragma once
+
+#include "Resource.h"
+
+#include <QCursor>
+#include <QLabel>
+#include <QPixmap>
+
+#include <optional>
+#include <string>
+
+class CStaticBanner : public QLabel {
+    Q_OBJECT
+
+public:
+    enum class Image { Template, Normal, Hover, Pressed };
+
+    explicit CStaticBanner(QWidget* pParent = nullptr);
+    ~CStaticBanner() override;
+
+    // Replaces the three images; once attached, shows the normal one if it loaded.
+    void SetBitmaps(UINT nIDNormal, UINT nIDHover, UINT nIDPressed);
+    // Attached to its dialog item: tool tips on, hand cursor.
+    virtual void PreSubclassWindow();
+
+    Image GetShownImage() const { return m_shown; }
+    bool IsPressed() const { return m_bPressed; }
+
+    std::string m_strToolTip; // empty: no tip
+    std::string m_strUrl;     // opened on click when it is a URL
+
+protected:
+    // The mouse came to rest over the banner: hover image, or the pressed one when the
+    // left button is already down.
+    void OnMouseHover();
+    void OnMouseLeave();
+    void OnLButtonDown();
+    // Opens the address when it is a URL, then posts WM_BANNERCLICKED (wParam 0, lParam
+    // this banner) to the parent whether or not anything was opened.
+    void OnLButtonUp();
+
+    bool event(QEvent* pEvent) override;
+    void enterEvent(QEnterEvent* pEvent) override;
+    void leaveEvent(QEvent* pEvent) override;
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
+
+private:
+    void ShowImage(const QPixmap& bmp, Image image);
+
+    std::optional<QCursor> m_hCursor;
+    bool m_bPressed;
+    bool m_bAttached;
+    QPixmap m_hNormal;
+    QPixmap m_hHover;
+    QPixmap m_hPressed;
+    Image m_shown;
+};

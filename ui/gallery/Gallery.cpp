@@ -1,0 +1,388 @@
+// Renders every skinned window and every control in each of its states to PNG files, so
+// the pictures and the controls drawn over them can be looked at together.
+//
+//   tarrow-gallery <output folder>
+//
+// The windows are laid out the way their dialogs place their controls; the values shown
+// are samples.
+
+#include "BitmapButtonEx.h"
+#include "BitmapDlg.h"
+#include "Bitmaps.h"
+#include "HyperLink.h"
+#include "Shell.h"
+#include "StaticBanner.h"
+#include "StaticEx.h"
+#include "StringTable.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEnterEvent>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QString g_strOut;
+
+void Save(const QString& strName, const QImage& img) {
+    const QString strPath = QDir(g_strOut).filePath(strName + QStringLiteral(".png"));
+    if (!img.save(strPath, "PNG"))
+        std::fprintf(stderr, "tarrow-gallery: cannot write %s\n", qPrintable(strPath));
+    else
+        std::printf("%s\n", qPrintable(strPath));
+}
+
+void Hover(QWidget& widget) {
+    const QPointF pt(widget.width() / 2.0, widget.height() / 2.0);
+    QEnterEvent enter(pt, widget.mapTo(widget.window(), pt), widget.mapToGlobal(pt));
+    QApplication::sendEvent(&widget, &enter);
+}
+
+void Press(QWidget& widget) {
+    const QPointF pt(widget.width() / 2.0, widget.height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, pt, widget.mapToGlobal(pt), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &press);
+}
+
+std::string Text(UINT nId) {
+    return LoadString(nId);
+}
+
+// ---- The main window, laid out as the main dialog lays it out ----------------------------
+
+class CPreviewMainDlg : public CBitmapDlg {
+public:
+    CPreviewMainDlg() : CBitmapDlg(IDD_MAIN, IDB_MAIN_BACKGROUND) {}
+
+    CStaticBanner m_banner;
+    std::array<CStaticEx, 10> m_arrValues;
+    QProgressBar m_progress;
+    CBitmapButtonEx m_btnStartPause, m_btnStop, m_btnClose;
+    std::array<CHyperLink, 4> m_arrLinks;
+    std::array<CBitmapButtonEx, 4> m_arrDetails;
+
+protected:
+    void DoDataExchange() override {
+        DDX_Control(IDC_BANNER, m_banner);
+        for (UINT i = 0; i < m_arrValues.size(); ++i)
+            DDX_Control(IDC_DOCUMENTS_COUNT + i, m_arrValues[i]);
+        DDX_Control(IDC_PROGRESS, m_progress);
+        DDX_Control(IDC_START_PAUSE, m_btnStartPause);
+        DDX_Control(IDC_STOP, m_btnStop);
+        DDX_Control(IDCANCEL, m_btnClose);
+        for (UINT i = 0; i < m_arrLinks.size(); ++i)
+            DDX_Control(IDC_LINK_DOCUMENTS + i, m_arrLinks[i]);
+        for (UINT i = 0; i < m_arrDetails.size(); ++i)
+            DDX_Control(IDC_DETAILS_DOCUMENTS + i, m_arrDetails[i]);
+    }
+
+    void SetupControls() override {
+        for (CStaticEx& value : m_arrValues) {
+            value.SetTextStyle("MS Shell Dlg");
+            value.setText(QString::fromStdString(Text(IDS_NO_VALUE)));
+        }
+        m_banner.SetBitmaps(IDB_BANNER, IDB_BANNER_HOVER, IDB_BANNER_PRESSED);
+        m_banner.move(14, 120);
+        m_banner.m_strToolTip = Text(IDS_BANNER_TOOLTIP);
+        const int arrValueY[] = {222, 240, 271, 289, 320, 338, 369, 387, 421, 439};
+        for (std::size_t i = 0; i < m_arrValues.size(); ++i)
+            m_arrValues[i].move(200, arrValueY[i]);
+        m_progress.move(18, 403);
+        m_btnStartPause.LoadBitmaps(IDB_START, IDB_START_PRESSED, IDB_START_HOVER,
+                                    IDB_START_DISABLED);
+        m_btnStartPause.SizeToContent();
+        m_btnStartPause.move(18, 481);
+        m_btnStop.LoadBitmaps(IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED);
+        m_btnStop.SizeToContent();
+        m_btnStop.move(106, 481);
+        m_btnClose.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
+        m_btnClose.SizeToContent();
+        m_btnClose.move(245, 481);
+        const QPoint arrLinkPos[] = {{136, 222}, {111, 272}, {100, 320}, {100, 369}};
+        for (std::size_t i = 0; i < m_arrLinks.size(); ++i) {
+            m_arrLinks[i].move(arrLinkPos[i]);
+            m_arrLinks[i].m_strToolTip = Text(IDS_FILTER_DOCUMENTS + static_cast<UINT>(i));
+            m_arrLinks[i].m_crVisited = RGB(0, 0, 206);
+        }
+        const int arrDetailsY[] = {219, 268, 317, 366};
+        for (std::size_t i = 0; i < m_arrDetails.size(); ++i) {
+            m_arrDetails[i].LoadBitmaps(IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER,
+                                        IDB_DETAILS_DISABLED);
+            m_arrDetails[i].SizeToContent();
+            m_arrDetails[i].move(304, arrDetailsY[i]);
+            m_arrDetails[i].m_strToolTip = Text(IDS_GET_DETAILS);
+        }
+    }
+};
+
+// ---- The finish window ---------------------------------------------------------------------
+
+class CPreviewFinishDlg : public CBitmapDlg {
+public:
+    CPreviewFinishDlg() : CBitmapDlg(IDD_FINISH, IDB_FINISH_BACKGROUND) {}
+
+    CStaticEx m_count, m_size;
+    CStaticBanner m_banner;
+    CBitmapButtonEx m_btnClose;
+
+protected:
+    void DoDataExchange() override {
+        DDX_Control(IDC_TOTAL_COUNT, m_count);
+        DDX_Control(IDC_TOTAL_SIZE, m_size);
+        DDX_Control(IDC_BANNER, m_banner);
+        DDX_Control(IDCANCEL, m_btnClose);
+    }
+
+    void SetupControls() override {
+        m_count.setText(QStringLiteral("48213 files"));
+        m_size.setText(QStringLiteral("61.37 GB"));
+        m_count.SetTextStyle("MS Shell Dlg");
+        m_size.SetTextStyle("MS Shell Dlg");
+        m_count.move(130, 83);
+        m_size.move(130, 102);
+        m_banner.SetBitmaps(IDB_FINISH_BANNER, IDB_FINISH_BANNER_HOVER, IDB_FINISH_BANNER_PRESSED);
+        m_banner.move(49, 200);
+        const QSize client = GetClientArea()->size();
+        m_btnClose.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
+        m_btnClose.SizeToContent();
+        m_btnClose.move(client.width() - m_btnClose.width() - 15,
+                        client.height() - m_btnClose.height() - 12);
+    }
+};
+
+// ---- The unsupported-platform window -------------------------------------------------------
+
+class CPreviewPlatformDlg : public CBitmapDlg {
+public:
+    CPreviewPlatformDlg() : CBitmapDlg(IDD_NOT_SUPPORTED, IDB_PLATFORM_BACKGROUND) {}
+
+    CBitmapButtonEx m_btnContinue, m_btnCancel;
+
+protected:
+    void DoDataExchange() override {
+        DDX_Control(IDYES, m_btnContinue);
+        DDX_Control(IDNO, m_btnCancel);
+    }
+
+    void SetupControls() override {
+        const QSize client = GetClientArea()->size();
+        m_btnContinue.LoadBitmaps(IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
+                                  IDB_CONTINUE_DISABLED);
+        m_btnContinue.SizeToContent();
+        m_btnCancel.LoadBitmaps(IDB_CANCEL, IDB_CANCEL_PRESSED, IDB_CANCEL_HOVER,
+                                IDB_CANCEL_DISABLED);
+        m_btnCancel.SizeToContent();
+        const QSize cancel = m_btnCancel.size();
+        m_btnCancel.move(client.width() - cancel.width() - 15,
+                         client.height() - cancel.height() - 12);
+        m_btnContinue.move(client.width() - cancel.width() - m_btnContinue.width() - 25,
+                           client.height() - cancel.height() - 12);
+    }
+};
+
+QImage Grab(QWidget& widget) {
+    return widget.grab().toImage();
+}
+
+// Side by side, with a gap, on a neutral backdrop.
+QImage Strip(const std::vector<QImage>& arrImages) {
+    int cx = 8, cy = 0;
+    for (const QImage& img : arrImages) {
+        cx += img.width() + 8;
+        cy = std::max(cy, img.height());
+    }
+    QImage strip(cx, cy + 16, QImage::Format_RGB32);
+    strip.fill(QColor(200, 200, 200));
+    QPainter p(&strip);
+    int x = 8;
+    for (const QImage& img : arrImages) {
+        p.drawImage(x, 8, img);
+        x += img.width() + 8;
+    }
+    return strip;
+}
+
+// Each state of a picture button, in a window with the button strip's colour.
+void RenderButtonStates(const char* pszName, UINT nNormal, UINT nPressed, UINT nHover,
+                        UINT nDisabled) {
+    std::vector<QImage> arrImages;
+    const std::vector<std::pair<const char*, std::function<void(CBitmapButtonEx&)>>> arrStates{
+        {"normal", [](CBitmapButtonEx&) {}},
+        {"pressed", [](CBitmapButtonEx& btn) { btn.setDown(true); }},
+        {"hover", [](CBitmapButtonEx& btn) { Hover(btn); }},
+        {"disabled", [](CBitmapButtonEx& btn) { btn.setEnabled(false); }},
+        {"disabled-while-hovered",
+         [](CBitmapButtonEx& btn) {
+             Hover(btn);
+             btn.setEnabled(false);
+         }},
+    };
+    for (const auto& [pszState, fnState] : arrStates) {
+        CBitmapButtonEx btn;
+        btn.LoadBitmaps(nNormal, nPressed, nHover, nDisabled);
+        btn.SizeToContent();
+        btn.PreSubclassWindow();
+        fnState(btn);
+        const QImage img = Grab(btn);
+        Save(QStringLiteral("button-%1-%2").arg(pszName, pszState), img);
+        arrImages.push_back(img);
+    }
+    Save(QStringLiteral("buttons-%1").arg(pszName), Strip(arrImages));
+}
+
+void RenderBannerStates(const char* pszName, UINT nNormal, UINT nHover, UINT nPressed) {
+    std::vector<QImage> arrImages;
+    const std::vector<std::pair<const char*, std::function<void(CStaticBanner&)>>> arrStates{
+        {"normal", [](CStaticBanner&) {}},
+        {"hover", [](CStaticBanner& banner) { Hover(banner); }},
+        {"pressed", [](CStaticBanner& banner) { Press(banner); }},
+    };
+    for (const auto& [pszState, fnState] : arrStates) {
+        CStaticBanner banner;
+        banner.PreSubclassWindow();
+        banner.SetBitmaps(nNormal, nHover, nPressed);
+        fnState(banner);
+        const QImage img = Grab(banner);
+        Save(QStringLiteral("banner-%1-%2").arg(pszName, pszState), img);
+        arrImages.push_back(img);
+    }
+    Save(QStringLiteral("banners-%1").arg(pszName), Strip(arrImages));
+}
+
+// Links and labels in the main window, in each of their states.
+void RenderMainStates() {
+    {
+        CPreviewMainDlg dlg;
+        dlg.show();
+        Save(QStringLiteral("dialog-main-idle"), Grab(dlg));
+    }
+    {
+        CPreviewMainDlg dlg;
+        dlg.show();
+        const char* const arrValues[] = {"1843",  "2.41 GB",  "12907", "38.76 GB",
+                                         "3122",  "14.02 GB", "211",   "45.90 GB",
+                                         "18083", "101.09 GB"};
+        for (std::size_t i = 0; i < dlg.m_arrValues.size(); ++i)
+            dlg.m_arrValues[i].setText(QString::fromUtf8(arrValues[i]));
+        dlg.m_btnStartPause.LoadBitmaps(IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER,
+                                        IDB_RESUME_DISABLED);
+        dlg.m_btnStop.setEnabled(true);
+        for (CBitmapButtonEx& btn : dlg.m_arrDetails)
+            btn.setEnabled(true);
+        dlg.m_progress.setVisible(true);
+        dlg.m_progress.setRange(0, 100);
+        dlg.m_progress.setValue(40);
+        Hover(dlg.m_arrLinks[1]);
+        Hover(dlg.m_arrDetails[2]);
+        Hover(dlg.m_banner);
+        Save(QStringLiteral("dialog-main-paused"), Grab(dlg));
+    }
+    // A link idle, hovered, visited, and visited while hovered, with the library's
+    // default colours (the main window keeps its links' colour).
+    std::vector<QImage> arrImages;
+    for (int nState = 0; nState < 4; ++nState) {
+        CPreviewMainDlg dlg;
+        dlg.Create();
+        CHyperLink& link = dlg.m_arrLinks[0];
+        link.m_crVisited = RGB(132, 0, 132);
+        const CShellOpenOverride noBrowser([](const std::string&) {});
+        if (nState >= 2)
+            Press(link);
+        if (nState == 1 || nState == 3)
+            Hover(link);
+        QImage img = dlg.GetClientArea()->grab(QRect(40, 214, 120, 26)).toImage();
+        arrImages.push_back(img);
+    }
+    Save(QStringLiteral("links-idle-hover-visited-visitedhover"), Strip(arrImages));
+}
+
+void RenderFinish() {
+    CPreviewFinishDlg dlg;
+    dlg.show();
+    Save(QStringLiteral("dialog-finish"), Grab(dlg));
+    Hover(dlg.m_banner);
+    Hover(dlg.m_btnClose);
+    Save(QStringLiteral("dialog-finish-hover"), Grab(dlg));
+}
+
+void RenderPlatform() {
+    CPreviewPlatformDlg dlg;
+    dlg.show();
+    Save(QStringLiteral("dialog-platform"), Grab(dlg));
+}
+
+// Every picture at four times its size, for checking edges pixel by pixel.
+void RenderZoomSheet() {
+    std::vector<QImage> arrImages;
+    for (UINT nId :
+         {IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED, IDB_STOP, IDB_DETAILS,
+          IDB_DETAILS_HOVER, IDB_DETAILS_DISABLED, IDB_ARROW_DOWN, IDB_ARROW_UP}) {
+        const QImage img = LoadBitmap(nId).toImage();
+        arrImages.push_back(
+            img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    Save(QStringLiteral("zoom-small-pictures"), Strip(arrImages));
+    std::vector<QImage> arrMarks;
+    for (const auto& [nId, rc] : {std::pair{IDB_BANNER, QRect(0, 0, 72, 74)},
+                                  std::pair{IDB_MAIN_BACKGROUND, QRect(0, 0, 72, 56)},
+                                  std::pair{IDB_MAIN_BACKGROUND, QRect(14, 214, 100, 44)},
+                                  std::pair{IDB_MAIN_BACKGROUND, QRect(140, 214, 200, 44)}}) {
+        const QImage img = LoadBitmap(nId).toImage().copy(rc);
+        arrMarks.push_back(
+            img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    Save(QStringLiteral("zoom-marks"), Strip(arrMarks));
+    std::vector<QImage> arrIcons;
+    const QIcon icon = LoadIcon(IDR_MAINFRAME);
+    for (const int nSize : {16, 24, 32, 48, 64, 128, 256})
+        arrIcons.push_back(icon.pixmap(nSize, nSize).toImage());
+    Save(QStringLiteral("icon-sizes"), Strip(arrIcons));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: tarrow-gallery <output folder>\n");
+        return 2;
+    }
+    g_strOut = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(g_strOut)) {
+        std::fprintf(stderr, "tarrow-gallery: cannot create %s\n", argv[1]);
+        return 1;
+    }
+
+    RenderMainStates();
+    RenderFinish();
+    RenderPlatform();
+    RenderButtonStates("start", IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED);
+    RenderButtonStates("pause", IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_HOVER, IDB_PAUSE_DISABLED);
+    RenderButtonStates("resume", IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER,
+                       IDB_RESUME_DISABLED);
+    RenderButtonStates("stop", IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED);
+    RenderButtonStates("close", IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
+    RenderButtonStates("continue", IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
+                       IDB_CONTINUE_DISABLED);
+    RenderButtonStates("cancel", IDB_CANCEL, IDB_CANCEL_PRESSED, IDB_CANCEL_HOVER,
+                       IDB_CANCEL_DISABLED);
+    RenderButtonStates("details", IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER,
+                       IDB_DETAILS_DISABLED);
+    RenderBannerStates("main", IDB_BANNER, IDB_BANNER_HOVER, IDB_BANNER_PRESSED);
+    RenderBannerStates("finish", IDB_FINISH_BANNER, IDB_FINISH_BANNER_HOVER,
+                       IDB_FINISH_BANNER_PRESSED);
+    RenderZoomSheet();
+    return 0;
+}
