@@ -4,7 +4,9 @@
 # fuzz/corpus, so that new inputs stay out of the repository.
 #
 #   scripts/fuzz.sh [SECONDS-PER-FUZZER]      default 25
-#   scripts/fuzz.sh --seeds                   rewrites fuzz/corpus from fuzz/MakeSeeds.cpp
+#   scripts/fuzz.sh --seeds                   rewrites the generated seeds in fuzz/corpus
+#
+# Inputs that once failed are kept in fuzz/corpus as regress-*.bin.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +17,6 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDeb
 
 if [ "${1:-}" = "--seeds" ]; then
   cmake --build "$dir" -j2 --target fuzz_make_seeds
-  rm -rf fuzz/corpus
   "$dir/fuzz/fuzz_make_seeds" fuzz/corpus
   ls -l fuzz/corpus/*
   exit 0

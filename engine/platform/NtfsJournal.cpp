@@ -180,6 +180,8 @@ public:
     CFileBlockReader& operator=(const CFileBlockReader&) = delete;
 
     DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) override {
+        if (n == 0)
+            return 0;
         while (n > 0) {
             if (nOffset > static_cast<std::uint64_t>(LLONG_MAX))
                 break;

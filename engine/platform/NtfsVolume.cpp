@@ -61,6 +61,8 @@ std::size_t WriteUsnRecord(std::uint8_t* p, std::uint64_t nReference, std::uint6
 } // namespace
 
 DWORD CMemoryBlockReader::ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) {
+    if (n == 0)
+        return 0;
     std::size_t nHave = 0;
     if (nOffset < m_arrBytes.size()) {
         nHave = std::min<std::uint64_t>(n, m_arrBytes.size() - nOffset);
@@ -259,6 +261,8 @@ DWORD CNtfsVolume::ReadRecords(std::uint64_t nFirst, std::size_t nCount, std::ui
 
 DWORD CNtfsVolume::ReadRuns(const std::vector<NtfsRun>& runs, std::uint64_t nBytes,
                             std::uint8_t* p) {
+    if (nBytes == 0)
+        return 0; // an empty list has no buffer to fill
     const std::uint64_t nClusterSize = m_boot.nBytesPerCluster;
     std::uint64_t nDone = 0;
     for (const NtfsRun& run : runs) {
