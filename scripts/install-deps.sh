@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang clang-format
+  # fuzzing (scripts/fuzz.sh): the libFuzzer runtime
+  libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3 time
   # diagnostic log

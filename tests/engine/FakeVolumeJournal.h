@@ -1,0 +1,234 @@
+// A volume journal served from memory: record buffers built in the test, a table of
+// file attributes, and scripted answers for the journal requests.
+#pragma once
+
+#include "ScanControl.h"
+#include "VolumeJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ntfs_test {
+
+// Builds one enumeration answer: the next start reference, then records.
+class CUsnBuffer {
+public:
+    explicit CUsnBuffer(std::uint64_t nNextStart) : m_bytes(8, 0) { Put64(0, nNextStart); }
+
+    CUsnBuffer& Add(std::uint64_t nReference, std::uint64_t nParent, const std::u16string& strName,
+                    bool bDirectory = false) {
+        const std::size_t nLength =
+            (UsnRecordV2::HeaderSize + strName.size() * 2 + 7) & ~std::size_t{7};
+        const std::size_t nPos = m_bytes.size();
+        m_bytes.resize(nPos + nLength, 0);
+        Put32(nPos + UsnRecordV2::RecordLength, static_cast<std::uint32_t>(nLength));
+        m_bytes[nPos + UsnRecordV2::MajorVersion] = 2;
+        Put64(nPos + UsnRecordV2::FileReferenceNumber, nReference);
+        Put64(nPos + UsnRecordV2::ParentFileReferenceNumber, nParent);
+        Put32(nPos + UsnRecordV2::FileAttributes,
+              bDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+        m_bytes[nPos + UsnRecordV2::FileNameLength] = static_cast<std::uint8_t>(strName.size() * 2);
+        m_bytes[nPos + UsnRecordV2::FileNameLength + 1] =
+            static_cast<std::uint8_t>(strName.size() * 2 >> 8);
+        m_bytes[nPos + UsnRecordV2::FileNameOffset] = UsnRecordV2::FileName;
+        for (std::size_t i = 0; i < strName.size(); ++i) {
+            m_bytes[nPos + UsnRecordV2::FileName + 2 * i] = static_cast<std::uint8_t>(strName[i]);
+            m_bytes[nPos + UsnRecordV2::FileName + 2 * i + 1] =
+                static_cast<std::uint8_t>(strName[i] >> 8);
+        }
+        return *this;
+    }
+    CUsnBuffer& Dir(std::uint64_t nReference, std::uint64_t nParent,
+                    const std::u16string& strName) {
+        return Add(nReference, nParent, strName, true);
+    }
+    CUsnBuffer& Raw(std::vector<std::uint8_t> bytes) {
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+
+    std::vector<std::uint8_t>& Bytes() { return m_bytes; }
+    operator std::vector<std::uint8_t>() const { return m_bytes; }
+
+    void Put32(std::size_t nPos, std::uint32_t n) {
+        for (int i = 0; i < 4; ++i)
+            m_bytes[nPos + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
+    }
+    void Put64(std::size_t nPos, std::uint64_t n) {
+        for (int i = 0; i < 8; ++i)
+            m_bytes[nPos + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
+
+class CFakeVolumeJournal final : public IVolumeJournal {
+public:
+    // Answers and observations, all open to the test.
+    DWORD dwOpenError = 0;
+    std::deque<DWORD> queryErrors; // answered in turn, then success
+    DWORD dwQueryErrorForever = 0; // when set: answered after the list ran out
+    DWORD dwRootOpenError = 0;
+    DWORD dwRootReferenceError = 0;
+    std::uint64_t nRootReference = 0;
+    std::vector<std::vector<std::uint8_t>> buffers; // one per request, then the end
+    DWORD dwEnumerateErrorAtEnd = ERROR_HANDLE_EOF;
+    std::size_t nOverstateReturned = 0; // claims more bytes than it wrote
+    std::map<std::string, FileAttributes> files;
+    std::string strVolumeRoot = "/mnt/win";
+
+    std::function<void(std::size_t nRequest)> onEnumerate;
+    std::function<void(const std::string& strPath)> onAttributes;
+
+    std::vector<std::string> calls;
+    std::vector<std::uint64_t> starts;
+    std::vector<std::string> attributeReads;
+    CREATE_USN_JOURNAL_DATA created{};
+    DELETE_USN_JOURNAL_DATA deleted{};
+    bool bOpen = false;
+    bool bRootOpen = false;
+
+    DWORD Open(const std::string& strRoot) override {
+        calls.push_back("Open " + strRoot);
+        bOpen = dwOpenError == 0;
+        return dwOpenError;
+    }
+    bool IsOpen() const override { return bOpen; }
+    void Close() override {
+        calls.push_back("Close");
+        bOpen = false;
+    }
+    DWORD Query(USN_JOURNAL_DATA_V0& data) override {
+        calls.push_back("Query");
+        data.NextUsn = 0x4242;
+        if (!queryErrors.empty()) {
+            const DWORD dw = queryErrors.front();
+            queryErrors.pop_front();
+            return dw;
+        }
+        return dwQueryErrorForever;
+    }
+    DWORD Create(const CREATE_USN_JOURNAL_DATA& data) override {
+        calls.push_back("Create");
+        created = data;
+        return 0;
+    }
+    DWORD DeleteAndWait(const DELETE_USN_JOURNAL_DATA& data) override {
+        calls.push_back("DeleteAndWait");
+        deleted = data;
+        return 0;
+    }
+    DWORD OpenRootDirectory(const std::string& strRoot) override {
+        calls.push_back("OpenRoot " + strRoot);
+        bRootOpen = dwRootOpenError == 0;
+        return dwRootOpenError;
+    }
+    DWORD GetRootFileReference(std::uint64_t& nReference) override {
+        calls.push_back("GetRootReference");
+        nReference = nRootReference;
+        return dwRootReferenceError;
+    }
+    void CloseRootDirectory() override {
+        calls.push_back("CloseRoot");
+        bRootOpen = false;
+    }
+    DWORD Enumerate(const MFT_ENUM_DATA_V0& in, std::uint8_t* pBuffer, std::size_t nSize,
+                    std::size_t& nReturned) override {
+        const std::size_t nRequest = starts.size();
+        starts.push_back(in.StartFileReferenceNumber);
+        EXPECT_EQ(in.HighUsn, 0x4242);
+        if (onEnumerate)
+            onEnumerate(nRequest);
+        if (nRequest >= buffers.size())
+            return dwEnumerateErrorAtEnd;
+        const auto& b = buffers[nRequest];
+        nReturned = std::min(b.size(), nSize);
+        std::copy(b.begin(), b.begin() + static_cast<long>(nReturned), pBuffer);
+        nReturned += nOverstateReturned;
+        return 0;
+    }
+    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+        attributeReads.push_back(strPath);
+        if (onAttributes)
+            onAttributes(strPath);
+        auto it = files.find(strPath);
+        if (it == files.end())
+            return false;
+        attr = it->second;
+        return true;
+    }
+    std::string GetVolumeRoot(const std::string&) override { return strVolumeRoot; }
+};
+
+inline FileAttributes RegularFile(std::int64_t nSize, std::time_t tModified = 1'600'000'000) {
+    FileAttributes attr;
+    attr.kind = EntryKind::File;
+    attr.nSize = nSize;
+    attr.mtime.tv_sec = tModified;
+    return attr;
+}
+
+// The target window of a scan: collects what is reported, on the reporting thread.
+struct FoundFile {
+    std::string strGroup;
+    FileProperty prop;
+};
+
+class CScanTarget {
+public:
+    CScanTarget()
+        : m_wnd([this](UINT nMsg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+              if (nMsg == WM_FILEFOUND) {
+                  FoundFile f{reinterpret_cast<const char*>(wParam),
+                              *reinterpret_cast<const FileProperty*>(lParam)};
+                  std::function<void(const FoundFile&)> fn;
+                  {
+                      std::lock_guard lock(m_lock);
+                      m_found.push_back(f);
+                      fn = onFound;
+                  }
+                  if (fn)
+                      fn(f);
+              }
+              return 0;
+          }) {
+        ResumeEvent.Set();
+        ForceEvent.Reset();
+        EnumFinished.Reset();
+        g_hTargetWnd = m_wnd.GetSafeHwnd();
+    }
+    ~CScanTarget() {
+        g_hTargetWnd = HWND{};
+        ForceEvent.Reset();
+        ResumeEvent.Set();
+        EnumFinished.Set();
+    }
+
+    std::vector<FoundFile> Found() {
+        std::lock_guard lock(m_lock);
+        return m_found;
+    }
+    std::vector<std::string> Paths() {
+        std::vector<std::string> v;
+        for (const FoundFile& f : Found())
+            v.push_back(f.prop.m_strPath);
+        return v;
+    }
+
+    std::function<void(const FoundFile&)> onFound;
+
+private:
+    std::mutex m_lock;
+    std::vector<FoundFile> m_found;
+    CDirectWindow m_wnd;
+};
+
+} // namespace ntfs_test
