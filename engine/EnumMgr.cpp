@@ -1,6 +1,7 @@
 #include "EnumMgr.h"
 
 #include "Log.h"
+#include "MftEnum.h"
 #include "ScanControl.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
@@ -92,6 +93,7 @@ ScanSetup SystemScanSetup() {
     ScanSetup setup;
     setup.volumeTable = [] { return std::shared_ptr<const IVolumeTable>(CreateMountTable()); };
     setup.pKnownFolders = SystemKnownFolders();
+    setup.createVolumeEnum = [] { return std::make_unique<CMftEnum>(); };
     return setup;
 }
 

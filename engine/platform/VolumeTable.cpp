@@ -1,9 +1,11 @@
 #include "VolumeTable.h"
 
+#include "NtfsFileRecord.h"
+#include "NtfsJournal.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <set>
 #include <string_view>
@@ -316,9 +318,10 @@ public:
         int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
         if (fd < 0)
             return false;
-        char oem[8];
-        bool bNtfs =
-            ::pread(fd, oem, sizeof oem, 3) == sizeof oem && std::memcmp(oem, "NTFS    ", 8) == 0;
+        std::uint8_t sector[kNtfsBootSectorSize];
+        NtfsBootSector boot;
+        bool bNtfs = ::pread(fd, sector, sizeof sector, 0) == static_cast<ssize_t>(sizeof sector) &&
+                     ParseNtfsBootSector(sector, sizeof sector, boot);
         ::close(fd);
         return bNtfs;
     }
@@ -336,7 +339,9 @@ public:
         return false;
     }
 
-    bool CanReadVolume(const std::string&) const override { return false; }
+    bool CanReadVolume(const std::string& strMountPoint) const override {
+        return CanOpenVolumeForRawRead(strMountPoint);
+    }
 
 private:
     static std::string SysBlockPath(dev_t dev) {

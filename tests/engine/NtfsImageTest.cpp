@@ -1,6 +1,7 @@
 // Real NTFS volumes: images made with mkntfs, filled through an ntfs-3g mount, then
 // enumerated both from their file records and by walking their folders. Whatever the
 // volume holds, both must report the same files with the same sizes.
+#include "EnumMgr.h"
 #include "Log.h"
 #include "MftEnum.h"
 #include "SimpleEnum.h"
@@ -416,4 +417,41 @@ TEST(NtfsImage, AFolderBoundElsewhereIsNoVolumeToReadRaw) {
     EXPECT_EQ(log[1].strMessage, "Cannot open volume " + strBind);
     RunProgram({"umount", strBind});
     fs::remove(strBind);
+}
+
+// ---- A whole scan ---------------------------------------------------------------------------
+
+TEST(NtfsImage, TheDriveWorkerReadsAnNtfsMountThroughItsFileTable) {
+    CNtfsImage image;
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MakeDirs(image.Path("Users/Bob"));
+    WriteFile(image.Path("Users/Bob/a.docx"), 1234);
+    WriteFile(image.Path("b.PNG"), 56);
+    const FileSet walked = ScanWalk(image.Root());
+
+    auto pSetup = std::make_shared<ScanSetup>(SystemScanSetup());
+    pSetup->volumeTable = [strRoot = image.Root()] {
+        return std::shared_ptr<const IVolumeTable>(
+            CreateFolderTable({strRoot}, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
+    };
+    FileSet found;
+    CDirectWindow target([&](UINT nMsg, WPARAM, LPARAM lParam) -> LRESULT {
+        if (nMsg == WM_FILEFOUND) {
+            const auto* p = reinterpret_cast<const FileProperty*>(lParam);
+            found.insert({p->m_strPath, p->m_nSize});
+        }
+        return 0;
+    });
+    g_hTargetWnd = target.GetSafeHwnd();
+    TakePendingLogRecords();
+    StartManagerThread(pSetup).join();
+    g_hTargetWnd = HWND{};
+
+    EXPECT_EQ(found, walked) << Describe(found, walked);
+    bool bMft = false;
+    for (const PendingLogRecord& r : TakePendingLogRecords()) {
+        bMft |= r.strFileTag == " [File: .\\MftEnum.cpp] [Line: 205]";
+        EXPECT_NE(r.strFileTag, " [File: .\\EnumMgr.cpp] [Line: 207]") << r.strMessage;
+    }
+    EXPECT_TRUE(bMft) << "the volume was walked, not read through its file table";
 }
