@@ -1,15 +1,13 @@
 #include "Utf16.h"
 
+#include "Utf8.h"
+
 void AppendUtf16LeAsUtf8(const std::uint8_t* pBytes, std::size_t nUnits, std::string& out) {
     auto unit = [pBytes](std::size_t i) -> std::uint32_t {
         return pBytes[2 * i] | static_cast<std::uint32_t>(pBytes[2 * i + 1]) << 8;
     };
     for (std::size_t i = 0; i < nUnits; ++i) {
         std::uint32_t c = unit(i);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            continue;
-        }
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < nUnits) {
             const std::uint32_t low = unit(i + 1);
             if (low >= 0xDC00 && low < 0xE000) {
@@ -17,18 +15,6 @@ void AppendUtf16LeAsUtf8(const std::uint8_t* pBytes, std::size_t nUnits, std::st
                 ++i;
             }
         }
-        if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(out, c);
     }
 }
