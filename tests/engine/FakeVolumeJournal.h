@@ -2,6 +2,8 @@
 // file attributes, and scripted answers for the journal requests.
 #pragma once
 
+#include "ScanTestSupport.h"
+
 #include "ScanControl.h"
 #include "VolumeJournal.h"
 
@@ -176,59 +178,23 @@ inline FileAttributes RegularFile(std::int64_t nSize, std::time_t tModified = 1'
     return attr;
 }
 
-// The target window of a scan: collects what is reported, on the reporting thread.
-struct FoundFile {
-    std::string strGroup;
-    FileProperty prop;
-};
-
-class CScanTarget {
+// The recording target with the events of a running scan, put back as an idle scan
+// leaves them when it goes.
+class CScanTarget : public CRecordingTarget {
 public:
-    CScanTarget()
-        : m_wnd([this](UINT nMsg, WPARAM wParam, LPARAM lParam) -> LRESULT {
-              if (nMsg == WM_FILEFOUND) {
-                  FoundFile f{reinterpret_cast<const char*>(wParam),
-                              *reinterpret_cast<const FileProperty*>(lParam)};
-                  std::function<void(const FoundFile&)> fn;
-                  {
-                      std::lock_guard lock(m_lock);
-                      m_found.push_back(f);
-                      fn = onFound;
-                  }
-                  if (fn)
-                      fn(f);
-              }
-              return 0;
-          }) {
-        ResumeEvent.Set();
-        ForceEvent.Reset();
-        EnumFinished.Reset();
-        g_hTargetWnd = m_wnd.GetSafeHwnd();
-    }
+    CScanTarget() { SetScanRunning(); }
     ~CScanTarget() {
         g_hTargetWnd = HWND{};
         ForceEvent.Reset();
         ResumeEvent.Set();
         EnumFinished.Set();
     }
-
-    std::vector<FoundFile> Found() {
-        std::lock_guard lock(m_lock);
-        return m_found;
-    }
-    std::vector<std::string> Paths() {
+    std::vector<std::string> Paths() const {
         std::vector<std::string> v;
         for (const FoundFile& f : Found())
             v.push_back(f.prop.m_strPath);
         return v;
     }
-
-    std::function<void(const FoundFile&)> onFound;
-
-private:
-    std::mutex m_lock;
-    std::vector<FoundFile> m_found;
-    CDirectWindow m_wnd;
 };
 
 } // namespace ntfs_test

@@ -356,7 +356,7 @@ TEST_F(MftEnumTest, StopDuringThePassReportsNothingAndDuringTheReportKeepsWhatWa
     ForceEvent.Reset();
     journal->onEnumerate = nullptr;
     journal->starts.clear();
-    target.onFound = [](const FoundFile&) { ForceEvent.Set(); };
+    target.OnFound([](const FoundFile&) { ForceEvent.Set(); });
     EXPECT_TRUE(mft->EnumerateDrive("/mnt/win"));
     EXPECT_EQ(target.Paths(), std::vector<std::string>{"/mnt/win/a.docx"});
 }

@@ -80,12 +80,12 @@ TEST_F(MftEnumThreadTest, PauseDuringThePassBlocksAtTheNextRecordAndResumesThere
 }
 
 TEST_F(MftEnumThreadTest, PauseDuringTheReportBlocksAtTheNextFileAndResumesThere) {
-    target.onFound = [this](const FoundFile&) {
+    target.OnFound([this](const FoundFile&) {
         if (!bPaused) {
             ResumeEvent.Reset();
             bPaused = true;
         }
-    };
+    });
     Start();
     ASSERT_TRUE(WaitFor(bPaused));
     Linger();
