@@ -17,7 +17,7 @@ PACKAGES=(
   # NTFS images in tests
   ntfs-3g fuse3
   # user interface
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools fonts-dejavu-core
   # peers measured by the benchmarks
   fd-find findutils hyperfine
 )
