@@ -97,7 +97,6 @@ void CSimpleEnum::WalkFolder(const std::string& strFolder) {
         FileProperty prop;
         prop.m_strPath = strPath;
         prop.m_nSize = attr.nSize;
-        prop.m_dtModified = {};
         prop.SetModifiedFromUtc(attr.mtime, *m_pLocalTime);
         NotifyFileFound(strGroup, std::move(prop));
     }
