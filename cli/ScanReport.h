@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-inline constexpr int kGroupCount = 4;
-
 struct FoundRecord {
     int nGroup;
     FileProperty prop;

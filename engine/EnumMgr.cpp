@@ -40,7 +40,7 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     const std::vector<std::string> arrMountPoints = volumes.GetMountPoints();
     const KnownFolderSet known = setup.pKnownFolders->Get();
 
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kGroupCount; ++i) {
         const std::string strName = LoadString(g_groupTable[i].nNameId);
         const std::string strFilter = LoadString(g_groupTable[i].nFilterId);
         e.AddGroup(strName, strFilter);
