@@ -35,7 +35,7 @@ if [ "$sanitize" = thread ]; then
   extra+=(-DTARROW_BUILD_UI=OFF)
 fi
 
-cmake -S . -B "$dir" -G Ninja -DTARROW_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
+cmake -S . -B "$dir" -G Ninja -DTARROW_WERROR=ON -DTARROW_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
 cmake --build "$dir"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:abort_on_error=1}"
