@@ -1,0 +1,3 @@
+#include "SingleInstance.h"
+
+void PublishMainWindow(std::uint32_t) {}
