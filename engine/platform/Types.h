@@ -9,8 +9,14 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
-// Failures inside the engine are raised as a bare error code (an errno value on
-// Linux) and caught at the top of the work that raised them.
+// The engine's one error model:
+// - A failure is an errno value carried as a DWORD; 0 means none. No Win32 numbers.
+// - Below the top of a thread's work an operation reports a failure and never throws:
+//   it returns the DWORD, or, where it answers a question (a bool, as the design's
+//   BOOL operations do), it leaves the code in a DWORD& parameter.
+// - The manager thread, the drive worker and the NTFS enumerator raise a code with
+//   RaiseError where the design raises, and catch DWORD at the top of their work,
+//   where it is logged with its text. No other exception is thrown or swallowed.
 [[noreturn]] inline void RaiseError(DWORD dwCode) {
     throw dwCode;
 }
