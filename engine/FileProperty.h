@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <string>
 
 enum class DateTimeStatus : int { valid = 0, invalid = 1, null = 2 };
@@ -34,3 +35,7 @@ struct FileProperty {
     std::string GetFileName() const;  // after the last '/'
     std::string GetExtension() const; // from the last '.' of the name; empty if none
 };
+
+// The records of one group in arrival order. A stored record never moves: the details
+// window keeps pointers to records while a paused scan may still append.
+using CFileList = std::deque<FileProperty>;
