@@ -19,8 +19,10 @@ QRect GeometryOf(const CBitmapDlg& dlg, UINT nId) {
     return pControl ? pControl->geometry() : QRect();
 }
 
-// Runs the dialog modally; fnDrive runs once it is on screen, inside the modal loop.
+// Runs the dialog modally; fnDrive runs once it is on screen, inside the modal loop. A
+// dialog that does not end within a few seconds ends with -1.
 int RunModal(CBitmapDlg& dlg, std::function<void()> fnDrive) {
+    QTimer::singleShot(5000, &dlg, [&dlg] { dlg.done(-1); });
     QTimer::singleShot(0, &dlg, [&dlg, fnDrive] {
         if (QTest::qWaitForWindowActive(&dlg))
             fnDrive();
