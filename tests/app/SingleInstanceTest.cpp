@@ -89,6 +89,9 @@ TEST_F(SingleInstance, FirstStartHoldsTheSlotLaterStartsReadItsWindowUntilItEnds
     struct stat st;
     ASSERT_EQ(::stat(SlotPath(folder).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(SocketPath(folder).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     LaterStart later = StartLater(folder.Path());
     EXPECT_EQ(later.nCode, kRunning);
