@@ -1,7 +1,10 @@
 #include "Foreground.h"
 
+#include "SingleInstance.h"
+
 #include <QApplication>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
@@ -43,4 +46,27 @@ void BringWindowForward(QWidget& wnd, const std::string& strToken) {
     if (&target != &wnd)
         target.raise();
     target.activateWindow();
+}
+
+CActivationListener::CActivationListener() {
+    const int nHandle = GetActivationHandle();
+    if (nHandle < 0)
+        return;
+    m_pNotifier = std::make_unique<QSocketNotifier>(nHandle, QSocketNotifier::Read);
+    connect(m_pNotifier.get(), &QSocketNotifier::activated, this, &CActivationListener::OnRequests);
+}
+
+CActivationListener::~CActivationListener() = default;
+
+void CActivationListener::OnRequests() {
+    while (const auto request = TakeActivationRequest()) {
+        // Only windows that exist already: asking for an id never creates one.
+        for (QWidget* pWnd : QApplication::topLevelWidgets()) {
+            const WId id = pWnd->internalWinId();
+            if (id != 0 && static_cast<std::uint32_t>(id) == request->nWindowId) {
+                BringWindowForward(*pWnd, request->strToken);
+                break;
+            }
+        }
+    }
 }

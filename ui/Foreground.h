@@ -4,7 +4,12 @@
 // take it).
 #pragma once
 
+#include <QObject>
+
+#include <memory>
 #include <string>
+
+class QSocketNotifier;
 
 class QWidget;
 
@@ -17,3 +22,19 @@ void SetForegroundWindow(QWidget& wnd);
 // it and activates it, or the modal dialog that blocks it. strToken is the later
 // start's activation token (XDG_ACTIVATION_TOKEN), empty when it had none.
 void BringWindowForward(QWidget& wnd, const std::string& strToken);
+
+// The first instance's side of the single-instance guard: brings the window a later
+// start asks for forward, when it is one of this process's windows. Does nothing in a
+// process that holds no slot.
+class CActivationListener : public QObject {
+    Q_OBJECT
+
+public:
+    CActivationListener();
+    ~CActivationListener() override;
+
+private:
+    void OnRequests();
+
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+};
