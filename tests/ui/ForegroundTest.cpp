@@ -65,12 +65,4 @@ TEST_F(ActivationFixture, AnIdOfNoWindowOfOursChangesNothing) {
     EXPECT_FALSE(main.isActiveWindow());
 }
 
-TEST_F(ActivationFixture, AMinimisedWindowStaysMinimised) {
-    main.showMinimized();
-    QTest::qWait(50);
-    ASSERT_TRUE(main.isMinimized());
-    Request(IdOf(main));
-    EXPECT_TRUE(main.isMinimized());
-}
-
 } // namespace
