@@ -135,8 +135,7 @@ TEST(ScanFolders, TheVariableNamesFoldersAndNeverFallsBackToTheMachine) {
     // Set: its folders are the drives. Set to nothing usable: no drives at all.
     ::setenv(kScanFoldersVariable, (strB + ":" + strA).c_str(), 1);
     auto pSetup = ScanSetupFromEnvironment();
-    EXPECT_EQ(pSetup->volumeTable()->GetLogicalDrives(),
-              (std::vector<std::string>{strA, strB}));
+    EXPECT_EQ(pSetup->volumeTable()->GetLogicalDrives(), (std::vector<std::string>{strA, strB}));
     ::setenv(kScanFoldersVariable, (scratch.Path() + "/missing").c_str(), 1);
     pSetup = ScanSetupFromEnvironment();
     EXPECT_TRUE(pSetup->volumeTable()->GetLogicalDrives().empty());
