@@ -52,18 +52,6 @@ TEST(CommandLine, OnlyDebugWithOnePrefixInAnyCaseSwitchesTheLogOn) {
     }
 }
 
-TEST(CommandLine, EachArgumentComesWithoutItsPrefixAndTheLastIsMarked) {
-    struct CRecording : CCommandLineInfo {
-        void ParseParam(const char* pszParam, bool bFlag, bool bLast) override {
-            strSeen += std::string(pszParam) + (bFlag ? "F" : "-") + (bLast ? "L" : "-") + " ";
-        }
-        std::string strSeen;
-    } cmdInfo;
-    const char* arrArgv[] = {"tarrow", "/a", "-b", "c", "--d", ""};
-    ParseCommandLine(6, arrArgv, cmdInfo);
-    EXPECT_EQ(cmdInfo.strSeen, "aF- bF- c-- -dF- -L ");
-}
-
 TEST(PlatformGate, KernelsFromThreeOnPassOlderOnesAreWarnedAbout) {
     const struct {
         const char* pszRelease;
