@@ -84,8 +84,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
     QApplication::setDesktopFileName(QStringLiteral("tarrow"));
     QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
-    // The windows close themselves; the last one closing must not end a modal loop early.
-    QApplication::setQuitOnLastWindowClosed(false);
 
     CActivationListener activation;
     const std::unique_ptr<IVersionQuery> pVersionQuery = CreateKernelVersionQuery();
