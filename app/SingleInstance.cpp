@@ -160,11 +160,11 @@ private:
     struct stat m_stSocket {};
 };
 
-void CInstanceSectionDeleter::operator()(CInstanceSection* pSection) const {
-    delete pSection;
-}
+std::unique_ptr<CInstanceSection> InstanceSection;
 
-std::unique_ptr<CInstanceSection, CInstanceSectionDeleter> InstanceSection;
+void CloseInstanceSection() {
+    InstanceSection.reset();
+}
 
 std::string GetInstanceFolder() {
     if (const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
@@ -207,8 +207,8 @@ InstanceCheck OpenInstanceSection(const std::string& strFolder) {
             continue;
         if (::ftruncate(slot.Get(), 0) != 0)
             return kUnguarded;
-        std::unique_ptr<CInstanceSection, CInstanceSectionDeleter> pSection(
-            new CInstanceSection(strFolder, std::move(folder), std::move(slot), st));
+        auto pSection =
+            std::make_unique<CInstanceSection>(strFolder, std::move(folder), std::move(slot), st);
         if (!pSection->Write(0))
             return kUnguarded;
         pSection->OpenSocket(); // without it later starts still end; they only raise nothing

@@ -45,13 +45,13 @@ std::optional<ActivationRequest> TakeActivationRequest();
 // The slot held by the first instance: the lock, the socket, and their removal when
 // the process ends normally.
 class CInstanceSection;
-struct CInstanceSectionDeleter {
-    void operator()(CInstanceSection* pSection) const;
-};
 
 // Null when this process holds no slot. Released at process exit, after everything
 // main owned.
-extern std::unique_ptr<CInstanceSection, CInstanceSectionDeleter> InstanceSection;
+extern std::unique_ptr<CInstanceSection> InstanceSection;
+
+// Releases the slot as the end of the process does (for tests).
+void CloseInstanceSection();
 
 // The folder of the slot: $XDG_RUNTIME_DIR when it is a private folder of this user,
 // else "tarrow-UID" in the temporary folder ($TMPDIR, else /tmp), created private.

@@ -78,7 +78,7 @@ std::uint32_t SlotValue(const CScratchFolder& folder) {
 }
 
 struct SingleInstance : ::testing::Test {
-    void TearDown() override { InstanceSection.reset(); }
+    void TearDown() override { CloseInstanceSection(); }
     CScratchFolder folder;
 };
 
@@ -103,7 +103,7 @@ TEST_F(SingleInstance, FirstStartHoldsTheSlotLaterStartsReadItsWindowUntilItEnds
     EXPECT_EQ(later.nWindowId, 0xA1B2C3D4u);
 
     // Ending normally takes the slot and the socket away; the next start is the first.
-    InstanceSection.reset();
+    CloseInstanceSection();
     EXPECT_FALSE(Exists(SlotPath(folder)));
     EXPECT_FALSE(Exists(SocketPath(folder)));
     EXPECT_EQ(StartLater(folder.Path()).nCode, kFirst);

@@ -28,7 +28,7 @@ struct ActivationFixture : ::testing::Test {
     }
     void TearDown() override {
         pListener.reset();
-        InstanceSection.reset();
+        CloseInstanceSection();
         qunsetenv("XDG_ACTIVATION_TOKEN");
     }
 
