@@ -1,3 +1,301 @@
 #include "SingleInstance.h"
 
-void PublishMainWindow(std::uint32_t) {}
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kSocketSuffix[] = ".socket";
+// Longer tokens than any desktop hands out are not tokens.
+constexpr std::size_t kMaxToken = 1024;
+
+class CFd {
+public:
+    CFd() = default;
+    explicit CFd(int fd) : m_fd(fd) {}
+    ~CFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CFd(CFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    CFd& operator=(CFd&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+std::string SocketName() {
+    return std::string(kInstanceSectionName) + kSocketSuffix;
+}
+
+// A folder only this user can enter: ours, not a link, no access for group or others.
+CFd OpenPrivateFolder(const std::string& strFolder) {
+    if (strFolder.empty() || strFolder[0] != '/')
+        return {};
+    std::string strPath = strFolder;
+    while (strPath.size() > 1 && strPath.back() == '/')
+        strPath.pop_back(); // a trailing '/' would follow a link in the folder's place
+    CFd dir(::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!dir.IsOpen() || ::fstat(dir.Get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+        return {};
+    return dir;
+}
+
+bool IsOwnPlainFile(const struct stat& st) {
+    // A second name would let the slot's writes reach a file elsewhere.
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The socket's address: its path in the folder, or, when that is too long for an
+// address, the same file reached through the folder's descriptor.
+bool SocketAddress(const std::string& strFolder, int nFolderFd, sockaddr_un& addr) {
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    std::string strPath = strFolder;
+    if (strPath.back() != '/')
+        strPath += '/';
+    strPath += SocketName();
+    if (strPath.size() >= sizeof addr.sun_path)
+        strPath = "/proc/self/fd/" + std::to_string(nFolderFd) + "/" + SocketName();
+    if (strPath.size() >= sizeof addr.sun_path)
+        return false;
+    std::memcpy(addr.sun_path, strPath.data(), strPath.size());
+    return true;
+}
+
+std::string ActivationToken() {
+    for (const char* pszName : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+        const char* pszValue = std::getenv(pszName);
+        if (pszValue && *pszValue)
+            return pszValue;
+    }
+    return {};
+}
+
+bool IsTokenText(const std::string& str) {
+    if (str.size() > kMaxToken)
+        return false;
+    for (unsigned char ch : str)
+        if (ch <= 0x20 || ch >= 0x7F)
+            return false;
+    return true;
+}
+
+} // namespace
+
+class CInstanceSection {
+public:
+    CInstanceSection(std::string strFolder, CFd folder, CFd slot, struct stat stSlot)
+        : m_strFolder(std::move(strFolder)), m_folder(std::move(folder)), m_slot(std::move(slot)),
+          m_stSlot(stSlot) {}
+
+    // The slot's names go while its lock is still held: a start that opened the slot
+    // just before finds it unlinked once it gets the lock, and starts afresh.
+    ~CInstanceSection() {
+        struct stat st;
+        if (m_socket.IsOpen() &&
+            ::fstatat(m_folder.Get(), SocketName().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(st, m_stSocket))
+            ::unlinkat(m_folder.Get(), SocketName().c_str(), 0);
+        if (::fstatat(m_folder.Get(), kInstanceSectionName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(st, m_stSlot))
+            ::unlinkat(m_folder.Get(), kInstanceSectionName, 0);
+    }
+
+    CInstanceSection(const CInstanceSection&) = delete;
+    CInstanceSection& operator=(const CInstanceSection&) = delete;
+
+    bool Write(std::uint32_t nValue) {
+        return ::pwrite(m_slot.Get(), &nValue, sizeof nValue, 0) == sizeof nValue;
+    }
+
+    // Any socket in the socket's place is a leftover: only the holder of the lock binds.
+    void OpenSocket() {
+        sockaddr_un addr;
+        if (!SocketAddress(m_strFolder, m_folder.Get(), addr))
+            return;
+        ::unlinkat(m_folder.Get(), SocketName().c_str(), 0);
+        CFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const int nOn = 1;
+        struct stat st;
+        if (!sock.IsOpen() ||
+            ::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::fstatat(m_folder.Get(), SocketName().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fchmodat(m_folder.Get(), SocketName().c_str(), 0600, 0) != 0 ||
+            ::setsockopt(sock.Get(), SOL_SOCKET, SO_PASSCRED, &nOn, sizeof nOn) != 0)
+            return;
+        m_socket = std::move(sock);
+        m_stSocket = st;
+    }
+
+    int GetSocket() const { return m_socket.Get(); }
+
+private:
+    std::string m_strFolder;
+    CFd m_folder;
+    CFd m_slot; // locked for the process's life
+    struct stat m_stSlot;
+    CFd m_socket;
+    struct stat m_stSocket {};
+};
+
+std::unique_ptr<CInstanceSection> InstanceSection;
+
+void CloseInstanceSection() {
+    InstanceSection.reset();
+}
+
+std::string GetInstanceFolder() {
+    if (const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
+        pszRuntime && OpenPrivateFolder(pszRuntime).IsOpen())
+        return pszRuntime;
+    const char* pszTemp = std::getenv("TMPDIR");
+    std::string strFolder = pszTemp && *pszTemp == '/' ? pszTemp : "/tmp";
+    if (strFolder.back() != '/')
+        strFolder += '/';
+    strFolder += "tarrow-" + std::to_string(::geteuid());
+    ::mkdir(strFolder.c_str(), 0700); // one that exists is checked like a new one
+    return OpenPrivateFolder(strFolder).IsOpen() ? strFolder : std::string();
+}
+
+InstanceCheck OpenInstanceSection(const std::string& strFolder) {
+    constexpr InstanceCheck kUnguarded{InstanceState::Unguarded, 0};
+    // A few rounds: each one that finds the slot unlinked under it was a closing instance.
+    for (int nRound = 0; nRound < 4; ++nRound) {
+        CFd folder = OpenPrivateFolder(strFolder);
+        if (!folder.IsOpen())
+            return kUnguarded;
+        CFd slot(::openat(folder.Get(), kInstanceSectionName,
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        struct stat st;
+        if (!slot.IsOpen() || ::fstat(slot.Get(), &st) != 0 || !IsOwnPlainFile(st))
+            return kUnguarded;
+
+        if (::flock(slot.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK)
+                return kUnguarded;
+            std::uint32_t nWindowId = 0;
+            if (::pread(slot.Get(), &nWindowId, sizeof nWindowId, 0) != sizeof nWindowId)
+                nWindowId = 0;
+            return {InstanceState::Running, nWindowId};
+        }
+
+        struct stat stNamed;
+        if (::fstatat(folder.Get(), kInstanceSectionName, &stNamed, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !SameFile(st, stNamed))
+            continue;
+        if (::ftruncate(slot.Get(), 0) != 0)
+            return kUnguarded;
+        auto pSection =
+            std::make_unique<CInstanceSection>(strFolder, std::move(folder), std::move(slot), st);
+        if (!pSection->Write(0))
+            return kUnguarded;
+        pSection->OpenSocket(); // without it later starts still end; they only raise nothing
+        InstanceSection = std::move(pSection);
+        return {InstanceState::First, 0};
+    }
+    return kUnguarded;
+}
+
+bool RequestActivation(const std::string& strFolder, const ActivationRequest& request) {
+    CFd folder = OpenPrivateFolder(strFolder);
+    struct stat st;
+    sockaddr_un addr;
+    if (!folder.IsOpen() || !IsTokenText(request.strToken) ||
+        ::fstatat(folder.Get(), SocketName().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid() ||
+        !SocketAddress(strFolder, folder.Get(), addr))
+        return false;
+    CFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    std::vector<char> arrMessage(sizeof request.nWindowId + request.strToken.size());
+    std::memcpy(arrMessage.data(), &request.nWindowId, sizeof request.nWindowId);
+    std::memcpy(arrMessage.data() + sizeof request.nWindowId, request.strToken.data(),
+                request.strToken.size());
+    return sock.IsOpen() &&
+           ::sendto(sock.Get(), arrMessage.data(), arrMessage.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                    reinterpret_cast<const sockaddr*>(&addr),
+                    sizeof addr) == static_cast<ssize_t>(arrMessage.size());
+}
+
+void CheckSingleInstance() {
+    const std::string strFolder = GetInstanceFolder();
+    if (strFolder.empty())
+        return;
+    const InstanceCheck check = OpenInstanceSection(strFolder);
+    if (check.state != InstanceState::Running)
+        return;
+    // 0: the first instance has no main window yet (or shows its platform warning).
+    if (check.nWindowId != 0)
+        RequestActivation(strFolder, {check.nWindowId, ActivationToken()});
+    std::_Exit(0);
+}
+
+void PublishMainWindow(std::uint32_t nWindowId) {
+    if (InstanceSection)
+        InstanceSection->Write(nWindowId);
+}
+
+int GetActivationHandle() {
+    return InstanceSection ? InstanceSection->GetSocket() : -1;
+}
+
+std::optional<ActivationRequest> TakeActivationRequest() {
+    const int nSocket = GetActivationHandle();
+    if (nSocket < 0)
+        return std::nullopt;
+    for (;;) {
+        char buf[sizeof(std::uint32_t) + kMaxToken];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        iovec iov{buf, sizeof buf};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t nRead = ::recvmsg(nSocket, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        if (nRead < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        // The kernel vouches for the sender's user.
+        const cmsghdr* pCmsg = CMSG_FIRSTHDR(&msg);
+        bool bOwnUser = false;
+        if (pCmsg && pCmsg->cmsg_level == SOL_SOCKET && pCmsg->cmsg_type == SCM_CREDENTIALS &&
+            pCmsg->cmsg_len == CMSG_LEN(sizeof(ucred))) {
+            ucred cred;
+            std::memcpy(&cred, CMSG_DATA(pCmsg), sizeof cred);
+            bOwnUser = cred.uid == ::geteuid();
+        }
+        if (!bOwnUser || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) ||
+            nRead < static_cast<ssize_t>(sizeof(std::uint32_t)))
+            continue;
+        ActivationRequest request{
+            0, std::string(buf + sizeof(std::uint32_t),
+                           static_cast<std::size_t>(nRead) - sizeof(std::uint32_t))};
+        std::memcpy(&request.nWindowId, buf, sizeof request.nWindowId);
+        if (IsTokenText(request.strToken))
+            return request;
+    }
+}

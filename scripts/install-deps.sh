@@ -18,6 +18,10 @@ PACKAGES=(
   ntfs-3g fuse3
   # user interface
   qt6-base-dev qt6-base-dev-tools fonts-dejavu-core
+  # the program end to end on a real X server: display, window manager, input, window
+  # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
+  # the installed desktop entry
+  xvfb openbox xdotool x11-utils x11-apps desktop-file-utils
   # peers measured by the benchmarks
   fd-find findutils hyperfine
 )

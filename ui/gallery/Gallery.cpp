@@ -3,13 +3,15 @@
 //
 //   tarrow-gallery <output folder>
 //
-// The windows are laid out the way their dialogs place their controls; the values shown
-// are samples.
+// The finish and platform windows are the program's own dialogs; the main window is laid
+// out the way its dialog places its controls. The values shown are samples.
 
 #include "BitmapButtonEx.h"
 #include "BitmapDlg.h"
 #include "Bitmaps.h"
+#include "FinishDlg.h"
 #include "HyperLink.h"
+#include "NotSupportedPlatformDlg.h"
 #include "Shell.h"
 #include "StaticBanner.h"
 #include "StaticEx.h"
@@ -122,71 +124,6 @@ protected:
             m_arrDetails[i].move(304, arrDetailsY[i]);
             m_arrDetails[i].m_strToolTip = Text(IDS_GET_DETAILS);
         }
-    }
-};
-
-// ---- The finish window ---------------------------------------------------------------------
-
-class CPreviewFinishDlg : public CBitmapDlg {
-public:
-    CPreviewFinishDlg() : CBitmapDlg(IDD_FINISH, IDB_FINISH_BACKGROUND) {}
-
-    CStaticEx m_count, m_size;
-    CStaticBanner m_banner;
-    CBitmapButtonEx m_btnClose;
-
-protected:
-    void DoDataExchange() override {
-        DDX_Control(IDC_TOTAL_COUNT, m_count);
-        DDX_Control(IDC_TOTAL_SIZE, m_size);
-        DDX_Control(IDC_BANNER, m_banner);
-        DDX_Control(IDCANCEL, m_btnClose);
-    }
-
-    void SetupControls() override {
-        m_count.setText(QStringLiteral("48213 files"));
-        m_size.setText(QStringLiteral("61.37 GB"));
-        m_count.SetTextStyle("MS Shell Dlg");
-        m_size.SetTextStyle("MS Shell Dlg");
-        m_count.move(130, 83);
-        m_size.move(130, 102);
-        m_banner.SetBitmaps(IDB_FINISH_BANNER, IDB_FINISH_BANNER_HOVER, IDB_FINISH_BANNER_PRESSED);
-        m_banner.move(49, 200);
-        const QSize client = GetClientArea()->size();
-        m_btnClose.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
-        m_btnClose.SizeToContent();
-        m_btnClose.move(client.width() - m_btnClose.width() - 15,
-                        client.height() - m_btnClose.height() - 12);
-    }
-};
-
-// ---- The unsupported-platform window -------------------------------------------------------
-
-class CPreviewPlatformDlg : public CBitmapDlg {
-public:
-    CPreviewPlatformDlg() : CBitmapDlg(IDD_NOT_SUPPORTED, IDB_PLATFORM_BACKGROUND) {}
-
-    CBitmapButtonEx m_btnContinue, m_btnCancel;
-
-protected:
-    void DoDataExchange() override {
-        DDX_Control(IDYES, m_btnContinue);
-        DDX_Control(IDNO, m_btnCancel);
-    }
-
-    void SetupControls() override {
-        const QSize client = GetClientArea()->size();
-        m_btnContinue.LoadBitmaps(IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
-                                  IDB_CONTINUE_DISABLED);
-        m_btnContinue.SizeToContent();
-        m_btnCancel.LoadBitmaps(IDB_CANCEL, IDB_CANCEL_PRESSED, IDB_CANCEL_HOVER,
-                                IDB_CANCEL_DISABLED);
-        m_btnCancel.SizeToContent();
-        const QSize cancel = m_btnCancel.size();
-        m_btnCancel.move(client.width() - cancel.width() - 15,
-                         client.height() - cancel.height() - 12);
-        m_btnContinue.move(client.width() - cancel.width() - m_btnContinue.width() - 25,
-                           client.height() - cancel.height() - 12);
     }
 };
 
@@ -307,16 +244,16 @@ void RenderMainStates() {
 }
 
 void RenderFinish() {
-    CPreviewFinishDlg dlg;
+    CFinishDlg dlg("48213 files", "61.37 GB");
     dlg.show();
     Save(QStringLiteral("dialog-finish"), Grab(dlg));
-    Hover(dlg.m_banner);
-    Hover(dlg.m_btnClose);
+    Hover(*dlg.GetDlgItem(IDC_BANNER));
+    Hover(*dlg.GetDlgItem(IDCANCEL));
     Save(QStringLiteral("dialog-finish-hover"), Grab(dlg));
 }
 
 void RenderPlatform() {
-    CPreviewPlatformDlg dlg;
+    CNotSupportedPlatformDlg dlg;
     dlg.show();
     Save(QStringLiteral("dialog-platform"), Grab(dlg));
 }

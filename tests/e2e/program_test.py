@@ -1,0 +1,162 @@
+"""End-to-end scenarios of the windowed program, each on a display of its own.
+
+    program_test.py --tarrow BUILD/app/tarrow --out BUILD/tests/e2e/screenshots SCENARIO
+
+Screenshots of the windows land in the --out folder as SCENARIO-WHAT.png.
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import time
+
+from harness import Failure, Session, check, read_log, tagged, wait_for
+
+MAIN_SIZE = (351, 520)      # the main window: its picture and a one-pixel border
+WARNING_SIZE = (359, 200)   # the platform warning: its picture
+OLD_KERNEL = {"TARROW_TEST_KERNEL_VERSION": "2.6.32"}
+# A later start must end before it ever reaches the display: given none it would fail.
+NO_DISPLAY = {"DISPLAY": ":4095"}
+
+
+def window_of_size(s, p, size):
+    return wait_for(lambda: [w for w in s.windows(p) if s.geometry(w)[2:] == size],
+                    "a %dx%d window" % size)[0]
+
+
+def kernel_numbers():
+    major, minor = os.uname().release.split(".")[:2]
+    return int(major), int("".join(ch for ch in minor if ch.isdigit()))
+
+
+def start_up_statements(s):
+    return tagged(read_log(os.path.join(s.log_folder(), "tarrow.log")), "Tarrow.cpp")
+
+
+def single_instance(s):
+    first = s.start()
+    window = s.wait_window(first)
+    s.screenshot(window, "first")
+    other = s.other_window()
+    check(s.active_window() == other and not s.is_topmost(window),
+          "another program's window is active and in front")
+
+    code, err = s.run(**NO_DISPLAY)
+    check(code == 0, "a second start ends with 0 (%d) without opening a display %s" % (code, err))
+    wait_for(lambda: s.active_window() == window and s.is_topmost(window),
+             "the first window to come forward")
+    check(first.poll() is None, "the first window is raised and active; the first instance runs on")
+    s.screenshot("root", "first-raised")
+
+    s.minimise(window)
+    code, _ = s.run(**NO_DISPLAY)
+    time.sleep(0.5)
+    check(code == 0 and s.is_minimised(window), "a minimised first window stays minimised")
+    s.activate(window)
+
+    # Killed outright, the first instance leaves its slot behind: it must not count.
+    s.kill(first)
+    check(sorted(os.listdir(s.runtime)) != [], "a killed instance leaves its slot behind")
+    third = s.start()
+    window = s.wait_window(third)
+    check(third.poll() is None, "a start after kill -9 of the first instance runs")
+    s.activate(other)
+    code, _ = s.run(**NO_DISPLAY)
+    wait_for(lambda: s.active_window() == window, "the new first window to come forward")
+    check(code == 0, "and later starts bring its window forward in turn")
+
+    s.keys(window, "Escape")
+    check(s.wait_exit(third, "Escape") == 0, "Escape closes the window and ends the program with 0")
+    check(os.listdir(s.runtime) == [], "a normal end takes the slot and its socket away")
+
+
+def debug_log(s):
+    # Qt's own option comes first and is Qt's; /debug is still seen.
+    p = s.start("-platform", "xcb", "/debug")
+    window = s.wait_window(p)
+    s.screenshot(window, "main")
+    s.keys(window, "Escape")
+    check(s.wait_exit(p, "Escape") == 0, "tarrow -platform xcb /debug ran and ended with 0")
+
+    entries = read_log(os.path.join(s.log_folder(), "tarrow.log"))
+    check(entries[0][:2] == ("", "") and entries[0][2].startswith("-" * 72 + "\r\n\ttarrow version is "),
+          "the log starts with the version report")
+    major, minor = kernel_numbers()
+    check(start_up_statements(s) ==
+          [("debug", 70, "OS Major Version = %d; OS Minor Version = %d" % (major, minor))],
+          "then the running kernel's version, file tag Tarrow.cpp line 70, and no warning")
+    check(oct(os.stat(s.log_folder()).st_mode & 0o777) == "0o700", "the log folder is private")
+
+    shutil.rmtree(s.log_folder())
+    for args in ([], ["debug"], ["--debug"], ["/debugx"], ["/tmp", "-json"]):
+        p = s.start(*args)
+        s.keys(s.wait_window(p), "Escape")
+        s.wait_exit(p, "Escape")
+        check(not os.path.exists(s.log_folder()), "no log without /debug: tarrow %s" % " ".join(args))
+
+
+def platform_warning(s):
+    p = s.start("/debug", **OLD_KERNEL)
+    warning = window_of_size(s, p, WARNING_SIZE)
+    s.screenshot(warning, "warning")
+    check(s.x("xdotool", "getwindowname", str(warning)).strip() == "Quenby",
+          "on kernel 2.6 the warning opens first, titled Quenby")
+
+    # While the warning shows no main window is published: a later start only ends.
+    code, _ = s.run(**NO_DISPLAY)
+    check(code == 0 and p.poll() is None and s.windows(p) == [warning],
+          "a second start during the warning ends with 0 and changes nothing")
+
+    s.keys(warning, "Return")
+    main = window_of_size(s, p, MAIN_SIZE)
+    s.screenshot(main, "continued")
+    check(not [w for w in s.windows(p) if w == warning], "Enter right away continues to the main window")
+    s.keys(main, "Escape")
+    s.wait_exit(p, "Escape")
+    check(start_up_statements(s) == [
+        ("debug", 70, "OS Major Version = 2; OS Minor Version = 6"),
+        ("debug", 82, "Message about unsupported platform was shown. The user agreed to continue"),
+    ], "the log has the version, then the user's consent")
+
+    for keys, what in ((["Escape"], "Escape"), (["Tab", "Return"], "Tab then Enter")):
+        shutil.rmtree(s.log_folder())
+        p = s.start("/debug", **OLD_KERNEL)
+        warning = window_of_size(s, p, WARNING_SIZE)
+        if keys[0] == "Tab":
+            s.keys(warning, "Tab")
+            s.screenshot(warning, "cancel-focused")
+            keys = keys[1:]
+        s.keys(warning, *keys)
+        check(s.wait_exit(p, what) == 0, what + " ends the program with 0 before any main window")
+        check(start_up_statements(s) == [
+            ("debug", 70, "OS Major Version = 2; OS Minor Version = 6"),
+            ("debug", 82, "Message about unsupported platform was shown. "
+                          "The user didn't agree and close the Scanner"),
+        ], "the log says the user did not agree (%s)" % what)
+
+
+SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning)}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tarrow", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    args = parser.parse_args()
+    with Session(args.tarrow, args.out, args.scenario) as s:
+        try:
+            SCENARIOS[args.scenario](s)
+        except Failure as e:
+            print("FAILED -", e, flush=True)
+            try:
+                s.screenshot("root", "failure")
+            except Exception:
+                pass
+            return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
