@@ -1,5 +1,7 @@
 #include "FileProperty.h"
 
+#include "SizeText.h"
+
 void FileProperty::SetModified(const FILETIME& ftLocal) {
     SYSTEMTIME st, back;
     bool bValid = FileTimeToSystemTime(ftLocal, st) &&
@@ -34,4 +36,28 @@ std::string FileProperty::GetExtension() const {
     std::string strName = GetFileName();
     auto n = strName.rfind('.');
     return n == std::string::npos ? std::string() : strName.substr(n);
+}
+
+const std::string& FileProperty::GetTypeName(IFileTypeNames& names) {
+    if (m_strType.empty())
+        m_strType = names.GetTypeName(GetExtension());
+    return m_strType;
+}
+
+std::string FileProperty::GetSizeText() const {
+    return FormatSize(m_nSize);
+}
+
+std::string FileProperty::GetDateText(const IDateFormat& format) const {
+    if (m_dtModified.m_status == DateTimeStatus::null)
+        return std::string();
+    SYSTEMTIME st;
+    const bool bValid = m_dtModified.m_status == DateTimeStatus::valid &&
+                        VariantTimeToSystemTime(m_dtModified.m_dt, st);
+    std::string strDate, strTime;
+    if (!bValid || !format.FormatDate(st, strDate))
+        strDate = std::string(kInvalidDateTime);
+    if (!bValid || !format.FormatTime(st, strTime))
+        strTime = std::string(kInvalidDateTime);
+    return strDate + ' ' + strTime;
 }
