@@ -57,6 +57,10 @@ struct FileProperty {
     std::string GetFolder() const;    // up to and including the last '/'
     std::string GetFileName() const;  // after the last '/'
     std::string GetExtension() const; // from the last '.' of the name; empty if none
+    // The same pieces of any path, without copying: for loops over a million records.
+    static std::string_view FolderOf(std::string_view strPath);
+    static std::string_view FileNameOf(std::string_view strPath);
+    static std::string_view ExtensionOf(std::string_view strPath);
 
     // m_strType, first filled with the desktop's name for the extension when empty.
     const std::string& GetTypeName(IFileTypeNames& names);
