@@ -1,5 +1,6 @@
 #include "CaseFold.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace {
@@ -119,13 +120,26 @@ int CCaseFold::Compare(std::string_view a, std::string_view b) const {
     return j < b.size() ? -1 : 0;
 }
 
-std::uint64_t CCaseFold::Prefix(std::string_view s) const {
-    unsigned char arrBytes[8 + 3] = {};
-    int n = 0;
-    for (std::size_t i = 0; i < s.size() && n < 8;)
-        n += Encode(Fold(DecodeNext(s, i)), arrBytes + n);
-    std::uint64_t nKey = 0;
-    for (int k = 0; k < 8; ++k)
-        nKey = (nKey << 8) | arrBytes[k];
+std::uint64_t CCaseFold::Prefix(std::string_view s, std::size_t nSkip) const {
+    std::uint64_t nKey;
+    PrefixesAt(s, nSkip, &nKey, 1);
     return nKey;
+}
+
+void CCaseFold::PrefixesAt(std::string_view s, std::size_t nSkip, std::uint64_t* pKeys,
+                           std::size_t nKeys) const {
+    const std::size_t nWanted = 8 * nKeys;
+    std::size_t nTaken = 0;
+    std::size_t nAt = 0; // bytes of the folded form so far
+    std::fill(pKeys, pKeys + nKeys, 0);
+    unsigned char arrBytes[4];
+    for (std::size_t i = 0; i < s.size() && nTaken < nWanted;) {
+        const int n = Encode(Fold(DecodeNext(s, i)), arrBytes);
+        for (int k = 0; k < n && nTaken < nWanted; ++k, ++nAt) {
+            if (nAt >= nSkip) {
+                pKeys[nTaken / 8] |= std::uint64_t{arrBytes[k]} << (8 * (7 - nTaken % 8));
+                ++nTaken;
+            }
+        }
+    }
 }

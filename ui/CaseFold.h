@@ -18,15 +18,23 @@ public:
 
     // <0, 0 or >0 as a sorts before, with or after b.
     int Compare(std::string_view a, std::string_view b) const;
-    // The first eight bytes of the folded name in UTF-8, big-endian, zero-padded: where
-    // two keys differ they order their names as Compare does.
-    std::uint64_t Prefix(std::string_view s) const;
+    // Eight bytes of the folded name in UTF-8 from byte nSkip on, big-endian, zero-padded:
+    // where two keys of names equal up to nSkip differ, they order them as Compare does.
+    std::uint64_t Prefix(std::string_view s, std::size_t nSkip = 0) const;
+    // The keys Prefix gives for nSkip, nSkip + 8, nSkip + 16, ... in one pass.
+    template <std::size_t N>
+    void Prefixes(std::string_view s, std::size_t nSkip,
+                  std::array<std::uint64_t, N>& arrKeys) const {
+        PrefixesAt(s, nSkip, arrKeys.data(), N);
+    }
 
     // The code point at s[i], advancing i; an undecodable byte b gives U+DC00 + b.
     static char32_t DecodeNext(std::string_view s, std::size_t& i);
 
 private:
     char32_t Fold(char32_t c) const;
+    void PrefixesAt(std::string_view s, std::size_t nSkip, std::uint64_t* pKeys,
+                    std::size_t nKeys) const;
 
     std::array<char32_t, 128> m_arrAscii;
 };

@@ -87,7 +87,7 @@ TEST(CaseFold, PrefixKeysOrderAsTheComparisonDoes) {
         std::vector<std::string> arrNames;
         for (int n = 0; n < 600; ++n) {
             std::string strName;
-            const int nLength = static_cast<int>(random() % 7);
+            const int nLength = static_cast<int>(random() % 12);
             for (int k = 0; k < nLength; ++k)
                 strName += arrPieces[random() % arrPieces.size()];
             arrNames.push_back(strName);
@@ -99,6 +99,15 @@ TEST(CaseFold, PrefixKeysOrderAsTheComparisonDoes) {
                 const std::uint64_t a = fold.Prefix(arrNames[i]), b = fold.Prefix(arrNames[j]);
                 if (a != b) {
                     ASSERT_EQ(Sign(d), a < b ? -1 : 1) << pszLocale << " " << i << " " << j;
+                } else {
+                    // Equal so far: the next eight bytes decide, or the names are equal.
+                    const std::uint64_t a8 = fold.Prefix(arrNames[i], 8);
+                    const std::uint64_t b8 = fold.Prefix(arrNames[j], 8);
+                    if (a8 != b8) {
+                        ASSERT_EQ(Sign(d), a8 < b8 ? -1 : 1) << pszLocale << " " << i << " " << j;
+                    } else if ((a & 0xFF) == 0 || (a8 & 0xFF) == 0) {
+                        ASSERT_EQ(d, 0) << pszLocale << " " << i << " " << j;
+                    }
                 }
             }
         }
