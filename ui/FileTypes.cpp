@@ -11,14 +11,18 @@ FileTypeInfo CMimeFileTypes::GetFileTypeInfo(const std::string& strExtension) co
     const QMimeType type = m_db.mimeTypeForFile(strName, QMimeDatabase::MatchExtension);
     FileTypeInfo info;
     info.strTypeName = type.comment().toStdString();
-    for (const QString& strIcon : {type.iconName(), type.genericIconName()}) {
-        if (!strIcon.isEmpty() && QIcon::hasThemeIcon(strIcon)) {
-            info.icon = QIcon::fromTheme(strIcon);
-            break;
+    auto [it, bNew] = m_mapIcons.try_emplace(type.name());
+    if (bNew) {
+        for (const QString& strIcon : {type.iconName(), type.genericIconName()}) {
+            if (!strIcon.isEmpty() && QIcon::hasThemeIcon(strIcon)) {
+                it->second = QIcon::fromTheme(strIcon);
+                break;
+            }
         }
+        if (it->second.isNull())
+            it->second = LoadIcon(IDI_DOCUMENT);
     }
-    if (info.icon.isNull())
-        info.icon = LoadIcon(IDI_DOCUMENT);
+    info.icon = it->second;
     return info;
 }
 

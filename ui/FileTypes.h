@@ -10,6 +10,7 @@
 #include <QMimeDatabase>
 
 #include <string>
+#include <unordered_map>
 
 // A file type's small icon (null: none) and its name in the user's language.
 struct FileTypeInfo {
@@ -33,6 +34,8 @@ public:
 
 private:
     QMimeDatabase m_db;
+    // Extensions that differ only in case share a type: its icon is looked up once.
+    mutable std::unordered_map<QString, QIcon> m_mapIcons;
 };
 
 // The short date and time formats of a locale: the user's unless told otherwise.
