@@ -33,19 +33,6 @@ QString FromUtf8(std::string_view str) {
     return QString::fromUtf8(str.data(), static_cast<qsizetype>(str.size()));
 }
 
-// Name and folder as views into the path, by the rule of GetFileName and GetFolder:
-// sorting must not copy a string per comparison.
-std::string_view NameOf(const std::string& strPath) {
-    const auto n = strPath.rfind('/');
-    const std::string_view view(strPath);
-    return n == std::string::npos ? view : view.substr(n + 1);
-}
-
-std::string_view FolderOf(const std::string& strPath) {
-    const auto n = strPath.rfind('/');
-    return n == std::string::npos ? std::string_view() : std::string_view(strPath).substr(0, n + 1);
-}
-
 // Null dates first, then valid ones by time, then the invalid ones, all equal. The
 // order must be total: a comparison that calls an invalid date greater than either
 // neighbour breaks the sort.
@@ -77,49 +64,83 @@ std::uint64_t SizeKey(std::int64_t nSize) {
 
 struct SortEntry {
     std::uint64_t nKey;
-    std::uint32_t nRow; // position before this sort: equal keys keep their order
+    std::uint32_t nPos;    // position before this sort: equal keys keep their order
+    std::uint32_t nRecord; // index in the records, which are in memory order
 };
 
-// Sorts by fold order of textOf(row), ascending: prefixes first, whole texts on a tie.
-template <class TextOf>
-void SortTexts(std::vector<SortEntry>& arrEntries, const CCaseFold& fold, TextOf textOf) {
-    for (SortEntry& e : arrEntries)
-        e.nKey = fold.Prefix(textOf(e.nRow));
-    std::sort(arrEntries.begin(), arrEntries.end(), [&](const SortEntry& a, const SortEntry& b) {
+// Sorts by the folded texts: by their first eight bytes (keyAt(record, 0)), then each
+// run of equal keys by the next eight (keyAt(record, 8)), and so on, so that only texts
+// sharing a prefix are read again.
+template <class KeyAt>
+void SortTexts(std::vector<SortEntry>& arrEntries, bool bAscending, KeyAt keyAt) {
+    const auto byKey = [bAscending](const SortEntry& a, const SortEntry& b) {
         if (a.nKey != b.nKey)
-            return a.nKey < b.nKey;
-        const int d = fold.Compare(textOf(a.nRow), textOf(b.nRow));
-        return d != 0 ? d < 0 : a.nRow < b.nRow;
-    });
+            return (a.nKey < b.nKey) == bAscending;
+        return a.nPos < b.nPos;
+    };
+    for (SortEntry& e : arrEntries)
+        e.nKey = keyAt(e.nRecord, 0);
+    std::sort(arrEntries.begin(), arrEntries.end(), byKey);
+    struct Range {
+        std::size_t nBegin, nEnd, nDepth;
+    };
+    std::vector<Range> arrStack{{0, arrEntries.size(), 0}};
+    while (!arrStack.empty()) {
+        const Range range = arrStack.back();
+        arrStack.pop_back();
+        for (std::size_t i = range.nBegin; i < range.nEnd;) {
+            std::size_t j = i + 1;
+            while (j < range.nEnd && arrEntries[j].nKey == arrEntries[i].nKey)
+                ++j;
+            // A zero last byte: the texts ended here, equal (a name holds no NUL).
+            if (j - i > 1 && (arrEntries[i].nKey & 0xFF) != 0) {
+                const std::size_t nDepth = range.nDepth + 8;
+                for (std::size_t k = i; k < j; ++k)
+                    arrEntries[k].nKey = keyAt(arrEntries[k].nRecord, nDepth);
+                std::sort(arrEntries.begin() + static_cast<std::ptrdiff_t>(i),
+                          arrEntries.begin() + static_cast<std::ptrdiff_t>(j), byKey);
+                arrStack.push_back({i, j, nDepth});
+            }
+            i = j;
+        }
+    }
 }
 
-// Each row's rank among the distinct texts in fold order; texts that compare equal
-// share a rank. Folders and type names repeat a great deal: each distinct one is
-// compared once instead of once per row.
+// Each record's rank among the distinct texts in fold order; texts that compare equal
+// share a rank. Folders and type names repeat a great deal, neighbours most of all:
+// each distinct one is compared once instead of once per record.
 template <class TextOf>
-std::vector<std::uint32_t> RankTexts(std::size_t nRows, const CCaseFold& fold, TextOf textOf) {
+std::vector<std::uint32_t> RankTexts(std::size_t nRecords, const CCaseFold& fold, TextOf textOf) {
     std::unordered_map<std::string_view, std::uint32_t> mapIds;
     std::vector<std::string_view> arrDistinct;
-    std::vector<std::uint32_t> arrRanks(nRows);
-    for (std::size_t i = 0; i < nRows; ++i) {
+    std::vector<std::uint32_t> arrRanks(nRecords);
+    std::string_view strPrevious;
+    std::uint32_t nPreviousId = 0;
+    for (std::size_t i = 0; i < nRecords; ++i) {
         const std::string_view strText = textOf(i);
-        const auto [it, bNew] =
-            mapIds.try_emplace(strText, static_cast<std::uint32_t>(arrDistinct.size()));
-        if (bNew)
-            arrDistinct.push_back(strText);
-        arrRanks[i] = it->second;
+        if (i == 0 || strText != strPrevious) {
+            const auto [it, bNew] =
+                mapIds.try_emplace(strText, static_cast<std::uint32_t>(arrDistinct.size()));
+            if (bNew)
+                arrDistinct.push_back(strText);
+            strPrevious = strText;
+            nPreviousId = it->second;
+        }
+        arrRanks[i] = nPreviousId;
     }
     std::vector<SortEntry> arrEntries(arrDistinct.size());
     for (std::size_t i = 0; i < arrEntries.size(); ++i)
-        arrEntries[i].nRow = static_cast<std::uint32_t>(i);
-    SortTexts(arrEntries, fold, [&](std::uint32_t nId) { return arrDistinct[nId]; });
+        arrEntries[i].nPos = arrEntries[i].nRecord = static_cast<std::uint32_t>(i);
+    SortTexts(arrEntries, true, [&](std::uint32_t nId, std::size_t nDepth) {
+        return fold.Prefix(arrDistinct[nId], nDepth);
+    });
     std::vector<std::uint32_t> arrRankOfId(arrDistinct.size());
     std::uint32_t nRank = 0;
     for (std::size_t i = 0; i < arrEntries.size(); ++i) {
-        if (i > 0 &&
-            fold.Compare(arrDistinct[arrEntries[i - 1].nRow], arrDistinct[arrEntries[i].nRow]) != 0)
+        if (i > 0 && fold.Compare(arrDistinct[arrEntries[i - 1].nRecord],
+                                  arrDistinct[arrEntries[i].nRecord]) != 0)
             ++nRank;
-        arrRankOfId[arrEntries[i].nRow] = nRank;
+        arrRankOfId[arrEntries[i].nRecord] = nRank;
     }
     for (std::uint32_t& n : arrRanks)
         n = arrRankOfId[n];
@@ -180,26 +201,27 @@ public:
                                : Qt::NoItemFlags;
     }
 
-    void Reset(std::vector<FileProperty*> arrRows) {
+    void Reset(std::vector<FileProperty*> arrRecords) {
         beginResetModel();
-        m_list.m_arrRows = std::move(arrRows);
+        m_list.m_arrRecords = std::move(arrRecords);
+        m_list.m_arrRows.resize(m_list.m_arrRecords.size());
+        for (std::size_t i = 0; i < m_list.m_arrRows.size(); ++i)
+            m_list.m_arrRows[i] = static_cast<std::uint32_t>(i);
         endResetModel();
     }
 
-    // Rows in the order given by their former positions; selection and current row
-    // follow their records.
-    void Reorder(const std::vector<std::uint32_t>& arrOrder) {
+    // The rows in the order of the sorted entries; selection and current row follow
+    // their records.
+    void Reorder(const std::vector<SortEntry>& arrSorted) {
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        std::vector<FileProperty*>& arrRows = m_list.m_arrRows;
-        std::vector<FileProperty*> arrNew(arrRows.size());
-        for (std::size_t i = 0; i < arrOrder.size(); ++i)
-            arrNew[i] = arrRows[arrOrder[i]];
-        arrRows.swap(arrNew);
+        std::vector<std::uint32_t>& arrRows = m_list.m_arrRows;
+        for (std::size_t i = 0; i < arrSorted.size(); ++i)
+            arrRows[i] = arrSorted[i].nRecord;
         const QModelIndexList arrFrom = persistentIndexList();
         if (!arrFrom.isEmpty()) {
-            std::vector<std::uint32_t> arrNewPos(arrOrder.size());
-            for (std::size_t i = 0; i < arrOrder.size(); ++i)
-                arrNewPos[arrOrder[i]] = static_cast<std::uint32_t>(i);
+            std::vector<std::uint32_t> arrNewPos(arrSorted.size());
+            for (std::size_t i = 0; i < arrSorted.size(); ++i)
+                arrNewPos[arrSorted[i].nPos] = static_cast<std::uint32_t>(i);
             QModelIndexList arrTo;
             arrTo.reserve(arrFrom.size());
             for (const QModelIndex& index : arrFrom)
@@ -280,9 +302,13 @@ bool CListDetails::FillList(CFileList* pList) {
     auto it = pList->begin();
     for (std::size_t i = 0; i < nCount; ++i, ++it) {
         FileProperty& record = *it;
-        const std::string strExtension = record.GetExtension();
-        LookUpExtension(strExtension);
-        record.m_strType = m_mapTypeName.find(strExtension)->second;
+        const std::string_view strExtension = FileProperty::ExtensionOf(record.m_strPath);
+        auto itType = m_mapTypeName.find(strExtension);
+        if (itType == m_mapTypeName.end()) {
+            LookUpExtension(std::string(strExtension));
+            itType = m_mapTypeName.find(strExtension);
+        }
+        record.m_strType = itType->second;
         arrRows.push_back(&record);
     }
     m_pModel->Reset(std::move(arrRows));
@@ -333,10 +359,12 @@ int CListDetails::CompareItems(FileProperty* p1, FileProperty* p2, LPARAM lParam
     int d = 0;
     switch (nColumn) {
     case colName:
-        d = m_caseFold.Compare(NameOf(p1->m_strPath), NameOf(p2->m_strPath));
+        d = m_caseFold.Compare(FileProperty::FileNameOf(p1->m_strPath),
+                               FileProperty::FileNameOf(p2->m_strPath));
         break;
     case colPath:
-        d = m_caseFold.Compare(FolderOf(p1->m_strPath), FolderOf(p2->m_strPath));
+        d = m_caseFold.Compare(FileProperty::FolderOf(p1->m_strPath),
+                               FileProperty::FolderOf(p2->m_strPath));
         break;
     case colType:
         d = m_caseFold.Compare(p1->GetTypeName(*this), p2->GetTypeName(*this));
@@ -360,65 +388,68 @@ int CListDetails::CompareItems(FileProperty* p1, FileProperty* p2, LPARAM lParam
     return bAscending ? d : -d;
 }
 
-// The records compared through keys made once per row, so that each comparison costs
-// a few integer tests; equal records keep their order (the sort is stable for free).
+// The order CompareItems defines, made from keys: each record's key is made once, in
+// the records' own order (their order in memory), so that a comparison is a few
+// integer tests. Ties keep their previous order, which makes the sort stable for free.
 void CListDetails::SortItems(LPARAM lParamSort) {
     m_caseFold = CCaseFold();
     const int nColumn = static_cast<int>(lParamSort & 0xFFFF);
     const bool bAscending = ((lParamSort >> 16) & 0xFFFF) != 0;
-    const std::size_t nRows = m_arrRows.size();
-    std::vector<SortEntry> arrEntries(nRows);
-    for (std::size_t i = 0; i < nRows; ++i)
-        arrEntries[i].nRow = static_cast<std::uint32_t>(i);
-
+    if (nColumn < 0 || nColumn >= nColumns)
+        return; // every pair compares equal: nothing moves
+    const std::size_t nRecords = m_arrRecords.size();
+    std::vector<SortEntry> arrEntries(nRecords);
+    for (std::size_t i = 0; i < nRecords; ++i) {
+        SortEntry& e = arrEntries[m_arrRows[i]];
+        e.nPos = static_cast<std::uint32_t>(i);
+        e.nRecord = m_arrRows[i];
+    }
     const auto sortByKey = [&](auto keyOf) {
-        for (SortEntry& e : arrEntries)
-            e.nKey = keyOf(e.nRow);
+        for (std::size_t i = 0; i < nRecords; ++i)
+            arrEntries[i].nKey = keyOf(i);
         std::sort(arrEntries.begin(), arrEntries.end(),
                   [bAscending](const SortEntry& a, const SortEntry& b) {
                       if (a.nKey != b.nKey)
                           return (a.nKey < b.nKey) == bAscending;
-                      return a.nRow < b.nRow;
+                      return a.nPos < b.nPos;
                   });
     };
 
     switch (nColumn) {
-    case colName:
-        for (SortEntry& e : arrEntries)
-            e.nKey = m_caseFold.Prefix(NameOf(m_arrRows[e.nRow]->m_strPath));
-        std::sort(arrEntries.begin(), arrEntries.end(),
-                  [&](const SortEntry& a, const SortEntry& b) {
-                      if (a.nKey != b.nKey)
-                          return (a.nKey < b.nKey) == bAscending;
-                      const int d = CompareItems(m_arrRows[a.nRow], m_arrRows[b.nRow], lParamSort);
-                      return d != 0 ? d < 0 : a.nRow < b.nRow;
-                  });
+    case colName: {
+        // Ties of the first eight bytes are common ("IMG_2023", "Screenshot from"): the
+        // next sixteen are made in the same pass in memory order, so that breaking a tie
+        // rarely has to go back to a record.
+        std::vector<std::array<std::uint64_t, 2>> arrKeys(nRecords);
+        for (std::size_t n = 0; n < nRecords; ++n)
+            m_caseFold.Prefixes(FileProperty::FileNameOf(m_arrRecords[n]->m_strPath), 8,
+                                arrKeys[n]);
+        SortTexts(arrEntries, bAscending, [&](std::uint32_t n, std::size_t nDepth) {
+            if (nDepth == 8 || nDepth == 16)
+                return arrKeys[n][nDepth / 8 - 1];
+            return m_caseFold.Prefix(FileProperty::FileNameOf(m_arrRecords[n]->m_strPath), nDepth);
+        });
         break;
+    }
     case colPath:
     case colType: {
-        const auto textOf = [&](std::size_t i) -> std::string_view {
-            FileProperty& record = *m_arrRows[i];
-            return nColumn == colPath ? FolderOf(record.m_strPath) : record.GetTypeName(*this);
+        const auto textOf = [&](std::size_t n) -> std::string_view {
+            FileProperty& record = *m_arrRecords[n];
+            return nColumn == colPath ? FileProperty::FolderOf(record.m_strPath)
+                                      : record.GetTypeName(*this);
         };
-        const std::vector<std::uint32_t> arrRanks = RankTexts(nRows, m_caseFold, textOf);
-        sortByKey([&](std::uint32_t nRow) { return arrRanks[nRow]; });
+        const std::vector<std::uint32_t> arrRanks = RankTexts(nRecords, m_caseFold, textOf);
+        sortByKey([&](std::size_t n) { return arrRanks[n]; });
         break;
     }
     case colSize:
-        sortByKey([&](std::uint32_t nRow) { return SizeKey(m_arrRows[nRow]->m_nSize); });
-        break;
-    case colDate:
-        sortByKey([&](std::uint32_t nRow) { return DateKey(m_arrRows[nRow]->m_dtModified); });
+        sortByKey([&](std::size_t n) { return SizeKey(m_arrRecords[n]->m_nSize); });
         break;
     default:
-        return; // every pair compares equal: nothing moves
+        sortByKey([&](std::size_t n) { return DateKey(m_arrRecords[n]->m_dtModified); });
+        break;
     }
-
-    std::vector<std::uint32_t> arrOrder(nRows);
-    for (std::size_t i = 0; i < nRows; ++i)
-        arrOrder[i] = arrEntries[i].nRow;
-    arrEntries = {};
-    m_pModel->Reorder(arrOrder);
+    m_pModel->Reorder(arrEntries);
 }
 
 void CListDetails::SetSelectedColumn(int nColumn) {
@@ -441,7 +472,7 @@ void CListDetails::UpdateSortArrows() {
 }
 
 QString CListDetails::GetItemText(int nItem, int nSubItem) {
-    FileProperty& record = *m_arrRows[static_cast<std::size_t>(nItem)];
+    FileProperty& record = *GetItemData(nItem);
     switch (nSubItem) {
     case colName:
         return FromUtf8(record.GetFileName());
@@ -459,7 +490,7 @@ QString CListDetails::GetItemText(int nItem, int nSubItem) {
 }
 
 int CListDetails::GetItemImage(int nItem) const {
-    const auto it = m_mapIconIndex.find(m_arrRows[static_cast<std::size_t>(nItem)]->GetExtension());
+    const auto it = m_mapIconIndex.find(FileProperty::ExtensionOf(GetItemData(nItem)->m_strPath));
     return it == m_mapIconIndex.end() ? -1 : it->second;
 }
 
@@ -471,8 +502,8 @@ QIcon CListDetails::GetImage(int nImage) const {
 
 // Type, size and date columns as wide as their widest cell, the date column at least
 // as wide as its header. Only the distinct texts are measured: type names per
-// extension, sizes by the largest value of each unit, dates by day and hour (digits
-// are equally wide in the fonts the program uses).
+// extension, sizes by the largest value of each unit, dates by month, day and hour
+// (digits are equally wide in the fonts the program uses).
 void CListDetails::FitColumnsToCells() {
     if (m_arrRows.empty())
         return;
@@ -482,10 +513,9 @@ void CListDetails::FitColumnsToCells() {
     const auto textWidth = [&fm](const std::string& str) {
         return fm.horizontalAdvance(FromUtf8(str));
     };
-    // What a cell adds around its text, from the first row's.
+    // What a cell adds around its text (the same with no text), from the first row's.
     const auto padding = [&](int nColumn) {
-        const QModelIndex index = m_pModel->index(0, nColumn);
-        return itemDelegate()->sizeHint(option, index).width() -
+        return itemDelegate()->sizeHint(option, m_pModel->index(0, nColumn)).width() -
                fm.horizontalAdvance(GetItemText(0, nColumn));
     };
 
@@ -497,13 +527,14 @@ void CListDetails::FitColumnsToCells() {
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     std::array<std::int64_t, 4> arrLargest{kMin, kMin, kMin, kMin};
     std::int64_t nSmallest = std::numeric_limits<std::int64_t>::max();
-    std::unordered_map<std::uint32_t, int> mapDayWidth;
+    std::array<int, 13 * 4> arrDayWidth;
+    arrDayWidth.fill(-1);
     std::array<int, 24> arrHourWidth;
     arrHourWidth.fill(-1);
     const int nSpace = fm.horizontalAdvance(QLatin1Char(' '));
     const int nInvalid = textWidth(std::string(kInvalidDateTime));
     int nDate = 0;
-    for (const FileProperty* pRecord : m_arrRows) {
+    for (const FileProperty* pRecord : m_arrRecords) {
         const std::int64_t n = pRecord->m_nSize;
         const std::size_t nUnit = n < 1024 ? 0 : n < 1048576 ? 1 : n < 1073741824 ? 2 : 3;
         arrLargest[nUnit] = std::max(arrLargest[nUnit], n);
@@ -517,12 +548,13 @@ void CListDetails::FitColumnsToCells() {
             nDate = std::max(nDate, 2 * nInvalid + nSpace);
             continue;
         }
-        const std::uint32_t nDay = (static_cast<std::uint32_t>(st.wYear) << 9) |
-                                   (static_cast<std::uint32_t>(st.wMonth) << 5) | st.wDay;
-        auto [it, bNew] = mapDayWidth.try_emplace(nDay, 0);
-        if (bNew) {
+        // A short date's width depends on its month and on how many digits its day and
+        // year have.
+        int& nDayWidth = arrDayWidth[(st.wMonth % 13) * 4 + (st.wDay >= 10 ? 2 : 0) +
+                                     (st.wYear >= 1000 ? 1 : 0)];
+        if (nDayWidth < 0) {
             std::string strDate;
-            it->second = m_pDates->FormatDate(st, strDate) ? textWidth(strDate) : nInvalid;
+            nDayWidth = m_pDates->FormatDate(st, strDate) ? textWidth(strDate) : nInvalid;
         }
         int& nHour = arrHourWidth[std::min<std::size_t>(st.wHour, 23)];
         if (nHour < 0) {
@@ -532,7 +564,7 @@ void CListDetails::FitColumnsToCells() {
             std::string strTime;
             nHour = m_pDates->FormatTime(stHour, strTime) ? textWidth(strTime) : nInvalid;
         }
-        nDate = std::max(nDate, it->second + nSpace + nHour);
+        nDate = std::max(nDate, nDayWidth + nSpace + nHour);
     }
     int nSize = textWidth(FormatSize(nSmallest));
     for (const std::int64_t n : arrLargest)

@@ -12,8 +12,10 @@
 #include <QIcon>
 #include <QTableView>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -52,7 +54,7 @@ public:
 
     int GetItemCount() const { return static_cast<int>(m_arrRows.size()); }
     FileProperty* GetItemData(int nItem) const {
-        return m_arrRows[static_cast<std::size_t>(nItem)];
+        return m_arrRecords[m_arrRows[static_cast<std::size_t>(nItem)]];
     }
     QString GetItemText(int nItem, int nSubItem);
     // Index in the small image list, -1 for none.
@@ -73,12 +75,23 @@ private:
 
     bool m_bSortAscending;
     int m_nSortColumn;
-    std::vector<QIcon> m_imlSmall;                              // small file-type icons
-    std::unordered_map<std::string, int> m_mapIconIndex;        // extension -> icon, -1 none
-    std::unordered_map<std::string, std::string> m_mapTypeName; // extension -> type name
+    std::vector<QIcon> m_imlSmall; // small file-type icons
+    // Keyed by the extension as GetExtension gives it, case-sensitively, and looked up
+    // by views into the paths.
+    struct CTextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view str) const {
+            return std::hash<std::string_view>{}(str);
+        }
+    };
+    template <class T>
+    using CExtensionMap = std::unordered_map<std::string, T, CTextHash, std::equal_to<>>;
+    CExtensionMap<int> m_mapIconIndex;        // extension -> icon, -1 none
+    CExtensionMap<std::string> m_mapTypeName; // extension -> type name
 
-    std::vector<FileProperty*> m_arrRows; // in display order
-    CCaseFold m_caseFold;                 // the locale's folding as of the last sort
+    std::vector<FileProperty*> m_arrRecords; // in the list's order, which is memory order
+    std::vector<std::uint32_t> m_arrRows;    // display order: indices in m_arrRecords
+    CCaseFold m_caseFold;                    // the locale's folding as of the last sort
     std::unique_ptr<CModel> m_pModel;
     std::unique_ptr<IFileTypeInfo> m_pDesktopTypes;
     std::unique_ptr<IDateFormat> m_pDesktopDates;

@@ -280,7 +280,8 @@ TEST_F(DetailsDlgTest, CellsShowTheRecordsUndecodableBytesVisiblyAndNoExtensionI
 }
 
 TEST_F(DetailsDlgTest, TypeSizeAndDateColumnsFitTheirWidestCell) {
-    CFileList list{Record("/x/a.doc", 5, {45000.99, DateTimeStatus::valid}),
+    CFileList list{Record("/x/0.doc", 5, {0.0, DateTimeStatus::null}),
+                   Record("/x/a.doc", 5, {45000.99, DateTimeStatus::valid}),
                    Record("/x/b.longer-extension", 1073741824LL * 2047),
                    Record("/x/c.pdf", -123456, {45291.5, DateTimeStatus::valid}),
                    Record("/x/d.pdf", 1048575, {0.0, DateTimeStatus::invalid})};
