@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <random>
@@ -353,6 +354,23 @@ TEST_F(DetailsDlgTest, RecordsAddedWhileOpenAreNotShownAndDoNotDisturbIt) {
     EXPECT_EQ(files.selectionModel()->selectedRows().size(), 3);
     EXPECT_EQ(std::count(m_types.m_arrAsked.begin(), m_types.m_arrAsked.end(), ".mp3"), 0);
     EXPECT_TRUE(list.back().m_strType.empty());
+}
+
+TEST_F(DetailsDlgTest, TheFirstSelectedRowIsScrolledIntoViewAfterASort) {
+    CFileList list;
+    for (int i = 0; i < 300; ++i) {
+        char szName[16];
+        std::snprintf(szName, sizeof szName, "/x/n%03d.doc", i);
+        list.push_back(Record(szName, 300 - i));
+    }
+    auto pDlg = Open(&list);
+    pDlg->show();
+    CListDetails& files = pDlg->GetFileList();
+    files.selectRow(0); // n000, the largest
+    files.OnColumnClick(CListDetails::colSize);
+    ASSERT_EQ(files.GetItemData(299), &list[0]);
+    const QRect rcRow = files.visualRect(files.model()->index(299, 0));
+    EXPECT_TRUE(files.viewport()->rect().contains(rcRow)) << "row at y " << rcRow.y();
 }
 
 TEST_F(DetailsDlgTest, NoListOpensEmpty) {
