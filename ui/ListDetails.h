@@ -1,7 +1,8 @@
 // The details window's file list: one row per record of a group, five columns (name
 // with the type's icon, folder, type name, size, date modified), sortable by each.
-// Rows are pointers to the records, which never move; cell texts are made only for
-// the rows on screen, so a million rows open and sort quickly.
+// Rows point to the records, which never move; cell texts are made only for the rows
+// on screen, and sorts compare keys made once per record, so a million rows open and
+// sort quickly.
 #pragma once
 
 #include "CaseFold.h"
