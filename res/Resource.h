@@ -31,8 +31,10 @@ inline constexpr UINT IDS_START = 181;       // "&Start"
 inline constexpr UINT IDS_PAUSE = 182;       // "&Pause"
 inline constexpr UINT IDS_RESUME = 183;      // "&Resume"
 
-// ---- Icon ----------------------------------------------------------------------
+// ---- Icons ---------------------------------------------------------------------
 inline constexpr UINT IDR_MAINFRAME = 128;
+// The details list's icon for a file type the icon theme has no picture for.
+inline constexpr UINT IDI_DOCUMENT = 184;
 
 // ---- Dialog templates ------------------------------------------------------------
 inline constexpr UINT IDD_MAIN = 102;

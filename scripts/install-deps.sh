@@ -16,8 +16,8 @@ PACKAGES=(
   libmount-dev
   # NTFS images in tests
   ntfs-3g fuse3
-  # user interface
-  qt6-base-dev qt6-base-dev-tools fonts-dejavu-core
+  # user interface; file type names (the details list) and an icon theme for the gallery
+  qt6-base-dev qt6-base-dev-tools fonts-dejavu-core shared-mime-info adwaita-icon-theme
   # the program end to end on a real X server: display, window manager, input, window
   # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
   # the installed desktop entry

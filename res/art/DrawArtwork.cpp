@@ -1,7 +1,7 @@
 // Draws every picture of the program: window backgrounds, banners, button faces, the
-// details chevron, the list header arrows and the application icon. They are drawn
-// from code so that the whole set keeps one style and any picture can be changed and
-// regenerated in one place.
+// details chevron, the list header arrows, the application icon and the details list's
+// generic document icon. They are drawn from code so that the whole set keeps one style
+// and any picture can be changed and regenerated in one place.
 //
 //   tarrow-artwork <output folder>
 //
@@ -880,6 +880,50 @@ QImage DrawIcon(int nSize) {
     return img;
 }
 
+// ---- Generic document icon: file types the icon theme has no picture for ---------------
+
+// A page with a folded corner and a few lines of text, its outline on whole pixels at
+// every size.
+QImage DrawDocumentTypeIcon(int nSize) {
+    QImage img(nSize, nSize, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    const int nLeft = std::max(1, static_cast<int>(std::lround(nSize * 0.16)));
+    const int nRight = nSize - 1 - nLeft;
+    const int nTop = std::max(0, static_cast<int>(std::lround(nSize / 32.0)));
+    const int nBottom = nSize - 1 - nTop;
+    const int nFold = std::max(3, static_cast<int>(std::lround(nSize * 0.28)));
+    const qreal h = 0.5; // pixel centres
+    QPainterPath page;
+    page.moveTo(nLeft + h, nTop + h);
+    page.lineTo(nRight - nFold + h, nTop + h);
+    page.lineTo(nRight + h, nTop + nFold + h);
+    page.lineTo(nRight + h, nBottom + h);
+    page.lineTo(nLeft + h, nBottom + h);
+    page.closeSubpath();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(kAccent, 1));
+    p.setBrush(Qt::white);
+    p.drawPath(page);
+    QPainterPath fold;
+    fold.moveTo(nRight - nFold + h, nTop + h);
+    fold.lineTo(nRight - nFold + h, nTop + nFold + h);
+    fold.lineTo(nRight + h, nTop + nFold + h);
+    fold.closeSubpath();
+    p.setBrush(kLightBlue);
+    p.drawPath(fold);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(kAccent, 1));
+    const int nStep = std::max(2, nSize / 8);
+    const int nInset = std::max(2, nSize / 8);
+    int nLine = 0;
+    for (int y = nTop + nFold + nStep; y <= nBottom - nStep; y += nStep, ++nLine) {
+        const int nEnd = nLine % 3 == 2 ? (nLeft + nRight) / 2 : nRight - nInset;
+        p.drawLine(nLeft + nInset, y, nEnd, y);
+    }
+    return img;
+}
+
 // ---- Output -------------------------------------------------------------------------------
 
 enum class Depth { Rgb24, Argb32 };
@@ -990,6 +1034,8 @@ int main(int argc, char** argv) {
 
     for (const int nSize : {16, 24, 32, 48, 64, 128, 256})
         writer.Icon(IDR_MAINFRAME, nSize, DrawIcon(nSize));
+    for (const int nSize : {16, 24, 32, 48})
+        writer.Icon(IDI_DOCUMENT, nSize, DrawDocumentTypeIcon(nSize));
 
     writer.WriteCollection();
     return 0;

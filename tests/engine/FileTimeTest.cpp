@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 // 100-ns ticks of a UTC-like calendar instant, computed independently of the code
@@ -145,6 +148,73 @@ TEST(FileProperty, PathPieces) {
     EXPECT_EQ(p.GetFolder() + p.GetFileName(), p.m_strPath);
     p.m_strPath = "/x/README";
     EXPECT_EQ(p.GetExtension(), "");
+}
+
+namespace {
+
+class CCountingTypeNames final : public IFileTypeNames {
+public:
+    std::string GetTypeName(const std::string& strExtension) override {
+        m_arrAsked.push_back(strExtension);
+        return m_strAnswer;
+    }
+    std::vector<std::string> m_arrAsked;
+    std::string m_strAnswer = "Word document";
+};
+
+class CNumericDates final : public IDateFormat {
+public:
+    bool FormatDate(const SYSTEMTIME& st, std::string& strText) const override {
+        strText = std::to_string(st.wYear) + "-" + std::to_string(st.wMonth) + "-" +
+                  std::to_string(st.wDay);
+        return m_bDates;
+    }
+    bool FormatTime(const SYSTEMTIME& st, std::string& strText) const override {
+        strText = std::to_string(st.wHour) + ":" + std::to_string(st.wMinute) + ":" +
+                  std::to_string(st.wSecond);
+        return true;
+    }
+    bool m_bDates = true;
+};
+
+} // namespace
+
+TEST(FileProperty, TypeNameIsAskedForUntilTheRecordHasOne) {
+    CCountingTypeNames names;
+    FileProperty p;
+    p.m_strPath = "/home/bob/Docs/a.DOC";
+    EXPECT_EQ(p.GetTypeName(names), "Word document");
+    EXPECT_EQ(p.GetTypeName(names), "Word document");
+    EXPECT_EQ(names.m_arrAsked, std::vector<std::string>{".DOC"});
+    EXPECT_EQ(p.m_strType, "Word document");
+
+    // An empty answer leaves nothing to keep: the next call asks again.
+    names.m_strAnswer.clear();
+    FileProperty q;
+    q.m_strPath = "/x/README";
+    EXPECT_EQ(q.GetTypeName(names), "");
+    EXPECT_EQ(q.GetTypeName(names), "");
+    EXPECT_EQ(names.m_arrAsked, (std::vector<std::string>{".DOC", "", ""}));
+}
+
+TEST(FileProperty, SizeAndDateTexts) {
+    FileProperty p;
+    p.m_nSize = 1152;
+    EXPECT_EQ(p.GetSizeText(), "1.13 KB");
+
+    CNumericDates dates;
+    p.m_dtModified = {40606.430902777778, DateTimeStatus::valid};
+    EXPECT_EQ(p.GetDateText(dates), "2011-3-4 10:20:30");
+    dates.m_bDates = false; // a conversion that fails shows for its own part only
+    EXPECT_EQ(p.GetDateText(dates), "Invalid DateTime 10:20:30");
+    dates.m_bDates = true;
+
+    p.m_dtModified = {40606.4, DateTimeStatus::invalid};
+    EXPECT_EQ(p.GetDateText(dates), "Invalid DateTime Invalid DateTime");
+    p.m_dtModified = {1e9, DateTimeStatus::valid}; // beyond the year 9999
+    EXPECT_EQ(p.GetDateText(dates), "Invalid DateTime Invalid DateTime");
+    p.m_dtModified = {0.0, DateTimeStatus::null};
+    EXPECT_EQ(p.GetDateText(dates), "");
 }
 
 TEST(ErrorText, SystemTextsAndUnknownCodes) {

@@ -9,6 +9,8 @@
 #include "BitmapButtonEx.h"
 #include "BitmapDlg.h"
 #include "Bitmaps.h"
+#include "DetailsDlg.h"
+#include "FileTypes.h"
 #include "FinishDlg.h"
 #include "HyperLink.h"
 #include "NotSupportedPlatformDlg.h"
@@ -24,8 +26,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
+#include <QStandardPaths>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -258,6 +262,51 @@ void RenderPlatform() {
     Save(QStringLiteral("dialog-platform"), Grab(dlg));
 }
 
+// The details window over a few hundred sample files: as it opens (by name), sorted by
+// size descending with a few rows selected, and enlarged.
+void RenderDetails() {
+    // The icon theme a desktop would give; the offscreen platform names none.
+    if (QIcon::themeName().isEmpty()) {
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() +
+                                   QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                             QStringLiteral("icons"),
+                                                             QStandardPaths::LocateDirectory));
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
+    const char* const arrFolders[] = {
+        "/home/ada/Documents/",        "/home/ada/Documents/Taxes 2022/",
+        "/home/ada/Pictures/Holiday/", "/home/ada/Music/Albums/Blue Train/",
+        "/home/ada/Videos/",           "/mnt/data/archive/\xC9t\xE9/"};
+    const char* const arrStems[] = {"Report", "IMG_2041", "invoice-0193", "Track 07", "notes",
+                                    "Budget", "DSC01234", "holiday",      "Résumé",   "scan"};
+    const char* const arrExtensions[] = {".pdf",  ".docx", ".JPG", ".jpg", ".mp3", ".mkv",
+                                         ".xlsx", ".png",  ".qbb", ".odf", ".doc", ".DOC"};
+    CFileList list;
+    for (int i = 0; i < 300; ++i) {
+        FileProperty record;
+        record.m_strPath = std::string(arrFolders[i % 6]) + arrStems[(i * 7) % 10] + " " +
+                           std::to_string(i) + arrExtensions[(i * 5) % 12];
+        record.m_nSize = static_cast<std::int64_t>(std::pow(1.11, i % 211)) * 37 + i;
+        record.m_dtModified.m_dt = 44000.0 + i * 3.37;
+        if (i == 17)
+            record.m_dtModified.m_status = DateTimeStatus::invalid;
+        list.push_back(record);
+    }
+    const CLocaleDateFormat dates(QLocale(QLocale::English, QLocale::UnitedStates));
+    {
+        CDetailsDlg dlg(&list);
+        dlg.GetFileList().SetServices(nullptr, &dates);
+        dlg.show();
+        Save(QStringLiteral("dialog-details"), Grab(dlg));
+        dlg.GetFileList().OnColumnClick(CListDetails::colSize);
+        dlg.GetFileList().OnColumnClick(CListDetails::colSize);
+        dlg.GetFileList().selectRow(3);
+        Save(QStringLiteral("dialog-details-size-descending"), Grab(dlg));
+        dlg.resize(dlg.size() + QSize(300, 120));
+        Save(QStringLiteral("dialog-details-enlarged"), Grab(dlg));
+    }
+}
+
 // Every picture at four times its size, for checking edges pixel by pixel.
 void RenderZoomSheet() {
     std::vector<QImage> arrImages;
@@ -284,6 +333,14 @@ void RenderZoomSheet() {
     for (const int nSize : {16, 24, 32, 48, 64, 128, 256})
         arrIcons.push_back(icon.pixmap(nSize, nSize).toImage());
     Save(QStringLiteral("icon-sizes"), Strip(arrIcons));
+    std::vector<QImage> arrDocument;
+    const QIcon document = LoadIcon(IDI_DOCUMENT);
+    for (const int nSize : {16, 24, 32, 48}) {
+        const QImage img = document.pixmap(nSize, nSize).toImage();
+        arrDocument.push_back(
+            img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    Save(QStringLiteral("zoom-document-icon"), Strip(arrDocument));
 }
 
 } // namespace
@@ -305,6 +362,7 @@ int main(int argc, char** argv) {
     RenderMainStates();
     RenderFinish();
     RenderPlatform();
+    RenderDetails();
     RenderButtonStates("start", IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED);
     RenderButtonStates("pause", IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_HOVER, IDB_PAUSE_DISABLED);
     RenderButtonStates("resume", IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER,
