@@ -4,6 +4,7 @@
 
 #include "Environment.h"
 #include "ModulePath.h"
+#include "Path.h"
 #include "RollingFile.h"
 #include "TextEncoder.h"
 
@@ -233,7 +234,7 @@ void CLog::Configure(LogSettings settings) {
             std::string strModuleFolder = GetModuleFolder();
             if (strModuleFolder.empty())
                 return; // a relative folder has nothing to stand under
-            strFolder = strModuleFolder + strFolder;
+            strFolder = JoinPath(strModuleFolder, strFolder);
         }
     }
     if (strFolder.empty() || !CreatePrivateFolder(strFolder))
@@ -245,7 +246,7 @@ void CLog::Configure(LogSettings settings) {
     // The file name may name a subfolder too; the file opens in the folder that
     // holds it.
     std::string strFile = ToNativeSeparators(settings.strFileName);
-    std::string strPath = strFile.front() == '/' ? strFile : strFolder + "/" + strFile;
+    std::string strPath = strFile.front() == '/' ? strFile : JoinPath(strFolder, strFile);
     auto nSlash = strPath.rfind('/');
     std::string strFileFolder = nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
     std::string strName = strPath.substr(nSlash + 1);

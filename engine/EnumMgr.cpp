@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "MftEnum.h"
+#include "Path.h"
 #include "ScanControl.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
@@ -64,9 +65,8 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
         TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << "Exclusion filter is added: " << strLong;
     }
 
-    const std::string strBase = strRoot == "/" ? std::string() : strRoot;
-    const std::string arrTrash[] = {strBase + "/.Trash",
-                                    strBase + "/.Trash-" + std::to_string(known.nUserId)};
+    const std::string arrTrash[] = {JoinPath(strRoot, ".Trash"),
+                                    JoinPath(strRoot, ".Trash-" + std::to_string(known.nUserId))};
     for (int i = 0; i < 2; ++i) {
         e.AddExclusion(arrTrash[i]);
         TLOG_TAGGED(LogLevel::debug, kTrashTags[i])
