@@ -237,7 +237,8 @@ void CLog::Configure(LogSettings settings) {
             strFolder = JoinPath(strModuleFolder, strFolder);
         }
     }
-    if (strFolder.empty() || !CreatePrivateFolder(strFolder))
+    CFileHandle folder;
+    if (strFolder.empty() || !OpenPrivateFolder(strFolder, true, folder))
         return;
 
     const std::int64_t nMaxSize = settings.nMaxFileSize <= 0 ? 0x200000 : settings.nMaxFileSize;
@@ -252,7 +253,7 @@ void CLog::Configure(LogSettings settings) {
     std::string strName = strPath.substr(nSlash + 1);
     auto file = std::make_unique<CRollingFile>();
     if (!file->Open(strFileFolder, strName, nMaxSize, nFileCount, settings.bEraseAtStart))
-        return; // a link, or a folder or file of another user: stay unconfigured
+        return; // a link, a folder others may write in, a file of another user: stay unconfigured
     m_writer.Start(std::move(file));
 
     std::vector<PendingLogRecord> records;

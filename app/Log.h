@@ -46,9 +46,10 @@ struct LogSettings {
 
 // Called once, by start-up, before other threads exist; later calls do nothing.
 // Makes the user's locale the process's locale, then opens the log and writes the
-// kept statements and the version report. When the folder cannot be created, or it
-// or a file of the set is a link or belongs to another user, the log stays
-// unconfigured: statements are kept in memory and nothing is written. Never throws.
+// kept statements and the version report. When the folder cannot be created, a link
+// is on its path, other users may write in it, or it or a file of the set belongs to
+// another user or a file is a link, the log stays unconfigured: statements are kept in
+// memory and nothing is written. Never throws.
 void ConfigureLog(LogSettings settings);
 
 // Integer pieces of a statement: written as decimal numbers. char and wchar_t are
