@@ -84,5 +84,5 @@ std::string GetTempPath() {
 }
 
 std::string GetLogFolder() {
-    return ToNativeSeparators(ExpandEnvironmentStrings("%TEMP%\\Tarrow\\"));
+    return ToNativeSeparators(ExpandEnvironmentStrings(kLogFolderSetting));
 }

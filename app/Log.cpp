@@ -241,7 +241,8 @@ void CLog::Configure(LogSettings settings) {
     if (strFolder.empty() || !OpenPrivateFolder(strFolder, true, folder))
         return;
 
-    const std::int64_t nMaxSize = settings.nMaxFileSize <= 0 ? 0x200000 : settings.nMaxFileSize;
+    const std::int64_t nMaxSize =
+        settings.nMaxFileSize <= 0 ? kDefaultMaxLogFileSize : settings.nMaxFileSize;
     const int nFileCount = settings.nFileCount < 1 ? 3 : settings.nFileCount;
 
     // The file name may name a subfolder too; the file opens in the folder that

@@ -33,12 +33,15 @@ inline constexpr std::uint32_t fatal = 5000;
 // 0 until ConfigureLog sets it, so unconfigured statements are all kept.
 extern std::atomic<std::uint32_t> g_nLogThreshold;
 
+// The size past which a log file rolls, unless the settings give another.
+inline constexpr std::int32_t kDefaultMaxLogFileSize = 0x200000;
+
 struct LogSettings {
     // May hold %NAME% references; '\' counts as '/'. Relative: under the program's
     // folder; empty: the program's folder itself.
     std::string strDirectory;
     std::string strFileName;   // name of the log file within the folder; empty: no log
-    std::int32_t nMaxFileSize; // the file rolls once past this size; 0 or less: 0x200000
+    std::int32_t nMaxFileSize; // the file rolls once past this size; 0 or less: the default
     std::int32_t nFileCount;   // files in the rolling set; less than 1: 3
     std::string strLevel;      // "none", "error", "info", "debug", "full", any case; else "error"
     bool bEraseAtStart;        // delete the set's files first

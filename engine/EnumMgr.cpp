@@ -16,7 +16,13 @@ namespace {
 // Separator of the worker's statements: space, em dash, space.
 constexpr const char* S = " \xE2\x80\x94 ";
 
-// Statements of the known-folder slots, in slot order.
+// The manager's error statement, for a caught error code and a worker that could not
+// be started alike.
+constexpr const char* kManagerErrorTag = TLOG_FILE_TAG("EnumMgr.cpp", 147);
+
+constexpr const char* kExclusionAdded = "Exclusion filter is added: ";
+
+// Statements of the group slots and the trash folders, in slot order.
 constexpr const char* kGroupTags[] = {
     TLOG_FILE_TAG("EnumMgr.cpp", 218), TLOG_FILE_TAG("EnumMgr.cpp", 223),
     TLOG_FILE_TAG("EnumMgr.cpp", 228), TLOG_FILE_TAG("EnumMgr.cpp", 233)};
@@ -31,8 +37,7 @@ void AddExclusions(IFsEnum& e, const std::string& strRoot,
         if (MountPointOf(strFolder, arrMountPoints) != strRoot)
             continue; // lies on another drive
         e.AddExclusion(strFolder);
-        TLOG_TAGGED(LogLevel::debug, pszTag)
-            << strRoot << S << "Exclusion filter is added: " << strFolder;
+        TLOG_TAGGED(LogLevel::debug, pszTag) << strRoot << S << kExclusionAdded << strFolder;
     }
 }
 
@@ -62,7 +67,7 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
             continue;
         const std::string strLong = setup.pKnownFolders->LongPathName(strTemp);
         e.AddExclusion(strLong); // refuses the empty long form of a folder that is gone
-        TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << "Exclusion filter is added: " << strLong;
+        TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << kExclusionAdded << strLong;
     }
 
     const std::string arrTrash[] = {JoinPath(strRoot, ".Trash"),
@@ -70,7 +75,7 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     for (int i = 0; i < 2; ++i) {
         e.AddExclusion(arrTrash[i]);
         TLOG_TAGGED(LogLevel::debug, kTrashTags[i])
-            << strRoot << S << "Exclusion filter is added: " << arrTrash[i];
+            << strRoot << S << kExclusionAdded << arrTrash[i];
     }
     AddExclusions(e, strRoot, {known.strUserTrash}, arrMountPoints, kTrashTags[2]);
 
@@ -79,8 +84,7 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     for (const std::string& strMount : arrMountPoints) {
         if (strMount != strRoot && IsPathAtOrBelow(strMount, strRoot)) {
             e.AddExclusion(strMount);
-            TLOG_DEBUG("EnumMgr.cpp", 361)
-                << strRoot << S << "Exclusion filter is added: " << strMount;
+            TLOG_DEBUG("EnumMgr.cpp", 361) << strRoot << S << kExclusionAdded << strMount;
         }
     }
 
@@ -175,7 +179,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
                                         std::cref(*pVolumes));
             } catch (const std::system_error& e) {
                 // The other drives are still scanned.
-                TLOG_ERROR("EnumMgr.cpp", 147)
+                TLOG_TAGGED(LogLevel::error, kManagerErrorTag)
                     << GetErrorText(static_cast<DWORD>(e.code().value()));
             }
         }
@@ -188,7 +192,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
             t.join();
         TLOG_DEBUG("EnumMgr.cpp", 143) << "All the working threads finished";
     } catch (DWORD dwCode) {
-        TLOG_ERROR("EnumMgr.cpp", 147) << GetErrorText(dwCode);
+        TLOG_TAGGED(LogLevel::error, kManagerErrorTag) << GetErrorText(dwCode);
     }
 
     // Workers that were started always end before the scan does: released ones finish

@@ -9,6 +9,9 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
+// A wait without a time-out (events and message pumps alike).
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+
 // The engine's one error model:
 // - A failure is an errno value carried as a DWORD; 0 means none. No Win32 numbers.
 // - Below the top of a thread's work an operation reports a failure and never throws:
