@@ -91,6 +91,19 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     e.EnumerateDrive(strRoot);
 }
 
+// std::thread says by an exception that a thread cannot be started; the engine's
+// failures are codes. Answers 0, or the errno value.
+DWORD StartWorker(std::vector<std::thread>& arrWorkers, const std::string& strRoot,
+                  const ScanSetup& setup, const IVolumeTable& volumes) {
+    try {
+        arrWorkers.emplace_back(WorkerThreadProc, std::cref(strRoot), std::cref(setup),
+                                std::cref(volumes));
+    } catch (const std::system_error& e) {
+        return static_cast<DWORD>(e.code().value());
+    }
+    return 0;
+}
+
 } // namespace
 
 ScanSetup SystemScanSetup() {
@@ -174,13 +187,9 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
         for (const std::string& strRoot : arrDrives) {
             if (pVolumes->GetDriveType(strRoot) != DRIVE_FIXED)
                 continue;
-            try {
-                arrWorkers.emplace_back(WorkerThreadProc, std::cref(strRoot), std::cref(*pSetup),
-                                        std::cref(*pVolumes));
-            } catch (const std::system_error& e) {
-                // The other drives are still scanned.
-                TLOG_TAGGED(LogLevel::error, kManagerErrorTag)
-                    << GetErrorText(static_cast<DWORD>(e.code().value()));
+            // The other drives are still scanned.
+            if (DWORD dwError = StartWorker(arrWorkers, strRoot, *pSetup, *pVolumes)) {
+                TLOG_TAGGED(LogLevel::error, kManagerErrorTag) << GetErrorText(dwError);
             }
         }
         TLOG_DEBUG("EnumMgr.cpp", 136) << arrDrives.size() << " working threads were created";

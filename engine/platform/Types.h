@@ -19,7 +19,10 @@ inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 //   BOOL operations do), it leaves the code in a DWORD& parameter.
 // - The manager thread, the drive worker and the NTFS enumerator raise a code with
 //   RaiseError where the design raises, and catch DWORD at the top of their work,
-//   where it is logged with its text. No other exception is thrown or swallowed.
+//   where it is logged with its text. No other exception is thrown or swallowed; one
+//   a library throws (std::thread) becomes its code where it is caught.
+// - Files written in the shared temporary folder (the list files) answer the log's
+//   SafeFileResult: the errno value, or the named refusal the caller has to say.
 [[noreturn]] inline void RaiseError(DWORD dwCode) {
     throw dwCode;
 }
