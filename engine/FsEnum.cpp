@@ -147,7 +147,13 @@ bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string
 }
 
 bool IFsEnum::IsIncluded(std::string_view strPath) const {
-    return m_arrIncludeFolded.empty() || IsBelowAny(strPath, m_arrIncludeFolded);
+    if (m_arrInclude.empty())
+        return true;
+    // Nothing in the program fills the list, so it is folded here, not kept folded.
+    std::vector<std::string> arrFolded;
+    for (const std::string& strFolder : m_arrInclude)
+        arrFolded.push_back(FoldFolder(strFolder));
+    return IsBelowAny(strPath, arrFolded);
 }
 
 bool IFsEnum::IsExcluded(std::string_view strPath) const {
