@@ -229,8 +229,9 @@ TEST_F(SimpleEnumTest, FileWhoseTimeCannotBeMadeLocalIsReportedWithAnInvalidDate
     auto pWalker = WalkerOf(std::move(pLister));
     pWalker->SetLocalTime(failing);
     pWalker->EnumerateDrive("/r");
-    ASSERT_EQ(m_target.Found().size(), 1u);
-    const FileProperty& p = m_target.Found()[0].prop;
+    const std::vector<FoundFile> found = m_target.Found();
+    ASSERT_EQ(found.size(), 1u);
+    const FileProperty& p = found[0].prop;
     EXPECT_EQ(p.m_nSize, 3);
     EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::invalid);
     EXPECT_EQ(p.m_dtModified.m_dt, 0.0);
