@@ -226,17 +226,13 @@ private:
     std::vector<Mount> m_mounts;
 };
 
-std::string NormalFolder(const std::string& s) {
-    return std::string(TrimTrailingSeparators(s));
-}
-
 class CFolderTable final : public IVolumeTable {
 public:
     CFolderTable(std::vector<std::string> arrFolders, std::shared_ptr<const IVolumeTable> pMounts)
         : m_pMounts(std::move(pMounts)), m_arrMountPoints(m_pMounts->GetMountPoints()) {
         std::set<std::string> folders;
-        for (std::string& s : arrFolders)
-            folders.insert(NormalFolder(s));
+        for (const std::string& s : arrFolders)
+            folders.emplace(TrimTrailingSeparators(s));
         m_arrFolders.assign(folders.begin(), folders.end());
     }
 
