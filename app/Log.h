@@ -100,8 +100,9 @@ private:
 // " [File: .\NAME] [Line: N]"
 #define TLOG_FILE_TAG(file, nLine) " [File: .\\" file "] [Line: " #nLine "]"
 
-// The switch keeps a statement under an unbraced "if" from taking that if's "else"
-// (and the compiler from warning about it); it costs nothing. TLOG_TAGGED serves
+// The switch keeps a statement under an unbraced "if" from taking that if's "else";
+// it costs nothing. GCC still asks for braces around such a statement
+// (-Wdangling-else), so write them. TLOG_TAGGED serves
 // statements whose tag is chosen at run time from a table of TLOG_FILE_TAG constants.
 #define TLOG_TAGGED(nLevel, pszTag)                                                                \
     switch (0)                                                                                     \
