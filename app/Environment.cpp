@@ -1,5 +1,7 @@
 #include "Environment.h"
 
+#include "Path.h"
+
 #include <cstdlib>
 #include <optional>
 #include <strings.h>
@@ -20,11 +22,8 @@ std::optional<std::string> LookUp(std::string_view strName) {
     std::string strKey(strName);
     // The temporary folder has a value even where TEMP is unset or empty, and it
     // loses its trailing '/' so that "%TEMP%\x" does not become "/tmp//x".
-    if (::strcasecmp(strKey.c_str(), "TEMP") == 0) {
-        std::string strTemp = GetTempPath();
-        strTemp.pop_back();
-        return strTemp;
-    }
+    if (::strcasecmp(strKey.c_str(), "TEMP") == 0)
+        return std::string(FolderPrefix(GetTempPath()));
     if (const char* psz = std::getenv(strKey.c_str()))
         return std::string(psz);
     // Windows names are not case-sensitive: a setting written as %Temp% or %home%
@@ -85,5 +84,5 @@ std::string GetTempPath() {
 }
 
 std::string GetLogFolder() {
-    return ToNativeSeparators(ExpandEnvironmentStrings("%TEMP%\\Tarrow\\"));
+    return ToNativeSeparators(ExpandEnvironmentStrings(kLogFolderSetting));
 }

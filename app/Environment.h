@@ -22,6 +22,9 @@ std::string ToNativeSeparators(std::string_view strPath);
 // An empty variable counts as unset, so the folder is never the file system root.
 std::string GetTempPath();
 
-// "%TEMP%\Tarrow\" as a Linux path ending with '/': the folder of the diagnostic
-// log and of the per-group list files.
+// The folder of the diagnostic log and of the per-group list files, as the log's
+// settings give it.
+inline constexpr const char* kLogFolderSetting = "%TEMP%\\Tarrow\\";
+
+// kLogFolderSetting as a Linux path ending with '/'.
 std::string GetLogFolder();

@@ -4,6 +4,7 @@
 
 #include "Environment.h"
 #include "ModulePath.h"
+#include "Path.h"
 #include "RollingFile.h"
 #include "TextEncoder.h"
 
@@ -233,25 +234,27 @@ void CLog::Configure(LogSettings settings) {
             std::string strModuleFolder = GetModuleFolder();
             if (strModuleFolder.empty())
                 return; // a relative folder has nothing to stand under
-            strFolder = strModuleFolder + strFolder;
+            strFolder = JoinPath(strModuleFolder, strFolder);
         }
     }
-    if (strFolder.empty() || !CreatePrivateFolder(strFolder))
+    CFileHandle folder;
+    if (strFolder.empty() || !OpenPrivateFolder(strFolder, true, folder))
         return;
 
-    const std::int64_t nMaxSize = settings.nMaxFileSize <= 0 ? 0x200000 : settings.nMaxFileSize;
+    const std::int64_t nMaxSize =
+        settings.nMaxFileSize <= 0 ? kDefaultMaxLogFileSize : settings.nMaxFileSize;
     const int nFileCount = settings.nFileCount < 1 ? 3 : settings.nFileCount;
 
     // The file name may name a subfolder too; the file opens in the folder that
     // holds it.
     std::string strFile = ToNativeSeparators(settings.strFileName);
-    std::string strPath = strFile.front() == '/' ? strFile : strFolder + "/" + strFile;
+    std::string strPath = strFile.front() == '/' ? strFile : JoinPath(strFolder, strFile);
     auto nSlash = strPath.rfind('/');
     std::string strFileFolder = nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
     std::string strName = strPath.substr(nSlash + 1);
     auto file = std::make_unique<CRollingFile>();
     if (!file->Open(strFileFolder, strName, nMaxSize, nFileCount, settings.bEraseAtStart))
-        return; // a link, or a folder or file of another user: stay unconfigured
+        return; // a link, a folder others may write in, a file of another user: stay unconfigured
     m_writer.Start(std::move(file));
 
     std::vector<PendingLogRecord> records;

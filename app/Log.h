@@ -33,12 +33,15 @@ inline constexpr std::uint32_t fatal = 5000;
 // 0 until ConfigureLog sets it, so unconfigured statements are all kept.
 extern std::atomic<std::uint32_t> g_nLogThreshold;
 
+// The size past which a log file rolls, unless the settings give another.
+inline constexpr std::int32_t kDefaultMaxLogFileSize = 0x200000;
+
 struct LogSettings {
     // May hold %NAME% references; '\' counts as '/'. Relative: under the program's
     // folder; empty: the program's folder itself.
     std::string strDirectory;
     std::string strFileName;   // name of the log file within the folder; empty: no log
-    std::int32_t nMaxFileSize; // the file rolls once past this size; 0 or less: 0x200000
+    std::int32_t nMaxFileSize; // the file rolls once past this size; 0 or less: the default
     std::int32_t nFileCount;   // files in the rolling set; less than 1: 3
     std::string strLevel;      // "none", "error", "info", "debug", "full", any case; else "error"
     bool bEraseAtStart;        // delete the set's files first
@@ -46,9 +49,10 @@ struct LogSettings {
 
 // Called once, by start-up, before other threads exist; later calls do nothing.
 // Makes the user's locale the process's locale, then opens the log and writes the
-// kept statements and the version report. When the folder cannot be created, or it
-// or a file of the set is a link or belongs to another user, the log stays
-// unconfigured: statements are kept in memory and nothing is written. Never throws.
+// kept statements and the version report. When the folder cannot be created, a link
+// is on its path, other users may write in it, or it or a file of the set belongs to
+// another user or a file is a link, the log stays unconfigured: statements are kept in
+// memory and nothing is written. Never throws.
 void ConfigureLog(LogSettings settings);
 
 // Integer pieces of a statement: written as decimal numbers. char and wchar_t are
@@ -96,8 +100,9 @@ private:
 // " [File: .\NAME] [Line: N]"
 #define TLOG_FILE_TAG(file, nLine) " [File: .\\" file "] [Line: " #nLine "]"
 
-// The switch keeps a statement under an unbraced "if" from taking that if's "else"
-// (and the compiler from warning about it); it costs nothing. TLOG_TAGGED serves
+// The switch keeps a statement under an unbraced "if" from taking that if's "else";
+// it costs nothing. GCC still asks for braces around such a statement
+// (-Wdangling-else), so write them. TLOG_TAGGED serves
 // statements whose tag is chosen at run time from a table of TLOG_FILE_TAG constants.
 #define TLOG_TAGGED(nLevel, pszTag)                                                                \
     switch (0)                                                                                     \

@@ -2,37 +2,15 @@
 //
 // The folder usually sits in a temporary folder that other users of the machine
 // can write to. Every file of the set is reached through a handle of the checked
-// folder and opened without following a link; a link, a file of another user or
-// anything that is not a plain file is never written, emptied or deleted.
+// folder, by the rules of SafeFile.h; a link, a file of another user or anything
+// that is not a plain file is never written, emptied or deleted.
 #pragma once
+
+#include "SafeFile.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-// An owned file descriptor, closed when it goes.
-class CFileHandle {
-public:
-    CFileHandle() = default;
-    explicit CFileHandle(int fd) : m_fd(fd) {}
-    ~CFileHandle() { Reset(); }
-    CFileHandle(CFileHandle&& other) noexcept : m_fd(other.Release()) {}
-    CFileHandle& operator=(CFileHandle&& other) noexcept;
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    int Release();
-    void Reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
-
-// Creates strFolder with every missing parent, each new folder private to the
-// user (0700). TRUE when the folder exists afterwards.
-bool CreatePrivateFolder(const std::string& strFolder);
 
 // Files P, P.2, P.3 ... of base path P. Writing goes to the current file; once it
 // has grown past the maximum size the next file of the set is opened, emptied
@@ -43,9 +21,9 @@ public:
     CRollingFile(const CRollingFile&) = delete;
     CRollingFile& operator=(const CRollingFile&) = delete;
 
-    // strFolder must be a folder of the user, not a link; strName a file name in
-    // it. Checks every file of the set, deletes those that exist when bEraseAtStart,
-    // picks the first file below the maximum size (else the first) and opens it.
+    // strFolder must be a private folder of the user's, with no link on its path;
+    // strName a file name in it. Checks every file of the set, deletes those that exist when
+    // bEraseAtStart, picks the first file below the maximum size (else the first) and opens it.
     // FALSE, with nothing changed on disk, when the folder or a file of the set
     // may not be used. A file that merely fails to open loses its entries.
     bool Open(const std::string& strFolder, const std::string& strName, std::int64_t nMaxSize,

@@ -1,5 +1,7 @@
 #include "TextEncoder.h"
 
+#include "Utf8.h"
+
 #include <cerrno>
 #include <strings.h>
 
@@ -12,44 +14,6 @@ bool IsCopiedUnchanged(const char* psz) {
 }
 
 } // namespace
-
-std::size_t Utf8SequenceLength(std::string_view str) {
-    if (str.empty())
-        return 0;
-    auto b0 = static_cast<unsigned char>(str[0]);
-    if (b0 < 0x80)
-        return 1;
-    std::size_t nLen;
-    unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        nLen = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        nLen = 3;
-        if (b0 == 0xE0)
-            lo = 0xA0; // overlong
-        else if (b0 == 0xED)
-            hi = 0x9F; // surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        nLen = 4;
-        if (b0 == 0xF0)
-            lo = 0x90; // overlong
-        else if (b0 == 0xF4)
-            hi = 0x8F; // beyond U+10FFFF
-    } else {
-        return 0;
-    }
-    if (str.size() < nLen)
-        return 0;
-    auto b1 = static_cast<unsigned char>(str[1]);
-    if (b1 < lo || b1 > hi)
-        return 0;
-    for (std::size_t i = 2; i < nLen; ++i) {
-        auto b = static_cast<unsigned char>(str[i]);
-        if (b < 0x80 || b > 0xBF)
-            return 0;
-    }
-    return nLen;
-}
 
 CTextEncoder::CTextEncoder(const char* pszCodeset) {
     if (pszCodeset == nullptr || *pszCodeset == '\0' || IsCopiedUnchanged(pszCodeset))

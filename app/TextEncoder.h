@@ -27,7 +27,3 @@ private:
     static inline const iconv_t kNoConversion = reinterpret_cast<iconv_t>(-1);
     iconv_t m_cd = kNoConversion;
 };
-
-// Length of the valid UTF-8 sequence at the start of str; 0 when it starts with a
-// byte that does not begin one.
-std::size_t Utf8SequenceLength(std::string_view str);

@@ -2,6 +2,7 @@
 
 #include "SizeText.h"
 #include "StringTable.h"
+#include "Utf8.h"
 
 #include <chrono>
 #include <cstdio>
@@ -123,28 +124,9 @@ std::string JsonString(const std::string& strBytes) {
             ++i;
             continue;
         }
-        // The length of a well-formed sequence starting here, or 0.
-        std::size_t len = 0;
-        if (c >= 0xC2 && c <= 0xDF)
-            len = 2;
-        else if (c >= 0xE0 && c <= 0xEF)
-            len = 3;
-        else if (c >= 0xF0 && c <= 0xF4)
-            len = 4;
-        bool bValid = len > 0 && i + len <= n;
-        for (std::size_t k = 1; bValid && k < len; ++k)
-            bValid = (p[i + k] & 0xC0) == 0x80;
-        if (bValid && len == 3) {
-            const unsigned char c1 = p[i + 1];
-            bValid = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0); // overlong, surrogate
-        }
-        if (bValid && len == 4) {
-            const unsigned char c1 = p[i + 1];
-            bValid =
-                !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90); // overlong, > U+10FFFF
-        }
-        if (bValid) {
-            s.append(reinterpret_cast<const char*>(p + i), len);
+        const std::size_t len = Utf8SequenceLength(std::string_view(strBytes).substr(i));
+        if (len > 0) {
+            s.append(strBytes, i, len);
             i += len;
         } else {
             std::snprintf(buf, sizeof buf, "\\udc%02x", c);

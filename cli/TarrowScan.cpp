@@ -164,7 +164,8 @@ int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
 
     if (options.bDebug) {
-        ConfigureLog({"%TEMP%\\Tarrow\\", GetModuleFileName() + ".log", 0x200000, 1, "full", true});
+        ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log", kDefaultMaxLogFileSize, 1,
+                      "full", true});
     }
     RaiseOpenFileLimit();
 

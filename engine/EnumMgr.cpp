@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "MftEnum.h"
+#include "Path.h"
 #include "ScanControl.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
@@ -15,7 +16,13 @@ namespace {
 // Separator of the worker's statements: space, em dash, space.
 constexpr const char* S = " \xE2\x80\x94 ";
 
-// Statements of the known-folder slots, in slot order.
+// The manager's error statement, for a caught error code and a worker that could not
+// be started alike.
+constexpr const char* kManagerErrorTag = TLOG_FILE_TAG("EnumMgr.cpp", 147);
+
+constexpr const char* kExclusionAdded = "Exclusion filter is added: ";
+
+// Statements of the group slots and the trash folders, in slot order.
 constexpr const char* kGroupTags[] = {
     TLOG_FILE_TAG("EnumMgr.cpp", 218), TLOG_FILE_TAG("EnumMgr.cpp", 223),
     TLOG_FILE_TAG("EnumMgr.cpp", 228), TLOG_FILE_TAG("EnumMgr.cpp", 233)};
@@ -30,8 +37,7 @@ void AddExclusions(IFsEnum& e, const std::string& strRoot,
         if (MountPointOf(strFolder, arrMountPoints) != strRoot)
             continue; // lies on another drive
         e.AddExclusion(strFolder);
-        TLOG_TAGGED(LogLevel::debug, pszTag)
-            << strRoot << S << "Exclusion filter is added: " << strFolder;
+        TLOG_TAGGED(LogLevel::debug, pszTag) << strRoot << S << kExclusionAdded << strFolder;
     }
 }
 
@@ -61,16 +67,15 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
             continue;
         const std::string strLong = setup.pKnownFolders->LongPathName(strTemp);
         e.AddExclusion(strLong); // refuses the empty long form of a folder that is gone
-        TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << "Exclusion filter is added: " << strLong;
+        TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << kExclusionAdded << strLong;
     }
 
-    const std::string strBase = strRoot == "/" ? std::string() : strRoot;
-    const std::string arrTrash[] = {strBase + "/.Trash",
-                                    strBase + "/.Trash-" + std::to_string(known.nUserId)};
+    const std::string arrTrash[] = {JoinPath(strRoot, ".Trash"),
+                                    JoinPath(strRoot, ".Trash-" + std::to_string(known.nUserId))};
     for (int i = 0; i < 2; ++i) {
         e.AddExclusion(arrTrash[i]);
         TLOG_TAGGED(LogLevel::debug, kTrashTags[i])
-            << strRoot << S << "Exclusion filter is added: " << arrTrash[i];
+            << strRoot << S << kExclusionAdded << arrTrash[i];
     }
     AddExclusions(e, strRoot, {known.strUserTrash}, arrMountPoints, kTrashTags[2]);
 
@@ -79,12 +84,24 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     for (const std::string& strMount : arrMountPoints) {
         if (strMount != strRoot && IsPathAtOrBelow(strMount, strRoot)) {
             e.AddExclusion(strMount);
-            TLOG_DEBUG("EnumMgr.cpp", 361)
-                << strRoot << S << "Exclusion filter is added: " << strMount;
+            TLOG_DEBUG("EnumMgr.cpp", 361) << strRoot << S << kExclusionAdded << strMount;
         }
     }
 
     e.EnumerateDrive(strRoot);
+}
+
+// std::thread says by an exception that a thread cannot be started; the engine's
+// failures are codes. Answers 0, or the errno value.
+DWORD StartWorker(std::vector<std::thread>& arrWorkers, const std::string& strRoot,
+                  const ScanSetup& setup, const IVolumeTable& volumes) {
+    try {
+        arrWorkers.emplace_back(WorkerThreadProc, std::cref(strRoot), std::cref(setup),
+                                std::cref(volumes));
+    } catch (const std::system_error& e) {
+        return static_cast<DWORD>(e.code().value());
+    }
+    return 0;
 }
 
 } // namespace
@@ -170,13 +187,9 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
         for (const std::string& strRoot : arrDrives) {
             if (pVolumes->GetDriveType(strRoot) != DRIVE_FIXED)
                 continue;
-            try {
-                arrWorkers.emplace_back(WorkerThreadProc, std::cref(strRoot), std::cref(*pSetup),
-                                        std::cref(*pVolumes));
-            } catch (const std::system_error& e) {
-                // The other drives are still scanned.
-                TLOG_ERROR("EnumMgr.cpp", 147)
-                    << GetErrorText(static_cast<DWORD>(e.code().value()));
+            // The other drives are still scanned.
+            if (DWORD dwError = StartWorker(arrWorkers, strRoot, *pSetup, *pVolumes)) {
+                TLOG_TAGGED(LogLevel::error, kManagerErrorTag) << GetErrorText(dwError);
             }
         }
         TLOG_DEBUG("EnumMgr.cpp", 136) << arrDrives.size() << " working threads were created";
@@ -188,7 +201,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
             t.join();
         TLOG_DEBUG("EnumMgr.cpp", 143) << "All the working threads finished";
     } catch (DWORD dwCode) {
-        TLOG_ERROR("EnumMgr.cpp", 147) << GetErrorText(dwCode);
+        TLOG_TAGGED(LogLevel::error, kManagerErrorTag) << GetErrorText(dwCode);
     }
 
     // Workers that were started always end before the scan does: released ones finish

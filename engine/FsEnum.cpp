@@ -1,5 +1,6 @@
 #include "FsEnum.h"
 
+#include "Path.h"
 #include "ScanControl.h"
 #include "platform/PathMatch.h"
 
@@ -27,10 +28,9 @@ bool IsStarDotExtension(std::string_view strToken) {
     return strExt.size() <= kMaxPackedExt && strExt.find_first_of("*?./") == std::string_view::npos;
 }
 
+// The root folder becomes "", which IsBelowAny takes for the root.
 std::string FoldFolder(const std::string& strFolder) {
-    std::string s = strFolder;
-    while (!s.empty() && s.back() == '/')
-        s.pop_back();
+    std::string s(FolderPrefix(strFolder));
     for (char& c : s)
         c = FoldAscii(c);
     return s;
@@ -147,7 +147,13 @@ bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string
 }
 
 bool IFsEnum::IsIncluded(std::string_view strPath) const {
-    return m_arrIncludeFolded.empty() || IsBelowAny(strPath, m_arrIncludeFolded);
+    if (m_arrInclude.empty())
+        return true;
+    // Nothing in the program fills the list, so it is folded here, not kept folded.
+    std::vector<std::string> arrFolded;
+    for (const std::string& strFolder : m_arrInclude)
+        arrFolded.push_back(FoldFolder(strFolder));
+    return IsBelowAny(strPath, arrFolded);
 }
 
 bool IFsEnum::IsExcluded(std::string_view strPath) const {

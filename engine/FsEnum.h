@@ -39,7 +39,7 @@ struct IFsEnum {
 
     // Group name -> filter, in the order the groups were added.
     std::vector<std::pair<std::string, std::string>> m_mapGroups;
-    std::vector<std::string> m_arrInclude; // nothing adds to it: always empty
+    std::vector<std::string> m_arrInclude; // nothing in the program adds to it: always empty
     std::vector<std::string> m_arrExclude;
 
 protected:
@@ -58,6 +58,5 @@ private:
     std::vector<CompiledGroup> m_arrCompiled;             // same order as m_mapGroups
     std::unordered_map<std::uint64_t, int> m_mapExtGroup; // packed extension -> first group
     bool m_bAnyWildcard = false;
-    std::vector<std::string> m_arrIncludeFolded; // trimmed, lower-cased
-    std::vector<std::string> m_arrExcludeFolded;
+    std::vector<std::string> m_arrExcludeFolded; // trimmed, lower-cased
 };

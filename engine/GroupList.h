@@ -2,13 +2,14 @@
 // CR LF line ends, the path's bytes exactly as the file system gave them.
 #pragma once
 
-#include "ScanControl.h"
+#include "FileProperty.h"
+#include "SafeFile.h"
 
 #include <string>
+#include <string_view>
 
 // The text of a list: folder and name of each record, in order.
-template <class Records>
-std::string GroupListText(const Records& records) {
+template <class Records> std::string GroupListText(const Records& records) {
     std::string strText;
     for (const FileProperty& p : records) {
         strText += p.GetFolder();
@@ -18,9 +19,13 @@ std::string GroupListText(const Records& records) {
     return strText;
 }
 
-// Writes strFolder/strGroup.log. The folder is never created here, and it must be a
-// real folder of this user's (it sits in a temporary folder others can write to); the
-// file is created private and never through a symbolic link. Nothing is written for
-// an empty text.
-bool WriteGroupListFile(const std::string& strFolder, const std::string& strGroup,
-                        const std::string& strText);
+// The list file's name within the folder: the group name and ".log".
+std::string GroupListFileName(const std::string& strGroup);
+
+// Writes the group's list file into strFolder by the rules of SafeFile.h: the folder
+// is never created here, has no link on its path and is the user's own and private;
+// the file is rewritten in place only when it is a plain file of the user's, and
+// otherwise replaced. The result says why a file was not written (a refused folder,
+// a full disk) for the caller to report. An empty text writes nothing and is done.
+SafeFileResult WriteGroupListFile(const std::string& strFolder, const std::string& strGroup,
+                                  std::string_view strText);

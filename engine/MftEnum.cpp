@@ -1,6 +1,7 @@
 #include "MftEnum.h"
 
 #include "Log.h"
+#include "Path.h"
 #include "ScanControl.h"
 #include "Utf16.h"
 #include "platform/NtfsJournal.h"
@@ -52,10 +53,7 @@ bool IsUsableName(const std::string& strName) {
 // The root entry's name: the mount point without its trailing slashes, so that joining
 // it and a name with one '/' gives the path the directory walk gives ("/" becomes "").
 std::string RootEntryName(const std::string& strRoot) {
-    std::string s = strRoot;
-    while (!s.empty() && s.back() == '/')
-        s.pop_back();
-    return s;
+    return std::string(FolderPrefix(strRoot));
 }
 
 } // namespace

@@ -66,12 +66,15 @@ std::string FormatTwoDecimals(double value) {
 }
 
 std::string FormatSize(std::int64_t nBytes) {
-    if (nBytes < 1024)
+    constexpr std::int64_t kKB = 1024;
+    constexpr std::int64_t kMB = 1024 * kKB;
+    constexpr std::int64_t kGB = 1024 * kMB;
+    if (nBytes < kKB)
         return Apply(LoadString(IDS_SIZE_BYTES), std::to_string(nBytes));
     const double n = static_cast<double>(nBytes);
-    if (nBytes < 1048576)
-        return Apply(LoadString(IDS_SIZE_KB), FormatTwoDecimals(n / 1024.0));
-    if (nBytes < 1073741824)
-        return Apply(LoadString(IDS_SIZE_MB), FormatTwoDecimals(n / 1048576.0));
-    return Apply(LoadString(IDS_SIZE_GB), FormatTwoDecimals(n / 1073741824.0));
+    if (nBytes < kMB)
+        return Apply(LoadString(IDS_SIZE_KB), FormatTwoDecimals(n / kKB));
+    if (nBytes < kGB)
+        return Apply(LoadString(IDS_SIZE_MB), FormatTwoDecimals(n / kMB));
+    return Apply(LoadString(IDS_SIZE_GB), FormatTwoDecimals(n / kGB));
 }

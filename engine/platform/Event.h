@@ -12,7 +12,6 @@
 
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_TIMEOUT = 0x102;
-inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 
 class CEvent {
 public:

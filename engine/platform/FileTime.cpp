@@ -5,8 +5,9 @@
 
 namespace {
 
+constexpr std::int64_t kSecondsPerDay = 86'400;
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
-constexpr std::int64_t kTicksPerDay = kTicksPerSecond * 86'400;
+constexpr std::int64_t kTicksPerDay = kTicksPerSecond * kSecondsPerDay;
 // Days from 1601-01-01 to 1970-01-01 and to 1899-12-30.
 constexpr std::int64_t kDays1601To1970 = 134'774;
 constexpr std::int64_t kDays1601To1899 = 109'205;
@@ -36,9 +37,12 @@ constexpr void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsig
     y += m <= 2;
 }
 
+// Days from 1970-01-01 to 1899-12-30, the day number 0.
+constexpr std::int64_t kDays1970To1899 = DaysFromCivil(1899, 12, 30);
+
 static_assert(DaysFromCivil(1970, 1, 1) == 0);
 static_assert(DaysFromCivil(1601, 1, 1) == -kDays1601To1970);
-static_assert(DaysFromCivil(1899, 12, 30) == kDays1601To1899 - kDays1601To1970);
+static_assert(kDays1970To1899 == kDays1601To1899 - kDays1601To1970);
 
 bool IsLeap(std::int64_t y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -71,13 +75,13 @@ public:
             return false;
         // The local wall-clock time as seconds since 1970, counted as if it were UTC.
         const std::int64_t nLocal = static_cast<std::int64_t>(utc.tv_sec) + tm.tm_gmtoff;
-        const std::int64_t nMaxSeconds =
-            static_cast<std::int64_t>(kMaxTicks / kTicksPerSecond) - kDays1601To1970 * 86'400 - 1;
-        if (nLocal < -kDays1601To1970 * 86'400 || nLocal > nMaxSeconds || utc.tv_nsec < 0 ||
+        const std::int64_t nMaxSeconds = static_cast<std::int64_t>(kMaxTicks / kTicksPerSecond) -
+                                         kDays1601To1970 * kSecondsPerDay - 1;
+        if (nLocal < -kDays1601To1970 * kSecondsPerDay || nLocal > nMaxSeconds || utc.tv_nsec < 0 ||
             utc.tv_nsec >= 1'000'000'000)
             return false;
         local.nTicks = static_cast<std::uint64_t>(
-            (nLocal + kDays1601To1970 * 86'400) * kTicksPerSecond + utc.tv_nsec / 100);
+            (nLocal + kDays1601To1970 * kSecondsPerDay) * kTicksPerSecond + utc.tv_nsec / 100);
         return true;
     }
 };
@@ -100,9 +104,8 @@ bool SystemTimeToVariantTime(const SYSTEMTIME& st, double& dt) {
         st.wDay > DaysInMonth(st.wYear, st.wMonth) || st.wHour > 23 || st.wMinute > 59 ||
         st.wSecond > 59)
         return false;
-    const std::int64_t nDays =
-        DaysFromCivil(st.wYear, st.wMonth, st.wDay) - DaysFromCivil(1899, 12, 30);
-    const double fraction = (st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond) / 86400.0;
+    const std::int64_t nDays = DaysFromCivil(st.wYear, st.wMonth, st.wDay) - kDays1970To1899;
+    const double fraction = (st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond) / kSecondsPerDay;
     // Before the epoch the fraction still counts forward from midnight.
     dt = nDays >= 0 ? static_cast<double>(nDays) + fraction : static_cast<double>(nDays) - fraction;
     return true;
@@ -116,14 +119,14 @@ bool VariantTimeToSystemTime(double dt, SYSTEMTIME& st) {
         return false;
     double whole = std::trunc(dt);
     double fraction = std::fabs(dt - whole);
-    auto nSeconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
+    auto nSeconds = static_cast<std::int64_t>(std::llround(fraction * kSecondsPerDay));
     auto nDays = static_cast<std::int64_t>(whole);
-    if (nSeconds >= 86400) {
+    if (nSeconds >= kSecondsPerDay) {
         // Rounded up to the next midnight: one day later in calendar terms.
-        nSeconds -= 86400;
+        nSeconds -= kSecondsPerDay;
         ++nDays;
     }
-    const std::int64_t nDays1970 = nDays + DaysFromCivil(1899, 12, 30);
+    const std::int64_t nDays1970 = nDays + kDays1970To1899;
     std::int64_t y;
     unsigned m, d;
     CivilFromDays(nDays1970, y, m, d);

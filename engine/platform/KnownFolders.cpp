@@ -1,6 +1,7 @@
 #include "KnownFolders.h"
 
 #include "Environment.h"
+#include "Path.h"
 
 #include <cstdlib>
 
@@ -54,10 +55,7 @@ public:
         const std::string strHome = HomeFolder();
         s.arrInternetCache = {XdgFolder("XDG_CACHE_HOME", strHome + "/.cache")};
         // The temporary folder as the log names it, without its trailing separator.
-        std::string strTemp = GetTempPath();
-        while (strTemp.size() > 1 && strTemp.back() == '/')
-            strTemp.pop_back();
-        s.arrTemporary = {strTemp, "/var/tmp"};
+        s.arrTemporary = {std::string(TrimTrailingSeparators(GetTempPath())), "/var/tmp"};
         s.strUserTrash = XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash";
         s.nUserId = static_cast<unsigned>(::getuid());
         return s;

@@ -9,6 +9,9 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
+// A wait without a time-out (events and message pumps alike).
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+
 // The engine's one error model:
 // - A failure is an errno value carried as a DWORD; 0 means none. No Win32 numbers.
 // - Below the top of a thread's work an operation reports a failure and never throws:
@@ -16,7 +19,10 @@ using LRESULT = std::intptr_t;
 //   BOOL operations do), it leaves the code in a DWORD& parameter.
 // - The manager thread, the drive worker and the NTFS enumerator raise a code with
 //   RaiseError where the design raises, and catch DWORD at the top of their work,
-//   where it is logged with its text. No other exception is thrown or swallowed.
+//   where it is logged with its text. No other exception is thrown or swallowed; one
+//   a library throws (std::thread) becomes its code where it is caught.
+// - Files written in the shared temporary folder (the list files) answer the log's
+//   SafeFileResult: the errno value, or the named refusal the caller has to say.
 [[noreturn]] inline void RaiseError(DWORD dwCode) {
     throw dwCode;
 }

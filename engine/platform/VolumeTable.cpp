@@ -2,6 +2,7 @@
 
 #include "NtfsFileRecord.h"
 #include "NtfsJournal.h"
+#include "Path.h"
 
 #include <algorithm>
 #include <array>
@@ -225,19 +226,13 @@ private:
     std::vector<Mount> m_mounts;
 };
 
-std::string NormalFolder(std::string s) {
-    while (s.size() > 1 && s.back() == '/')
-        s.pop_back();
-    return s;
-}
-
 class CFolderTable final : public IVolumeTable {
 public:
     CFolderTable(std::vector<std::string> arrFolders, std::shared_ptr<const IVolumeTable> pMounts)
         : m_pMounts(std::move(pMounts)), m_arrMountPoints(m_pMounts->GetMountPoints()) {
         std::set<std::string> folders;
-        for (std::string& s : arrFolders)
-            folders.insert(NormalFolder(std::move(s)));
+        for (const std::string& s : arrFolders)
+            folders.emplace(TrimTrailingSeparators(s));
         m_arrFolders.assign(folders.begin(), folders.end());
     }
 
@@ -398,8 +393,7 @@ std::unique_ptr<IVolumeTable> CreateFolderTable(std::vector<std::string> arrFold
 }
 
 bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder) {
-    while (strFolder.size() > 1 && strFolder.back() == '/')
-        strFolder.remove_suffix(1);
+    strFolder = TrimTrailingSeparators(strFolder);
     if (strFolder == "/")
         return !strPath.empty() && strPath.front() == '/';
     return strPath.starts_with(strFolder) &&

@@ -103,7 +103,7 @@ public:
         std::unique_lock lock(m_lock);
         if (m_queue.empty() && dwMilliseconds != 0) {
             auto ready = [&] { return !m_queue.empty() || m_bClosed; };
-            if (dwMilliseconds == 0xFFFFFFFF)
+            if (dwMilliseconds == INFINITE)
                 m_changed.wait(lock, ready);
             else
                 m_changed.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), ready);

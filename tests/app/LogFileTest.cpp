@@ -119,6 +119,23 @@ TEST(LogSafety, LinkAtTheFolderIsNotFollowed) {
     EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
 }
 
+TEST(LogSafety, FolderOthersMayWriteInIsNotUsed) {
+    // Another user could swap the files of the set between the checks and the writes.
+    CScratchFolder scratch;
+    const std::string strFolder = scratch.Path() + "/Tarrow";
+    ASSERT_TRUE(std::filesystem::create_directory(strFolder));
+    ASSERT_EQ(::chmod(strFolder.c_str(), 01777), 0);
+    EXPECT_EQ(0, RunInChild([&] {
+                  PrepareChild(scratch.Path());
+                  ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 1, "full", true});
+                  CHILD_CHECK(g_nLogThreshold.load() == 0);
+                  TLOG_DEBUG("Tarrow.cpp", 1) << "kept";
+                  CHILD_CHECK(TakePendingLogRecords().size() == 1);
+                  return 0;
+              }));
+    EXPECT_TRUE(std::filesystem::is_empty(strFolder));
+}
+
 TEST(LogSafety, LinkAtAFileOfTheSetIsNotFollowed) {
     for (const char* pszLinked : {"t.log", "t.log.3"}) {
         CScratchFolder scratch;
@@ -239,19 +256,4 @@ TEST(LogRollingFile, OpeningAFileOverTheSizeEmptiesIt) {
     file.Write("c");
     EXPECT_EQ(ReadFile(scratch.Path() + "/a.log"), std::string(100, 'a') + "b");
     EXPECT_EQ(ReadFile(scratch.Path() + "/a.log.2"), "c");
-}
-
-TEST(LogRollingFile, CreatesMissingFoldersPrivate) {
-    CScratchFolder scratch;
-    const std::string strDeep = scratch.Path() + "/a/b//c/";
-    ASSERT_TRUE(CreatePrivateFolder(strDeep));
-    ASSERT_TRUE(CreatePrivateFolder(strDeep)); // an existing folder is accepted
-    for (const char* psz : {"/a", "/a/b", "/a/b/c"}) {
-        struct stat st;
-        ASSERT_EQ(::stat((scratch.Path() + psz).c_str(), &st), 0) << psz;
-        EXPECT_EQ(st.st_mode & 0777, 0700u) << psz;
-    }
-    WriteFile(scratch.Path() + "/file", "x");
-    EXPECT_FALSE(CreatePrivateFolder(scratch.Path() + "/file/sub"));
-    EXPECT_FALSE(CreatePrivateFolder(scratch.Path() + "/file"));
 }

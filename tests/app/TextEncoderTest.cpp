@@ -35,16 +35,3 @@ TEST(TextEncoder, OtherEncodingsConvertAndMarkWhatTheyLack) {
     std::string strLong(5000, 'z');
     EXPECT_EQ(Encode("UTF-32LE", strLong).size(), 1 + 4 * strLong.size());
 }
-
-TEST(TextEncoder, Utf8SequenceLength) {
-    EXPECT_EQ(Utf8SequenceLength("a"), 1u);
-    EXPECT_EQ(Utf8SequenceLength("\xc3\xa9"), 2u);
-    EXPECT_EQ(Utf8SequenceLength("\xe2\x80\x94"), 3u);
-    EXPECT_EQ(Utf8SequenceLength("\xf0\x9f\x98\x80"), 4u);
-    EXPECT_EQ(Utf8SequenceLength(""), 0u);
-    EXPECT_EQ(Utf8SequenceLength("\x97"), 0u);             // continuation byte alone
-    EXPECT_EQ(Utf8SequenceLength("\xc0\xaf"), 0u);         // overlong
-    EXPECT_EQ(Utf8SequenceLength("\xed\xa0\x80"), 0u);     // surrogate
-    EXPECT_EQ(Utf8SequenceLength("\xf4\x90\x80\x80"), 0u); // beyond U+10FFFF
-    EXPECT_EQ(Utf8SequenceLength("\xe2\x80"), 0u);         // cut short
-}

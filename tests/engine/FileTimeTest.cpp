@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,25 @@ TEST(AutomationDate, RoundTripsEverySecondOfADayAndAcrossTheEpoch) {
     }
 }
 
+TEST(AutomationDate, ATimeJustBeforeMidnightRoundsIntoTheNextDay) {
+    struct {
+        double dt;
+        std::uint16_t wYear, wMonth, wDay;
+    } cases[] = {{40606 + 86399.6 / 86400, 2011, 3, 5},  // 2011-03-04 23:59:59.6
+                 {40543 + 86399.7 / 86400, 2011, 1, 1},  // the last of 2010
+                 {-1 - 86399.6 / 86400, 1899, 12, 30},   // the day before the epoch counts forward
+                 {40606 + 86399.4 / 86400, 2011, 3, 4}}; // rounds down: the same day
+    for (const auto& c : cases) {
+        SYSTEMTIME st;
+        ASSERT_TRUE(VariantTimeToSystemTime(c.dt, st)) << c.dt;
+        EXPECT_EQ(st.wYear, c.wYear) << c.dt;
+        EXPECT_EQ(st.wMonth, c.wMonth) << c.dt;
+        EXPECT_EQ(st.wDay, c.wDay) << c.dt;
+        const int nSecond = st.wHour * 3600 + st.wMinute * 60 + st.wSecond;
+        EXPECT_EQ(nSecond, c.wDay == 4 ? 86399 : 0) << c.dt;
+    }
+}
+
 TEST(FileTimeCalendar, FieldsOfKnownInstants) {
     SYSTEMTIME st;
     ASSERT_TRUE(FileTimeToSystemTime(FILETIME{0}, st));
@@ -105,12 +126,20 @@ TEST(FileTimeCalendar, FieldsOfKnownInstants) {
 }
 
 TEST(FileProperty, DefaultRecord) {
-    FileProperty p;
+    // Built over memory full of other bytes: a field without its own initial value
+    // would show them (fresh stack memory is often zero already).
+    // The stores are volatile so that the compiler keeps them before the constructor.
+    alignas(FileProperty) unsigned char buf[sizeof(FileProperty)];
+    volatile unsigned char* pFill = buf;
+    for (std::size_t i = 0; i < sizeof buf; ++i)
+        pFill[i] = 0xA5;
+    FileProperty& p = *new (buf) FileProperty;
     EXPECT_TRUE(p.m_strPath.empty());
     EXPECT_TRUE(p.m_strType.empty());
     EXPECT_EQ(p.m_nSize, 0);
     EXPECT_EQ(p.m_dtModified.m_dt, 0.0);
     EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::valid);
+    p.~FileProperty();
 }
 
 TEST(FileProperty, ModifiedTimeInLocalTime) {

@@ -128,8 +128,15 @@ TEST(IsExcluded, DozensOfFoldersDuplicatesAllowed) {
     EXPECT_FALSE(e.IsExcluded("/data/f40"));
 }
 
-TEST(IsIncluded, EmptyListIncludesEverything) {
+TEST(IsIncluded, EmptyListIncludesEverythingAFilledOneLimitsLikeTheExclusions) {
     CDecisions e;
     EXPECT_TRUE(e.IsIncluded("/any/path"));
     EXPECT_TRUE(e.IsIncluded(""));
+    // Nothing in the program fills the list; filled, it takes the same test.
+    e.m_arrInclude.push_back("/home/Bob/");
+    EXPECT_TRUE(e.IsIncluded("/home/bob/Docs/a.doc"));
+    EXPECT_TRUE(e.IsIncluded("/home/bob"));
+    EXPECT_FALSE(e.IsIncluded("/home/bobby/a.doc"));
+    EXPECT_FALSE(e.IsIncluded("/etc/a.doc"));
+    EXPECT_FALSE(e.IsExcluded("/home/bob/a.doc"));
 }

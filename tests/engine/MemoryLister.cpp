@@ -67,7 +67,7 @@ bool CMemoryLister::GetAttributes(int hDir, std::string_view strName, FileAttrib
     const Node* pNode = Child(m_open.at(hDir).pNode, strName);
     if (!pNode || pNode->bVanished)
         return false;
-    attr.kind = pNode->kind;
+    attr.kind = pNode->readKind != EntryKind::Unknown ? pNode->readKind : pNode->kind;
     attr.nSize = pNode->nSize;
     attr.mtime = pNode->mtime;
     return true;

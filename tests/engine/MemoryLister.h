@@ -20,6 +20,9 @@ public:
         bool bCannotOpen = false; // listing refused
         bool bVanished = false;   // listed, but gone when its attributes are read
         bool bHideKind = false;   // listed with an unknown kind
+        // Replaced by an entry of this kind between the listing and the reading of its
+        // attributes; Unknown: not replaced.
+        EntryKind readKind = EntryKind::Unknown;
         std::vector<std::unique_ptr<Node>> children;
     };
 

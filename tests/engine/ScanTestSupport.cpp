@@ -3,6 +3,8 @@
 #include "FsEnum.h"
 #include "StringTable.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,6 +24,21 @@ std::string CTempTree::Folder(const std::string& strRelative) const {
     std::string strPath = Path(strRelative);
     std::filesystem::create_directories(strPath);
     return strPath;
+}
+
+CTimeZone::CTimeZone(const char* pszZone) {
+    if (const char* psz = std::getenv("TZ"))
+        m_old = psz;
+    ::setenv("TZ", pszZone, 1);
+    ::tzset();
+}
+
+CTimeZone::~CTimeZone() {
+    if (m_old)
+        ::setenv("TZ", m_old->c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 void AddProgramGroups(IFsEnum& e) {

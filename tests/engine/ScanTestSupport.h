@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,22 @@ public:
 
 private:
     std::string m_root;
+};
+
+// India's time, +05:30 all year, as a POSIX rule: no time-zone database needed. Its
+// half hour shows a date taken in the wrong zone, or shifted the wrong way.
+inline constexpr const char* kIndiaTimeZone = "IST-5:30";
+
+// The process's time zone for one test; the old one is back afterwards.
+class CTimeZone {
+public:
+    explicit CTimeZone(const char* pszZone);
+    ~CTimeZone();
+    CTimeZone(const CTimeZone&) = delete;
+    CTimeZone& operator=(const CTimeZone&) = delete;
+
+private:
+    std::optional<std::string> m_old;
 };
 
 // The four groups of the program, added to an enumerator in table order.

@@ -62,9 +62,10 @@ TEST_F(SimpleEnumTest, ReportsMatchingFilesWithGroupSizeAndDate) {
     fs::create_directory_symlink(m_tree.Path("sub"), m_tree.Path("link-to-sub"));
     fs::create_symlink(m_tree.Path("a.doc"), m_tree.Path("link.doc"));
     ASSERT_EQ(::mkfifo(m_tree.Path("pipe.mp3").c_str(), 0600), 0);
-    struct timespec times[2] = {{0, UTIME_OMIT}, {1299234030, 0}};
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1299234030, 0}}; // 2011-03-04 10:20:30 UTC
     ASSERT_EQ(::utimensat(AT_FDCWD, m_tree.Path("a.doc").c_str(), times, 0), 0);
 
+    CTimeZone india(kIndiaTimeZone);
     CSimpleEnum walker;
     AddProgramGroups(walker);
     EXPECT_TRUE(walker.EnumerateDrive(m_tree.Root()));
@@ -79,8 +80,8 @@ TEST_F(SimpleEnumTest, ReportsMatchingFilesWithGroupSizeAndDate) {
             EXPECT_EQ(f.strGroup, "Documents");
             EXPECT_EQ(f.prop.m_nSize, 100);
             EXPECT_EQ(f.prop.m_dtModified.m_status, DateTimeStatus::valid);
-            // 2011-03-04 10:20:30 UTC in whatever zone this machine is in: within a day.
-            EXPECT_NEAR(f.prop.m_dtModified.m_dt, 40606.43, 1.0);
+            // 15:50:30 in India: day 40606 and 57,030 of its 86,400 seconds.
+            EXPECT_NEAR(f.prop.m_dtModified.m_dt, 40606 + 57030 / 86400.0, 1e-7);
         }
         if (strName == "Photo.JPG") {
             EXPECT_EQ(f.strGroup, "Images");
@@ -196,7 +197,7 @@ TEST_F(SimpleEnumTest, TreesDeeperThanPathMax) {
     ::close(fdTop);
 }
 
-TEST_F(SimpleEnumTest, FoldersThatCannotBeListedAndFilesThatVanish) {
+TEST_F(SimpleEnumTest, FoldersThatCannotBeListedAndFilesThatVanishOrAreReplaced) {
     auto pLister = std::make_unique<CMemoryLister>();
     pLister->Add("locked/a.doc", EntryKind::File).bCannotOpen = false;
     pLister->Add("locked", EntryKind::Directory).bCannotOpen = true;
@@ -205,6 +206,8 @@ TEST_F(SimpleEnumTest, FoldersThatCannotBeListedAndFilesThatVanish) {
     pLister->Add("unknown-dir", EntryKind::Directory).bHideKind = true;
     pLister->Add("unknown-dir/b.png", EntryKind::File, 4);
     pLister->Add("link.doc", EntryKind::Symlink);
+    pLister->Add("replaced.doc", EntryKind::File).readKind = EntryKind::Symlink;
+    pLister->Add("replaced.png", EntryKind::File).readKind = EntryKind::Directory;
     pLister->Add("after.doc", EntryKind::File, 1);
     CMemoryLister& lister = *pLister;
     auto pWalker = WalkerOf(std::move(pLister));
@@ -212,6 +215,26 @@ TEST_F(SimpleEnumTest, FoldersThatCannotBeListedAndFilesThatVanish) {
     EXPECT_EQ(Paths(),
               (std::set<std::string>{"/r/unknown.doc", "/r/unknown-dir/b.png", "/r/after.doc"}));
     EXPECT_EQ(lister.OpenCount(), 0);
+}
+
+TEST_F(SimpleEnumTest, FileWhoseTimeCannotBeMadeLocalIsReportedWithAnInvalidDate) {
+    class CFailingLocalTime final : public ILocalTime {
+    public:
+        bool FileTimeToLocalFileTime(const std::timespec&, FILETIME&) const override {
+            return false;
+        }
+    } failing;
+    auto pLister = std::make_unique<CMemoryLister>();
+    pLister->Add("a.doc", EntryKind::File, 3);
+    auto pWalker = WalkerOf(std::move(pLister));
+    pWalker->SetLocalTime(failing);
+    pWalker->EnumerateDrive("/r");
+    const std::vector<FoundFile> found = m_target.Found();
+    ASSERT_EQ(found.size(), 1u);
+    const FileProperty& p = found[0].prop;
+    EXPECT_EQ(p.m_nSize, 3);
+    EXPECT_EQ(p.m_dtModified.m_status, DateTimeStatus::invalid);
+    EXPECT_EQ(p.m_dtModified.m_dt, 0.0);
 }
 
 TEST_F(SimpleEnumTest, NothingSentWithoutTargetButTheWalkEnds) {

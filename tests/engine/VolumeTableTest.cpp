@@ -18,7 +18,10 @@ public:
     dev_t DeviceOf(const std::string& strSource) const override {
         return strSource == "/dev/sda2" ? makedev(8, 2) : 0;
     }
-    int IsRemovable(dev_t dev) const override { return dev == makedev(8, 17) ? 1 : 0; }
+    // The container's disk (254:1) has no sysfs entry there: its flag is unknown.
+    int IsRemovable(dev_t dev) const override {
+        return dev == makedev(8, 17) ? 1 : major(dev) == 254 ? -1 : 0;
+    }
     bool HasNtfsBootSector(const std::string& strSource, dev_t) const override {
         return strSource == "/dev/sda3";
     }
@@ -112,8 +115,8 @@ TEST(VolumeTable, SnapPackagesAreNotFixed) {
 
 TEST(VolumeTable, ContainerWithOverlayRootAndAVolume) {
     auto t = Table("container.txt");
-    EXPECT_EQ(t->GetDriveType("/"), DRIVE_UNKNOWN); // an overlay layer
-    EXPECT_EQ(t->GetDriveType("/data"), DRIVE_FIXED);
+    EXPECT_EQ(t->GetDriveType("/"), DRIVE_UNKNOWN);   // an overlay layer
+    EXPECT_EQ(t->GetDriveType("/data"), DRIVE_FIXED); // an unknown removable flag: not removable
     EXPECT_EQ(t->GetDriveType("/dev"), DRIVE_RAMDISK);
     EXPECT_EQ(t->GetDriveType("/proc"), DRIVE_NO_ROOT_DIR);
 }

@@ -1,0 +1,226 @@
+#include "SafeFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+
+// Flags of every open of a file of ours: no link followed, no wait on a pipe, never
+// a controlling terminal, not inherited by programs started later.
+constexpr int kFileOpenFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+SafeFileResult Done() {
+    return {};
+}
+
+SafeFileResult Refused(SafeFileStatus status) {
+    return {status, 0};
+}
+
+// A name of one folder entry: anything else would be looked up through folders that
+// were never checked.
+bool IsSingleName(const std::string& strName) {
+    return !strName.empty() && strName != "." && strName != ".." &&
+           strName.find('/') == std::string::npos;
+}
+
+// Opens one step of a folder path below dir, never through a link.
+int OpenStep(int fdDir, const char* pszName) {
+    return ::openat(fdDir, pszName, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Opens a plain file of the user's at strName, or creates it when nothing is there.
+SafeFileResult OpenPlainFile(const CFileHandle& folder, const std::string& strName, int nFlags,
+                             CFileHandle& file) {
+    file.Reset();
+    if (!IsSingleName(strName))
+        return SafeFileResult::FromErrno(EINVAL);
+    struct stat st;
+    int fd;
+    // Looked at before it is opened: opening a device node can have effects of its own.
+    if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!IsOwnPlainFile(st))
+            return Refused(SafeFileStatus::notPlainFile);
+        fd = ::openat(folder.Get(), strName.c_str(), kFileOpenFlags | nFlags);
+    } else if (errno == ENOENT) {
+        fd = ::openat(folder.Get(), strName.c_str(), kFileOpenFlags | nFlags | O_CREAT | O_EXCL,
+                      kPrivateFileMode);
+    } else {
+        return SafeFileResult::FromErrno(errno);
+    }
+    if (fd < 0)
+        return SafeFileResult::FromErrno(errno);
+    CFileHandle opened(fd);
+    // What was opened is what counts: the name may have changed hands since.
+    if (::fstat(opened.Get(), &st) != 0)
+        return SafeFileResult::FromErrno(errno);
+    if (!IsOwnPlainFile(st))
+        return Refused(SafeFileStatus::notPlainFile);
+    if ((st.st_mode & 077) != 0)
+        ::fchmod(opened.Get(), kPrivateFileMode);
+    file = std::move(opened);
+    return Done();
+}
+
+// Writes the text into a new file beside strName and renames it over the name.
+SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName,
+                           std::string_view strText) {
+    static std::atomic<unsigned> s_nNext{0};
+    std::string strTemp;
+    CFileHandle file;
+    while (!file.IsOpen()) {
+        strTemp = "." + strName + "." + std::to_string(::getpid()) + "." +
+                  std::to_string(s_nNext.fetch_add(1, std::memory_order_relaxed));
+        file.Reset(::openat(folder.Get(), strTemp.c_str(), kFileOpenFlags | O_CREAT | O_EXCL,
+                            kPrivateFileMode));
+        if (!file.IsOpen() && errno != EEXIST)
+            return SafeFileResult::FromErrno(errno);
+    }
+    int nError = WriteAll(file.Get(), strText);
+    const int nCloseError = file.Close();
+    if (nError == 0)
+        nError = nCloseError;
+    if (nError == 0 &&
+        ::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0)
+        nError = errno;
+    if (nError != 0) {
+        ::unlinkat(folder.Get(), strTemp.c_str(), 0);
+        return SafeFileResult::FromErrno(nError);
+    }
+    return Done();
+}
+
+} // namespace
+
+CFileHandle& CFileHandle::operator=(CFileHandle&& other) noexcept {
+    if (this != &other)
+        Reset(other.Release());
+    return *this;
+}
+
+int CFileHandle::Release() {
+    return std::exchange(m_fd, -1);
+}
+
+void CFileHandle::Reset(int fd) {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+int CFileHandle::Close() {
+    // Linux releases the descriptor even when close fails: it is never closed twice.
+    if (m_fd < 0)
+        return 0;
+    return ::close(std::exchange(m_fd, -1)) == 0 ? 0 : errno;
+}
+
+std::string SafeFileResult::GetText() const {
+    switch (m_status) {
+    case SafeFileStatus::done:
+        return "done";
+    case SafeFileStatus::systemError:
+        return std::strerror(m_nErrno);
+    case SafeFileStatus::linkInPath:
+        return "a symbolic link is on the folder's path";
+    case SafeFileStatus::folderNotOwn:
+        return "the folder belongs to another user";
+    case SafeFileStatus::folderNotPrivate:
+        return "other users may write in the folder";
+    case SafeFileStatus::notPlainFile:
+        return "the name holds something other than a plain file of the user's";
+    }
+    return {};
+}
+
+bool IsOwnPlainFile(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+}
+
+SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHandle& folder) {
+    folder.Reset();
+    if (strPath.empty())
+        return SafeFileResult::FromErrno(ENOENT);
+    CFileHandle dir(::open(strPath.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.IsOpen())
+        return SafeFileResult::FromErrno(errno);
+
+    std::string strName;
+    for (std::size_t i = 0; i < strPath.size();) {
+        std::size_t j = strPath.find('/', i);
+        if (j == std::string_view::npos)
+            j = strPath.size();
+        if (j > i) {
+            strName.assign(strPath.substr(i, j - i));
+            int fd = OpenStep(dir.Get(), strName.c_str());
+            if (fd < 0 && errno == ENOENT && bCreate) {
+                if (::mkdirat(dir.Get(), strName.c_str(), kPrivateFolderMode) != 0 &&
+                    errno != EEXIST)
+                    return SafeFileResult::FromErrno(errno);
+                fd = OpenStep(dir.Get(), strName.c_str());
+            }
+            if (fd < 0) {
+                const int nError = errno;
+                struct stat st;
+                if (::fstatat(dir.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISLNK(st.st_mode))
+                    return Refused(SafeFileStatus::linkInPath);
+                return SafeFileResult::FromErrno(nError);
+            }
+            dir.Reset(fd);
+        }
+        i = j + 1;
+    }
+
+    struct stat st;
+    if (::fstat(dir.Get(), &st) != 0)
+        return SafeFileResult::FromErrno(errno);
+    if (st.st_uid != ::geteuid())
+        return Refused(SafeFileStatus::folderNotOwn);
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Refused(SafeFileStatus::folderNotPrivate);
+    folder = std::move(dir);
+    return Done();
+}
+
+SafeFileResult OpenFileForAppend(const CFileHandle& folder, const std::string& strName,
+                                 CFileHandle& file) {
+    return OpenPlainFile(folder, strName, O_APPEND, file);
+}
+
+SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strName,
+                              std::string_view strText) {
+    CFileHandle file;
+    SafeFileResult result = OpenPlainFile(folder, strName, 0, file);
+    if (result.m_status == SafeFileStatus::notPlainFile)
+        return ReplaceFile(folder, strName, strText);
+    if (!result)
+        return result;
+    int nError = ::ftruncate(file.Get(), 0) == 0 ? WriteAll(file.Get(), strText) : errno;
+    const int nCloseError = file.Close();
+    if (nError == 0)
+        nError = nCloseError;
+    return nError == 0 ? Done() : SafeFileResult::FromErrno(nError);
+}
+
+int WriteAll(int fd, std::string_view strText) {
+    while (!strText.empty()) {
+        const ssize_t n = ::write(fd, strText.data(), strText.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return EIO; // no progress and no reason: do not spin
+        strText.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}

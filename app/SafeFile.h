@@ -1,0 +1,86 @@
+// The program's files in a folder of the user's temporary folder, where other users
+// of the machine may be at work: the diagnostic log and the per-group list files.
+//
+// The folder is reached one component at a time and never through a symbolic link
+// (no trailing '/' can cancel that), and it is used only when it is the user's own
+// and private: owned by the effective user, writable by no one else. A file in it is
+// opened without following a link and without blocking (a pipe at its name cannot
+// hold the program), and is written in place only when it is a regular file of the
+// user's with one link: a hard link would carry the writing to a file elsewhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <sys/stat.h>
+
+// An owned file descriptor, closed when it goes.
+class CFileHandle {
+public:
+    CFileHandle() = default;
+    explicit CFileHandle(int fd) : m_fd(fd) {}
+    ~CFileHandle() { Reset(); }
+    CFileHandle(CFileHandle&& other) noexcept : m_fd(other.Release()) {}
+    CFileHandle& operator=(CFileHandle&& other) noexcept;
+    CFileHandle(const CFileHandle&) = delete;
+    CFileHandle& operator=(const CFileHandle&) = delete;
+
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    int Release();
+    void Reset(int fd = -1);
+    // Closes the file and answers the errno value of a failed close (0: none): on
+    // some file systems the last of the data is refused only then.
+    int Close();
+
+private:
+    int m_fd = -1;
+};
+
+enum class SafeFileStatus : std::uint8_t {
+    done,
+    systemError,      // a system call failed; m_nErrno says why
+    linkInPath,       // a step of the folder's path is a symbolic link
+    folderNotOwn,     // the folder belongs to another user
+    folderNotPrivate, // other users may write in the folder
+    notPlainFile,     // the name holds something other than a regular file of the user's
+                      // with one link
+};
+
+// What became of a folder or file: done, or why not, for the caller to say.
+struct SafeFileResult {
+    SafeFileStatus m_status = SafeFileStatus::done;
+    int m_nErrno = 0; // with systemError
+
+    static SafeFileResult FromErrno(int nErrno) { return {SafeFileStatus::systemError, nErrno}; }
+    explicit operator bool() const { return m_status == SafeFileStatus::done; }
+    // A phrase for a message: "the folder belongs to another user", or the system's
+    // text of the error ("No space left on device").
+    std::string GetText() const;
+};
+
+// A file that may be written in place: regular, the user's own, with one link.
+bool IsOwnPlainFile(const struct stat& st);
+
+// Opens the folder strPath (absolute, or relative to the working folder). With
+// bCreate, missing folders of the path are created private (0700). The folder must
+// be the user's own and private; the folders above it must only not be links.
+SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHandle& folder);
+
+// Opens file strName of the folder for appending, creating it private (0600) when it
+// is missing. Anything else than a plain file of the user's at the name is refused.
+SafeFileResult OpenFileForAppend(const CFileHandle& folder, const std::string& strName,
+                                 CFileHandle& file);
+
+// Makes strText the whole content of file strName of the folder: in place when the
+// name holds a plain file of the user's, or nothing; otherwise a new file is written
+// beside it and renamed over the name, so that a link, a pipe or another user's file
+// is replaced, never written through (a folder at the name is refused). A write cut
+// short, by a full disk for one, is reported.
+SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strName,
+                              std::string_view strText);
+
+// Writes all of strText to fd, going on after short writes and interruptions.
+// Answers 0, or the errno value of the write that failed.
+int WriteAll(int fd, std::string_view strText);

@@ -1,0 +1,22 @@
+#include "Path.h"
+
+#include <gtest/gtest.h>
+
+TEST(Path, TrimmingKeepsTheRoot) {
+    EXPECT_EQ(TrimTrailingSeparators("/a/b//"), "/a/b");
+    EXPECT_EQ(TrimTrailingSeparators("/a/b"), "/a/b");
+    EXPECT_EQ(TrimTrailingSeparators("a/"), "a");
+    EXPECT_EQ(TrimTrailingSeparators("///"), "/");
+    EXPECT_EQ(TrimTrailingSeparators(""), "");
+    EXPECT_EQ(FolderPrefix("/x//"), "/x");
+    EXPECT_EQ(FolderPrefix("//"), "");
+}
+
+TEST(Path, JoiningPutsOneSeparatorBetween) {
+    EXPECT_EQ(JoinPath("/", "a.doc"), "/a.doc");
+    EXPECT_EQ(JoinPath("/tmp/Tarrow/", "t.log"), "/tmp/Tarrow/t.log");
+    EXPECT_EQ(JoinPath("/tmp//", "t.log"), "/tmp/t.log");
+    EXPECT_EQ(JoinPath("/mnt/data", ".Trash-0"), "/mnt/data/.Trash-0");
+    EXPECT_EQ(JoinPath("logs", "t.log"), "logs/t.log");
+    EXPECT_EQ(JoinPath("", "t.log"), "t.log"); // never made absolute
+}
