@@ -5,6 +5,7 @@
 #include "Bitmaps.h"
 #include "CommandLineInfo.h"
 #include "Foreground.h"
+#include "Environment.h"
 #include "Log.h"
 #include "MainDlg.h"
 #include "ModulePath.h"
@@ -42,7 +43,8 @@ bool CTarrowApp::InitInstance() {
     ParseCommandLine(m_nArgc, m_ppszArgv, cmdInfo);
 
     if (cmdInfo.m_bDebug)
-        ConfigureLog({"%TEMP%\\Tarrow\\", GetModuleFileName() + ".log", 0x200000, 1, "full", true});
+        ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log", kDefaultMaxLogFileSize, 1,
+                      "full", true});
 
     // The widgets need no initialisation of their own that could fail: the application
     // object has ended the process already when no display could be opened.
