@@ -3,7 +3,7 @@
 #pragma once
 
 #include "FsEnum.h"
-#include "VolumeJournal.h"
+#include "platform/VolumeJournal.h"
 
 #include <cstdint>
 #include <memory>

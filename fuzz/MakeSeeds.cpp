@@ -1,6 +1,6 @@
 // Writes the seed corpus of the fuzzers from synthetic volumes:
 //   fuzz_make_seeds fuzz/corpus
-#include "VolumeJournal.h"
+#include "platform/VolumeJournal.h"
 #include "engine/NtfsTestVolume.h"
 
 #include <cstdio>

@@ -3,7 +3,7 @@
 // attribute, name, attribute list and run list in it. From 0x80 on: the rest of the
 // input is the master file table of a small volume (512-byte records from cluster 1),
 // mapped and enumerated whole.
-#include "VolumeJournal.h"
+#include "platform/VolumeJournal.h"
 #include "platform/NtfsFileRecord.h"
 #include "platform/NtfsVolume.h"
 

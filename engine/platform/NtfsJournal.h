@@ -3,7 +3,7 @@
 // point, read-only, always. Sizes and times come from the mounted filesystem.
 #pragma once
 
-#include "../VolumeJournal.h"
+#include "VolumeJournal.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #include "NtfsVolume.h"
 
-#include "../VolumeJournal.h"
+#include "VolumeJournal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,7 +5,7 @@
 #include "ScanTestSupport.h"
 
 #include "ScanControl.h"
-#include "VolumeJournal.h"
+#include "platform/VolumeJournal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The master-file-table reader on synthetic volumes: which records become USN records,
 // how the table is mapped, and what damaged structures do to it.
 #include "platform/NtfsVolume.h"
-#include "VolumeJournal.h"
+#include "platform/VolumeJournal.h"
 #include "engine/NtfsTestVolume.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 // of the volume's master file table, or a table of records in a test.
 #pragma once
 
-#include "platform/DirListing.h"
-#include "platform/Types.h"
+#include "DirListing.h"
+#include "Types.h"
 
 #include <cstddef>
 #include <cstdint>
