@@ -10,6 +10,7 @@
 #include "ScanControl.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
+#include "platform/LittleEndian.h"
 #include "platform/NtfsJournal.h"
 
 #include <algorithm>
@@ -71,12 +72,11 @@ std::size_t JournalOnly(const std::string& strRoot) {
         if (pJournal->Enumerate(request, buffer.data(), buffer.size(), nReturned) != 0)
             break;
         for (std::size_t nPos = 8; nPos + UsnRecordV2::HeaderSize <= nReturned;) {
-            std::uint32_t nLength;
-            std::memcpy(&nLength, buffer.data() + nPos, 4);
+            const std::uint32_t nLength = ReadLe32(buffer.data() + nPos);
             ++nRecords;
             nPos += nLength;
         }
-        std::memcpy(&request.StartFileReferenceNumber, buffer.data(), 8);
+        request.StartFileReferenceNumber = ReadLe64(buffer.data());
     }
     return nRecords;
 }

@@ -3,10 +3,10 @@
 #include "Log.h"
 #include "ScanControl.h"
 #include "Utf16.h"
+#include "platform/LittleEndian.h"
 #include "platform/NtfsJournal.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -20,22 +20,6 @@ constexpr std::uint64_t kJournalAllocationDelta = 0x100000;
 
 // A start reference names a file record; the top 16 bits may carry its sequence.
 constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
-
-std::uint16_t Read16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t Read32(const std::uint8_t* p) {
-    std::uint32_t n;
-    std::memcpy(&n, p, sizeof n);
-    return n;
-}
-
-std::uint64_t Read64(const std::uint8_t* p) {
-    std::uint64_t n;
-    std::memcpy(&n, p, sizeof n);
-    return n;
-}
 
 // A name that cannot stand as one component of a path would rebuild a path naming
 // some other file, or none.
@@ -143,7 +127,7 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
             if (!WalkRecords(pBuffer.get(), nReturned))
                 return false; // stopped: nothing of this volume is reported
             // A start that does not move on would ask for the same records forever.
-            const std::uint64_t nNext = Read64(pBuffer.get());
+            const std::uint64_t nNext = ReadLe64(pBuffer.get());
             if ((nNext & kRecordNumberMask) <=
                 (request.StartFileReferenceNumber & kRecordNumberMask))
                 break;
@@ -235,13 +219,13 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
         if (nReturned - nPos < R::HeaderSize)
             break;
         const std::uint8_t* pRecord = pBuffer + nPos;
-        const std::uint32_t nLength = Read32(pRecord + R::RecordLength);
+        const std::uint32_t nLength = ReadLe32(pRecord + R::RecordLength);
         if (nLength < R::HeaderSize || nLength > nReturned - nPos)
             break;
         nPos += nLength;
 
-        const std::size_t nNameBytes = Read16(pRecord + R::FileNameLength);
-        const std::size_t nNameOffset = Read16(pRecord + R::FileNameOffset);
+        const std::size_t nNameBytes = ReadLe16(pRecord + R::FileNameLength);
+        const std::size_t nNameOffset = ReadLe16(pRecord + R::FileNameOffset);
         if (nNameOffset > nLength || nNameBytes > nLength - nNameOffset)
             continue; // a name outside its record
         strName.clear();
@@ -249,9 +233,9 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
         if (!IsUsableName(strName))
             continue;
 
-        const std::uint64_t nReference = Read64(pRecord + R::FileReferenceNumber);
-        const std::uint64_t nParent = Read64(pRecord + R::ParentFileReferenceNumber);
-        if (Read32(pRecord + R::FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) {
+        const std::uint64_t nReference = ReadLe64(pRecord + R::FileReferenceNumber);
+        const std::uint64_t nParent = ReadLe64(pRecord + R::ParentFileReferenceNumber);
+        if (ReadLe32(pRecord + R::FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) {
             AddDirectory(nReference, strName, nParent);
         } else if (MatchGroup(strName, strGroup)) {
             m_arrFileNames.push_back(strName);

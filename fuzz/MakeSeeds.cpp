@@ -1,7 +1,7 @@
 // Writes the seed corpus of the fuzzers from synthetic volumes:
 //   fuzz_make_seeds fuzz/corpus
-#include "platform/VolumeJournal.h"
 #include "engine/NtfsTestVolume.h"
+#include "platform/VolumeJournal.h"
 
 #include <cstdio>
 #include <filesystem>

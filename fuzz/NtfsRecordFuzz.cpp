@@ -3,9 +3,10 @@
 // attribute, name, attribute list and run list in it. From 0x80 on: the rest of the
 // input is the master file table of a small volume (512-byte records from cluster 1),
 // mapped and enumerated whole.
-#include "platform/VolumeJournal.h"
+#include "platform/LittleEndian.h"
 #include "platform/NtfsFileRecord.h"
 #include "platform/NtfsVolume.h"
+#include "platform/VolumeJournal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,7 +51,7 @@ void EnumerateVolume(const std::uint8_t* p, std::size_t n) {
     b[0x0C] = 0x02;
     b[0x0D] = 8; // 4 KiB clusters
     const std::uint64_t nSectors = kClusters * 8 - 1;
-    std::memcpy(b + 0x28, &nSectors, 8);
+    WriteLe64(b + 0x28, nSectors);
     b[0x30] = 1;                             // the table at cluster 1
     b[0x40] = static_cast<std::uint8_t>(-9); // 512-byte records
     std::memcpy(b + kCluster, p, std::min(n, img.size() - kCluster));
@@ -66,8 +67,7 @@ void EnumerateVolume(const std::uint8_t* p, std::size_t n) {
         std::size_t nReturned = 0;
         if (volume.Enumerate(nStart, buffer.data(), buffer.size(), nReturned) != 0 || nReturned < 8)
             break;
-        std::uint64_t nNext;
-        std::memcpy(&nNext, buffer.data(), 8);
+        const std::uint64_t nNext = ReadLe64(buffer.data());
         if (nNext <= nStart)
             __builtin_trap(); // the table would be asked for the same records forever
         nStart = nNext;

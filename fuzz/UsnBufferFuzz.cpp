@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "MftEnum.h"
 #include "ScanControl.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,7 +33,7 @@ public:
     DWORD GetRootFileReference(std::uint64_t& nReference) override {
         nReference = 0;
         if (m_n >= 8) {
-            std::memcpy(&nReference, m_p, 8);
+            nReference = ReadLe64(m_p);
             m_nPos = 8;
         }
         return 0;

@@ -1,21 +1,10 @@
 #include "NtfsFileRecord.h"
 
+#include "LittleEndian.h"
+
 #include <cstring>
 
 namespace {
-
-std::uint16_t Get16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t Get32(const std::uint8_t* p) {
-    return p[0] | static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[2]) << 16 |
-           static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint64_t Get64(const std::uint8_t* p) {
-    return Get32(p) | static_cast<std::uint64_t>(Get32(p + 4)) << 32;
-}
 
 bool IsPowerOfTwo(std::uint64_t n) {
     return n != 0 && (n & (n - 1)) == 0;
@@ -68,7 +57,7 @@ constexpr std::uint64_t kMaxRecordSize = 64u << 10;
 bool ParseNtfsBootSector(const std::uint8_t* p, std::size_t n, NtfsBootSector& boot) {
     if (n < kNtfsBootSectorSize || std::memcmp(p + 3, "NTFS    ", 8) != 0)
         return false;
-    const std::uint32_t nSector = Get16(p + 0x0B);
+    const std::uint32_t nSector = ReadLe16(p + 0x0B);
     if (nSector < 256 || nSector > 4096 || !IsPowerOfTwo(nSector))
         return false;
     // Above 0x80 the byte is the negated power of two, for clusters beyond 64 KiB.
@@ -87,7 +76,7 @@ bool ParseNtfsBootSector(const std::uint8_t* p, std::size_t n, NtfsBootSector& b
     if (nCluster > kMaxClusterSize)
         return false;
     // Byte offsets on the volume must stay far from overflowing.
-    const std::uint64_t nTotalSectors = Get64(p + 0x28);
+    const std::uint64_t nTotalSectors = ReadLe64(p + 0x28);
     if (nTotalSectors > (1ull << 62) / nSector)
         return false;
     // Positive: clusters per record; negative: the record is 2^-v bytes.
@@ -109,16 +98,16 @@ bool ParseNtfsBootSector(const std::uint8_t* p, std::size_t n, NtfsBootSector& b
     boot.nBytesPerRecord = static_cast<std::uint32_t>(nRecord);
     boot.nTotalSectors = nTotalSectors;
     boot.nTotalClusters = boot.nTotalSectors / (nCluster / nSector);
-    boot.nMftCluster = Get64(p + 0x30);
-    boot.nSerialNumber = Get64(p + 0x48);
+    boot.nMftCluster = ReadLe64(p + 0x30);
+    boot.nSerialNumber = ReadLe64(p + 0x48);
     return boot.nTotalClusters != 0 && boot.nMftCluster < boot.nTotalClusters;
 }
 
 bool ApplyNtfsFixups(std::uint8_t* pRecord, std::size_t nRecordSize) {
     if (nRecordSize < kFixupStride || nRecordSize % kFixupStride != 0)
         return false;
-    const std::size_t nOffset = Get16(pRecord + kUsaOffset);
-    const std::size_t nCount = Get16(pRecord + kUsaCount);
+    const std::size_t nOffset = ReadLe16(pRecord + kUsaOffset);
+    const std::size_t nCount = ReadLe16(pRecord + kUsaCount);
     const std::size_t nStrides = nRecordSize / kFixupStride;
     // The array: the update sequence number, then one saved word per stride. It must lie
     // in the first stride, before that stride's own last word.
@@ -143,11 +132,11 @@ bool ReadNtfsRecordHeader(const std::uint8_t* pRecord, std::size_t nRecordSize,
                           NtfsRecordHeader& header) {
     if (nRecordSize < kRecordHeaderMin || std::memcmp(pRecord, "FILE", 4) != 0)
         return false;
-    header.nSequence = Get16(pRecord + kSequence);
-    header.nFlags = Get16(pRecord + kFlags);
-    header.nBaseReference = Get64(pRecord + kBaseReference);
-    header.nFirstAttribute = Get16(pRecord + kFirstAttribute);
-    header.nBytesInUse = Get32(pRecord + kBytesInUse);
+    header.nSequence = ReadLe16(pRecord + kSequence);
+    header.nFlags = ReadLe16(pRecord + kFlags);
+    header.nBaseReference = ReadLe64(pRecord + kBaseReference);
+    header.nFirstAttribute = ReadLe16(pRecord + kFirstAttribute);
+    header.nBytesInUse = ReadLe32(pRecord + kBytesInUse);
     if (header.nBytesInUse > nRecordSize)
         header.nBytesInUse = static_cast<std::uint32_t>(nRecordSize);
     return header.nFirstAttribute >= kRecordHeaderMin &&
@@ -161,10 +150,10 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
     if (m_nPos >= m_nEnd || m_nEnd - m_nPos < 4)
         return false;
     const std::uint8_t* p = m_pRecord + m_nPos;
-    const std::uint32_t nType = Get32(p);
+    const std::uint32_t nType = ReadLe32(p);
     if (nType == kNtfsAttrEnd || m_nEnd - m_nPos < kResidentHeaderSize)
         return false;
-    const std::uint32_t nLength = Get32(p + kAttrLength);
+    const std::uint32_t nLength = ReadLe32(p + kAttrLength);
     if (nLength < kResidentHeaderSize || nLength > m_nEnd - m_nPos) {
         m_nPos = m_nEnd;
         return false;
@@ -174,8 +163,8 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
     attr.bNonResident = p[kAttrNonResident] != 0;
     attr.nNameLength = p[kAttrNameLength];
     if (!attr.bNonResident) {
-        const std::size_t nValueLength = Get32(p + kResidentValueLength);
-        const std::size_t nValueOffset = Get16(p + kResidentValueOffset);
+        const std::size_t nValueLength = ReadLe32(p + kResidentValueLength);
+        const std::size_t nValueOffset = ReadLe16(p + kResidentValueOffset);
         if (nValueOffset > nLength || nValueLength > nLength - nValueOffset) {
             m_nPos = m_nEnd;
             return false;
@@ -187,14 +176,14 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
             m_nPos = m_nEnd;
             return false;
         }
-        const std::size_t nPairsOffset = Get16(p + kNonResidentMappingPairs);
+        const std::size_t nPairsOffset = ReadLe16(p + kNonResidentMappingPairs);
         if (nPairsOffset > nLength) {
             m_nPos = m_nEnd;
             return false;
         }
-        attr.nLowestVcn = Get64(p + kNonResidentLowestVcn);
-        attr.nDataSize = Get64(p + kNonResidentDataSize);
-        attr.nInitializedSize = Get64(p + kNonResidentInitializedSize);
+        attr.nLowestVcn = ReadLe64(p + kNonResidentLowestVcn);
+        attr.nDataSize = ReadLe64(p + kNonResidentDataSize);
+        attr.nInitializedSize = ReadLe64(p + kNonResidentInitializedSize);
         attr.pMappingPairs = p + nPairsOffset;
         attr.nMappingPairsLength = nLength - nPairsOffset;
     }
@@ -209,7 +198,7 @@ bool ReadNtfsFileName(const NtfsAttribute& attr, NtfsFileName& name) {
     const std::size_t nUnits = p[kFileNameLength];
     if (kFileNameChars + 2 * nUnits > attr.nValueLength)
         return false;
-    name.nParent = Get64(p + kFileNameParent);
+    name.nParent = ReadLe64(p + kFileNameParent);
     name.nNamespace = p[kFileNameNamespace];
     name.pName = p + kFileNameChars;
     name.nUnits = nUnits;
@@ -253,15 +242,15 @@ bool CNtfsAttributeListWalk::Next(NtfsAttributeListEntry& entry) {
     if (m_nPos >= m_nLength || m_nLength - m_nPos < kListEntryMin)
         return false;
     const std::uint8_t* p = m_pList + m_nPos;
-    const std::size_t nEntryLength = Get16(p + kListEntryLength);
+    const std::size_t nEntryLength = ReadLe16(p + kListEntryLength);
     if (nEntryLength < kListEntryMin || nEntryLength > m_nLength - m_nPos) {
         m_nPos = m_nLength;
         return false;
     }
-    entry.nType = Get32(p);
+    entry.nType = ReadLe32(p);
     entry.nNameLength = p[kListNameLength];
-    entry.nLowestVcn = Get64(p + kListLowestVcn);
-    entry.nSegmentReference = Get64(p + kListSegment);
+    entry.nLowestVcn = ReadLe64(p + kListLowestVcn);
+    entry.nSegmentReference = ReadLe64(p + kListSegment);
     m_nPos += nEntryLength;
     return true;
 }

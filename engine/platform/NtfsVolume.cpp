@@ -1,5 +1,6 @@
 #include "NtfsVolume.h"
 
+#include "LittleEndian.h"
 #include "VolumeJournal.h"
 
 #include <algorithm>
@@ -24,21 +25,6 @@ constexpr std::uint64_t kMaxRecordsPerRequest = 1u << 16;
 // The largest USN record: the header and a name of 255 UTF-16 units, 8-byte aligned.
 constexpr std::size_t kMaxUsnRecord = (UsnRecordV2::HeaderSize + 255 * 2 + 7) & ~std::size_t{7};
 
-void Put16(std::uint8_t* p, std::uint16_t n) {
-    p[0] = static_cast<std::uint8_t>(n);
-    p[1] = static_cast<std::uint8_t>(n >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t n) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(n >> (8 * i));
-}
-
-void Put64(std::uint8_t* p, std::uint64_t n) {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<std::uint8_t>(n >> (8 * i));
-}
-
 // Writes one USN_RECORD_V2; the caller made sure kMaxUsnRecord bytes are free.
 std::size_t WriteUsnRecord(std::uint8_t* p, std::uint64_t nReference, std::uint64_t nParent,
                            bool bDirectory, const NtfsFileName& name) {
@@ -46,14 +32,15 @@ std::size_t WriteUsnRecord(std::uint8_t* p, std::uint64_t nReference, std::uint6
     const std::size_t nNameBytes = name.nUnits * 2;
     const std::size_t nLength = (R::HeaderSize + nNameBytes + 7) & ~std::size_t{7};
     std::memset(p, 0, nLength);
-    Put32(p + R::RecordLength, static_cast<std::uint32_t>(nLength));
-    Put16(p + R::MajorVersion, 2);
-    Put16(p + R::MinorVersion, 0);
-    Put64(p + R::FileReferenceNumber, nReference);
-    Put64(p + R::ParentFileReferenceNumber, nParent);
-    Put32(p + R::FileAttributes, bDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-    Put16(p + R::FileNameLength, static_cast<std::uint16_t>(nNameBytes));
-    Put16(p + R::FileNameOffset, static_cast<std::uint16_t>(R::FileName));
+    WriteLe32(p + R::RecordLength, static_cast<std::uint32_t>(nLength));
+    WriteLe16(p + R::MajorVersion, 2);
+    WriteLe16(p + R::MinorVersion, 0);
+    WriteLe64(p + R::FileReferenceNumber, nReference);
+    WriteLe64(p + R::ParentFileReferenceNumber, nParent);
+    WriteLe32(p + R::FileAttributes,
+              bDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    WriteLe16(p + R::FileNameLength, static_cast<std::uint16_t>(nNameBytes));
+    WriteLe16(p + R::FileNameOffset, static_cast<std::uint16_t>(R::FileName));
     std::memcpy(p + R::FileName, name.pName, nNameBytes);
     return nLength;
 }
@@ -417,7 +404,7 @@ DWORD CNtfsVolume::Enumerate(std::uint64_t nStart, std::uint8_t* pBuffer, std::s
     }
     if (dwError != 0 && nPos == sizeof(std::uint64_t))
         return dwError; // the next request starts here again and meets the error first
-    Put64(pBuffer, nRecord);
+    WriteLe64(pBuffer, nRecord);
     nReturned = nPos;
     if (nPos == sizeof(std::uint64_t) && nRecord >= m_nRecords)
         return ERROR_HANDLE_EOF;

@@ -1,8 +1,9 @@
 // The master-file-table reader on synthetic volumes: which records become USN records,
 // how the table is mapped, and what damaged structures do to it.
 #include "platform/NtfsVolume.h"
-#include "platform/VolumeJournal.h"
 #include "engine/NtfsTestVolume.h"
+#include "platform/LittleEndian.h"
+#include "platform/VolumeJournal.h"
 
 #include <gtest/gtest.h>
 
@@ -20,32 +21,25 @@ struct UsnEntry {
     friend bool operator==(const UsnEntry&, const UsnEntry&) = default;
 };
 
-std::uint64_t Get(const std::uint8_t* p, int nBytes) {
-    std::uint64_t n = 0;
-    for (int i = 0; i < nBytes; ++i)
-        n |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    return n;
-}
-
 void DecodeBuffer(const std::uint8_t* p, std::size_t n, std::vector<UsnEntry>& out) {
     namespace R = UsnRecordV2;
     std::size_t nPos = 8;
     while (nPos < n) {
         const std::uint8_t* r = p + nPos;
-        const auto nLength = static_cast<std::size_t>(Get(r, 4));
+        const auto nLength = static_cast<std::size_t>(ReadLe32(r));
         ASSERT_GE(nLength, R::HeaderSize);
         ASSERT_EQ(nLength % 8, 0u);
         ASSERT_LE(nPos + nLength, n);
-        ASSERT_EQ(Get(r + R::MajorVersion, 2), 2u);
-        UsnEntry e{Get(r + R::FileReferenceNumber, 8),
-                   Get(r + R::ParentFileReferenceNumber, 8),
-                   (Get(r + R::FileAttributes, 4) & FILE_ATTRIBUTE_DIRECTORY) != 0,
+        ASSERT_EQ(ReadLe16(r + R::MajorVersion), 2u);
+        UsnEntry e{ReadLe64(r + R::FileReferenceNumber),
+                   ReadLe64(r + R::ParentFileReferenceNumber),
+                   (ReadLe32(r + R::FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) != 0,
                    {}};
-        const std::size_t nNameLength = Get(r + R::FileNameLength, 2);
-        const std::size_t nNameOffset = Get(r + R::FileNameOffset, 2);
+        const std::size_t nNameLength = ReadLe16(r + R::FileNameLength);
+        const std::size_t nNameOffset = ReadLe16(r + R::FileNameOffset);
         ASSERT_LE(nNameOffset + nNameLength, nLength);
         for (std::size_t i = 0; i < nNameLength / 2; ++i)
-            e.strName += static_cast<char16_t>(Get(r + nNameOffset + 2 * i, 2));
+            e.strName += static_cast<char16_t>(ReadLe16(r + nNameOffset + 2 * i));
         out.push_back(e);
         nPos += nLength;
     }
@@ -67,7 +61,7 @@ std::vector<UsnEntry> EnumerateAll(CNtfsVolume& volume, std::size_t nBufferSize 
         if (dw != 0 || ++nRequests > 100000)
             break;
         DecodeBuffer(buffer.data(), nReturned, out);
-        const std::uint64_t nNext = Get(buffer.data(), 8);
+        const std::uint64_t nNext = ReadLe64(buffer.data());
         EXPECT_GT(nNext, nStart);
         nStart = nNext;
     }
@@ -191,7 +185,7 @@ TEST(NtfsVolume, FillsBufferAfterBufferAndEndsLikeTheJournal) {
     EXPECT_EQ(volume.Enumerate(2000, buffer.data(), buffer.size(), nReturned), ERROR_HANDLE_EOF);
     EXPECT_EQ(nReturned, 0u);
     EXPECT_EQ(volume.Enumerate(Ref(1999, 7), buffer.data(), buffer.size(), nReturned), 0u);
-    EXPECT_EQ(Get(buffer.data(), 8), 2000u);
+    EXPECT_EQ(ReadLe64(buffer.data()), 2000u);
     // A buffer too small for one record is refused rather than overrun.
     EXPECT_EQ(volume.Enumerate(0, buffer.data(), 100, nReturned), static_cast<DWORD>(EINVAL));
 }
