@@ -65,11 +65,14 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
     bool bResult = true;
     Reset();
     try {
-        OpenVolume(strRoot);
+        DWORD dwError = 0;
+        if (!OpenVolume(strRoot, dwError)) {
+            TLOG_ERROR("MftEnum.cpp", 214) << "Cannot open volume " << strRoot;
+            RaiseError(dwError);
+        }
 
         // The journal query loop.
         USN_JOURNAL_DATA_V0 journal{};
-        DWORD dwError = ERROR_SUCCESS;
         int nRounds = 0;
         for (;;) {
             if (!bResult)
@@ -143,13 +146,9 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
     }
 }
 
-bool CMftEnum::OpenVolume(const std::string& strRoot) {
-    const DWORD dwError = m_pJournal->Open(strRoot);
-    if (dwError != ERROR_SUCCESS) {
-        TLOG_ERROR("MftEnum.cpp", 214) << "Cannot open volume " << strRoot;
-        RaiseError(dwError);
-    }
-    return true;
+bool CMftEnum::OpenVolume(const std::string& strRoot, DWORD& dwError) {
+    dwError = m_pJournal->Open(strRoot);
+    return dwError == 0;
 }
 
 void CMftEnum::CreateJournal() {

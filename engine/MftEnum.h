@@ -36,7 +36,8 @@ public:
     std::size_t GetKeptFileCount() const { return m_arrFileNames.size(); }
 
 private:
-    bool OpenVolume(const std::string& strRoot);
+    // FALSE with the error code when the volume cannot be opened.
+    bool OpenVolume(const std::string& strRoot, DWORD& dwError);
     void CreateJournal();
     void WaitForJournalDeletion();
     // Walks one buffer of records; false when a stop was requested.

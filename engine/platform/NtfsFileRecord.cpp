@@ -205,18 +205,6 @@ bool ReadNtfsFileName(const NtfsAttribute& attr, NtfsFileName& name) {
     return true;
 }
 
-bool FindNtfsLongName(const std::uint8_t* pRecord, const NtfsRecordHeader& header,
-                      NtfsFileName& name) {
-    CNtfsAttributeWalk walk(pRecord, header);
-    NtfsAttribute attr;
-    while (walk.Next(attr)) {
-        if (attr.nType == kNtfsAttrFileName && ReadNtfsFileName(attr, name) &&
-            name.nNamespace != kNtfsNamespaceDos && name.nUnits != 0)
-            return true;
-    }
-    return false;
-}
-
 bool ParseNtfsFileRecord(std::uint8_t* pRecord, std::size_t nRecordSize, NtfsFileRecordInfo& info) {
     info = {};
     if (std::memcmp(pRecord, "FILE", 4) != 0 || !ApplyNtfsFixups(pRecord, nRecordSize) ||

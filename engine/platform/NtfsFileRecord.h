@@ -110,10 +110,6 @@ struct NtfsFileName {
 // The value of a resident $FILE_NAME attribute; false when it does not fit.
 bool ReadNtfsFileName(const NtfsAttribute& attr, NtfsFileName& name);
 
-// The first name of a record that is not a DOS-only name and not empty.
-bool FindNtfsLongName(const std::uint8_t* pRecord, const NtfsRecordHeader& header,
-                      NtfsFileName& name);
-
 // What the journal source needs of one record.
 struct NtfsFileRecordInfo {
     NtfsRecordHeader header;

@@ -8,8 +8,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -174,7 +172,7 @@ DWORD LocateFuseSource(const MountEntry& mount, std::string& strSource) {
 
 class CFileBlockReader final : public IBlockReader {
 public:
-    CFileBlockReader(int fd, std::uint64_t nSize) : m_fd(fd), m_nSize(nSize) {}
+    explicit CFileBlockReader(int fd) : m_fd(fd) {}
     ~CFileBlockReader() override { ::close(m_fd); }
     CFileBlockReader(const CFileBlockReader&) = delete;
     CFileBlockReader& operator=(const CFileBlockReader&) = delete;
@@ -201,32 +199,15 @@ public:
         return 0;
     }
 
-    std::uint64_t GetSize() const override { return m_nSize; }
-
 private:
     int m_fd;
-    std::uint64_t m_nSize;
 };
 
 // Opens the source read-only: writing behind a mounted filesystem's back would
 // corrupt it.
-DWORD OpenSource(const std::string& strSource, int& fd, std::uint64_t& nSize) {
+DWORD OpenSource(const std::string& strSource, int& fd) {
     fd = ::open(strSource.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return errno;
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const DWORD dw = errno;
-        ::close(fd);
-        return dw;
-    }
-    nSize = static_cast<std::uint64_t>(st.st_size);
-    if (S_ISBLK(st.st_mode)) {
-        std::uint64_t nBytes = 0;
-        if (::ioctl(fd, BLKGETSIZE64, &nBytes) == 0)
-            nSize = nBytes;
-    }
-    return 0;
+    return fd < 0 ? errno : 0;
 }
 
 class CNtfsJournal final : public IVolumeJournal {
@@ -245,11 +226,10 @@ public:
         if (::stat(strRoot.c_str(), &st) != 0)
             return errno;
         int fd;
-        std::uint64_t nSize;
-        if (DWORD dw = OpenSource(strSource, fd, nSize))
+        if (DWORD dw = OpenSource(strSource, fd))
             return dw;
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        if (DWORD dw = m_volume.Open(std::make_unique<CFileBlockReader>(fd, nSize)))
+        if (DWORD dw = m_volume.Open(std::make_unique<CFileBlockReader>(fd)))
             return dw;
         m_nDevice = st.st_dev;
         return 0;
@@ -425,10 +405,9 @@ bool CanOpenVolumeForRawRead(const std::string& strMountPoint) {
     if (LocateVolumeSource(strMountPoint, strSource) != 0)
         return false;
     int fd;
-    std::uint64_t nSize;
-    if (OpenSource(strSource, fd, nSize) != 0)
+    if (OpenSource(strSource, fd) != 0)
         return false;
-    CFileBlockReader reader(fd, nSize);
+    CFileBlockReader reader(fd);
     std::uint8_t boot[kNtfsBootSectorSize];
     NtfsBootSector parsed;
     return reader.ReadAt(0, boot, sizeof boot) == 0 &&

@@ -18,7 +18,6 @@ public:
     // Fills n bytes from nOffset; bytes past the end of the device read as zeros.
     // 0, or the errno value of a failed read.
     virtual DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) = 0;
-    virtual std::uint64_t GetSize() const = 0;
 };
 
 // A reader over bytes in memory (tests, fuzzing, tools).
@@ -26,7 +25,6 @@ class CMemoryBlockReader final : public IBlockReader {
 public:
     explicit CMemoryBlockReader(std::vector<std::uint8_t> bytes) : m_arrBytes(std::move(bytes)) {}
     DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) override;
-    std::uint64_t GetSize() const override { return m_arrBytes.size(); }
 
 private:
     std::vector<std::uint8_t> m_arrBytes;
