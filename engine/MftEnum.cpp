@@ -78,7 +78,7 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
             if (!bResult)
                 RaiseError(dwError);
             dwError = m_pJournal->Query(journal);
-            if (dwError == ERROR_SUCCESS)
+            if (dwError == 0)
                 break;
             if (dwError == ERROR_JOURNAL_DELETE_IN_PROGRESS && nRounds < kMaxJournalRounds) {
                 ++nRounds;
@@ -102,13 +102,13 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
 
         // The root entry: every chain of parents ends there.
         dwError = m_pJournal->OpenRootDirectory(strRoot);
-        if (dwError != ERROR_SUCCESS) {
+        if (dwError != 0) {
             TLOG_ERROR("MftEnum.cpp", 260) << "Cannot create file for drive " << strRoot;
             RaiseError(dwError);
         }
         std::uint64_t nRoot = 0;
         dwError = m_pJournal->GetRootFileReference(nRoot);
-        if (dwError != ERROR_SUCCESS) {
+        if (dwError != 0) {
             TLOG_ERROR("MftEnum.cpp", 267) << "Cannot get file information by handle";
             m_pJournal->CloseRootDirectory();
             RaiseError(dwError);
@@ -121,8 +121,7 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
         auto pBuffer = std::make_unique<std::uint8_t[]>(kUsnBufferSize); // zero-filled
         for (;;) {
             std::size_t nReturned = 0;
-            if (m_pJournal->Enumerate(request, pBuffer.get(), kUsnBufferSize, nReturned) !=
-                ERROR_SUCCESS)
+            if (m_pJournal->Enumerate(request, pBuffer.get(), kUsnBufferSize, nReturned) != 0)
                 break; // the end of the table, or a failure: the report runs with what we have
             nReturned = std::min(nReturned, kUsnBufferSize);
             if (nReturned < sizeof(std::uint64_t))
@@ -260,7 +259,7 @@ void CMftEnum::ReportFiles() {
         FileAttributes attr;
         // Only regular files, as the directory walk: a link or a device named like a
         // document holds no data of the user's.
-        if (!m_pJournal->GetFileAttributes(strPath, attr) || attr.kind != EntryKind::File)
+        if (m_pJournal->GetFileAttributes(strPath, attr) != 0 || attr.kind != EntryKind::File)
             continue;
 
         FileProperty prop;

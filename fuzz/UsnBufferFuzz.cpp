@@ -52,10 +52,10 @@ public:
         nReturned = bOverstate ? nCopy + 70000 : nCopy;
         return 0;
     }
-    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
         attr.kind = EntryKind::File;
         attr.nSize = static_cast<std::int64_t>(strPath.size());
-        return true;
+        return 0;
     }
     std::string GetVolumeRoot(const std::string& strPath) override { return strPath; }
 

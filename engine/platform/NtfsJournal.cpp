@@ -286,28 +286,30 @@ public:
         return m_volume.Enumerate(in.StartFileReferenceNumber, pBuffer, nSize, nReturned);
     }
 
-    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
         // Kept files come in table order, where the files of one folder mostly lie
         // together: the folder is looked up once, each file then by its name alone.
         const std::size_t nSlash = strPath.rfind('/');
         if (nSlash == std::string::npos || nSlash + 1 == strPath.size())
-            return false;
+            return EINVAL;
         const std::string_view strDir(strPath.data(), nSlash == 0 ? 1 : nSlash);
         if (!m_bDirKnown || strDir != m_strDir) {
             if (m_hDir >= 0)
                 ::close(m_hDir);
             m_strDir = strDir;
             m_hDir = ::open(m_strDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            m_dwDirError = m_hDir < 0 ? errno : 0;
             m_bDirKnown = true;
         }
+        if (m_hDir < 0)
+            return m_dwDirError;
         struct stat st;
-        if (m_hDir < 0 ||
-            ::fstatat(m_hDir, strPath.c_str() + nSlash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return false;
+        if (::fstatat(m_hDir, strPath.c_str() + nSlash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno;
         // A path that leads onto another filesystem mounted inside the volume names
         // some other file than the record it was built from.
         if (st.st_dev != m_nDevice)
-            return false;
+            return EXDEV;
         if (S_ISREG(st.st_mode))
             attr.kind = EntryKind::File;
         else if (S_ISDIR(st.st_mode))
@@ -318,7 +320,7 @@ public:
             attr.kind = EntryKind::Other;
         attr.nSize = static_cast<std::int64_t>(st.st_size);
         attr.mtime = st.st_mtim;
-        return true;
+        return 0;
     }
 
     std::string GetVolumeRoot(const std::string& strPath) override {
@@ -354,6 +356,7 @@ private:
     // not be opened).
     std::string m_strDir;
     int m_hDir = -1;
+    DWORD m_dwDirError = 0;
     bool m_bDirKnown = false;
 };
 

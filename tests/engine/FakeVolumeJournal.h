@@ -148,15 +148,15 @@ public:
         nReturned += nOverstateReturned;
         return 0;
     }
-    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
         attributeReads.push_back(strPath);
         if (onAttributes)
             onAttributes(strPath);
         auto it = files.find(strPath);
         if (it == files.end())
-            return false;
+            return ENOENT;
         attr = it->second;
-        return true;
+        return 0;
     }
     std::string GetVolumeRoot(const std::string&) override { return strVolumeRoot; }
 };
