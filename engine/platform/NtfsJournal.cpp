@@ -1,8 +1,10 @@
 #include "NtfsJournal.h"
 
 #include "NtfsVolume.h"
+#include "VolumeTable.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,140 +16,12 @@
 
 namespace {
 
-// A file of the proc or sys filesystems, whole (their sizes read as 0 or 4096).
-bool ReadSmallFile(const char* pszPath, std::string& strText) {
-    const int fd = ::open(pszPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    strText.clear();
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        strText.append(buf, static_cast<std::size_t>(n));
-    }
-}
-
-// mountinfo writes space, tab, newline and backslash as a backslash and three octal
-// digits.
-std::string Unescape(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && s.size() - i > 3 && s[i + 1] >= '0' && s[i + 1] <= '3' &&
-            s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
-            out +=
-                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-bool ParseUnsigned(std::string_view s, unsigned& n) {
-    if (s.empty() || s.size() > 9)
-        return false;
-    n = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    return true;
-}
-
-bool ParseMountLine(std::string_view strLine, MountEntry& entry) {
-    std::vector<std::string_view> fields;
-    std::size_t i = 0;
-    while (i < strLine.size()) {
-        const std::size_t j = strLine.find(' ', i);
-        const std::size_t nEnd = j == std::string_view::npos ? strLine.size() : j;
-        if (nEnd > i)
-            fields.push_back(strLine.substr(i, nEnd - i));
-        i = nEnd + 1;
-    }
-    // id, parent, major:minor, root, mount point, options, optional fields..., "-",
-    // filesystem type, source, super options.
-    std::size_t nDash = 6;
-    while (nDash < fields.size() && fields[nDash] != "-")
-        ++nDash;
-    if (fields.size() < 6 || nDash + 3 > fields.size())
-        return false;
-    const std::string_view strDevice = fields[2];
-    const std::size_t nColon = strDevice.find(':');
-    if (nColon == std::string_view::npos ||
-        !ParseUnsigned(strDevice.substr(0, nColon), entry.nMajor) ||
-        !ParseUnsigned(strDevice.substr(nColon + 1), entry.nMinor))
-        return false;
-    entry.strRoot = Unescape(fields[3]);
-    entry.strMountPoint = Unescape(fields[4]);
-    entry.strFsType = Unescape(fields[nDash + 1]);
-    entry.strSource = Unescape(fields[nDash + 2]);
-    entry.strSuperOptions = nDash + 3 < fields.size() ? Unescape(fields[nDash + 3]) : std::string();
-    return true;
-}
-
-bool ReadMounts(std::vector<MountEntry>& arrMounts) {
-    std::string strText;
-    if (!ReadSmallFile("/proc/self/mountinfo", strText))
-        return false;
-    arrMounts = ParseMountInfo(strText);
-    return true;
-}
-
 bool Canonical(const std::string& strPath, std::string& strCanonical) {
     char buf[PATH_MAX];
     if (!::realpath(strPath.c_str(), buf))
         return false;
     strCanonical = buf;
     return true;
-}
-
-// The user a FUSE mount was made by, from its "user_id=N" super option.
-bool GetFuseOwner(const std::string& strOptions, unsigned& nUid) {
-    std::string_view s = strOptions;
-    std::size_t i = 0;
-    while (i <= s.size()) {
-        const std::size_t j = std::min(s.find(',', i), s.size());
-        const std::string_view opt = s.substr(i, j - i);
-        if (opt.substr(0, 8) == "user_id=")
-            return ParseUnsigned(opt.substr(8), nUid);
-        i = j + 1;
-    }
-    return false;
-}
-
-DWORD LocateBlockDevice(const MountEntry& mount, std::string& strSource) {
-    const std::string strUevent = "/sys/dev/block/" + std::to_string(mount.nMajor) + ":" +
-                                  std::to_string(mount.nMinor) + "/uevent";
-    std::string strText;
-    if (!ReadSmallFile(strUevent.c_str(), strText))
-        return ENODEV;
-    std::size_t i = 0;
-    std::string strName;
-    while (i < strText.size()) {
-        const std::size_t j = std::min(strText.find('\n', i), strText.size());
-        const std::string_view line = std::string_view(strText).substr(i, j - i);
-        if (line.substr(0, 8) == "DEVNAME=")
-            strName = line.substr(8);
-        i = j + 1;
-    }
-    if (strName.empty() || strName.find("..") != std::string::npos)
-        return ENODEV;
-    strSource = "/dev/" + strName;
-    // The node must be the very device the kernel mounted.
-    struct stat st;
-    if (::stat(strSource.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
-        st.st_rdev != makedev(mount.nMajor, mount.nMinor))
-        return ENODEV;
-    return 0;
 }
 
 // A FUSE mount names its image file (or device) as its source, and anyone may mount one:
@@ -161,8 +35,12 @@ DWORD LocateFuseSource(const MountEntry& mount, std::string& strSource) {
         return errno;
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
         return ENODEV;
-    unsigned nOwner = 0;
-    if (!GetFuseOwner(mount.strSuperOptions, nOwner))
+    std::string strOwner;
+    uid_t nOwner = 0;
+    if (!GetFsOption(mount, "user_id", strOwner) ||
+        std::from_chars(strOwner.data(), strOwner.data() + strOwner.size(), nOwner).ptr !=
+            strOwner.data() + strOwner.size() ||
+        strOwner.empty())
         return EACCES;
     if (nOwner != 0 && st.st_uid != nOwner)
         return EACCES;
@@ -325,19 +203,13 @@ public:
 
     std::string GetVolumeRoot(const std::string& strPath) override {
         std::string strCanonical;
-        std::vector<MountEntry> arrMounts;
-        if (!Canonical(strPath, strCanonical) || !ReadMounts(arrMounts))
+        if (!Canonical(strPath, strCanonical))
             return strPath;
-        std::string strBest;
-        for (const MountEntry& m : arrMounts) {
-            const std::string& mp = m.strMountPoint;
-            const bool bBelow =
-                strCanonical.compare(0, mp.size(), mp) == 0 &&
-                (strCanonical.size() == mp.size() || mp == "/" || strCanonical[mp.size()] == '/');
-            if (bBelow && mp.size() >= strBest.size())
-                strBest = mp;
-        }
-        return strBest.empty() ? strPath : strBest;
+        std::vector<std::string> arrPoints;
+        for (const MountEntry& m : ReadMountEntries())
+            arrPoints.push_back(m.strMountPoint);
+        const std::string strPoint = MountPointOf(strCanonical, arrPoints);
+        return strPoint.empty() ? strPath : strPoint;
     }
 
 private:
@@ -362,50 +234,28 @@ private:
 
 } // namespace
 
-std::vector<MountEntry> ParseMountInfo(std::string_view strText) {
-    std::vector<MountEntry> arrMounts;
-    std::size_t i = 0;
-    while (i < strText.size()) {
-        const std::size_t j = std::min(strText.find('\n', i), strText.size());
-        MountEntry entry;
-        if (ParseMountLine(strText.substr(i, j - i), entry))
-            arrMounts.push_back(std::move(entry));
-        i = j + 1;
-    }
-    return arrMounts;
-}
-
-const MountEntry* FindMount(const std::vector<MountEntry>& arrMounts,
-                            std::string_view strMountPoint) {
-    const MountEntry* pFound = nullptr;
-    for (const MountEntry& m : arrMounts) {
-        if (m.strMountPoint == strMountPoint)
-            pFound = &m;
-    }
-    return pFound;
-}
-
-DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSource) {
+DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSource,
+                         const std::string& strMountInfo) {
     std::string strCanonical;
     if (!Canonical(strMountPoint, strCanonical))
         return errno;
-    std::vector<MountEntry> arrMounts;
-    if (!ReadMounts(arrMounts))
-        return errno ? errno : EIO;
-    const MountEntry* pMount = FindMount(arrMounts, strCanonical);
+    const std::vector<MountEntry> arrMounts = ReadMountEntries(strMountInfo);
+    const MountEntry* pMount = FindMountAt(arrMounts, strCanonical);
     if (!pMount)
-        return EINVAL; // no mount point
+        return EINVAL; // no mount point, or no table to tell
     // A bind mount of a folder shows only part of the volume: its records would be
     // rebuilt under the wrong root.
     if (pMount->strRoot != "/")
         return EINVAL;
-    return pMount->nMajor != 0 ? LocateBlockDevice(*pMount, strSource)
-                               : LocateFuseSource(*pMount, strSource);
+    if (major(pMount->dev) == 0)
+        return LocateFuseSource(*pMount, strSource);
+    strSource = BlockDeviceNode(pMount->dev);
+    return strSource.empty() ? ENODEV : 0;
 }
 
-bool CanOpenVolumeForRawRead(const std::string& strMountPoint) {
+bool CanOpenVolumeForRawRead(const std::string& strMountPoint, const std::string& strMountInfo) {
     std::string strSource;
-    if (LocateVolumeSource(strMountPoint, strSource) != 0)
+    if (LocateVolumeSource(strMountPoint, strSource, strMountInfo) != 0)
         return false;
     int fd;
     if (OpenSource(strSource, fd) != 0)
