@@ -167,6 +167,7 @@ void CMftEnum::Reset() {
     m_arrFileNames.clear();
     m_arrFileParents.clear();
     m_arrFileGroups.clear();
+    m_arrFileReferences.clear();
 }
 
 bool CMftEnum::AddDirectory(std::uint64_t nReference, const std::string& strName,
@@ -239,6 +240,8 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
             m_arrFileNames.push_back(strName);
             m_arrFileParents.push_back(nParent);
             m_arrFileGroups.push_back(strGroup);
+            m_arrFileReferences.push_back(nReference);
+            m_pJournal->KeepFile(nReference);
         }
     }
     return true;
@@ -259,7 +262,8 @@ void CMftEnum::ReportFiles() {
         FileAttributes attr;
         // Only regular files, as the directory walk: a link or a device named like a
         // document holds no data of the user's.
-        if (m_pJournal->GetFileAttributes(strPath, attr) != 0 || attr.kind != EntryKind::File)
+        if (m_pJournal->GetFileAttributes(m_arrFileReferences[i], strPath, attr) != 0 ||
+            attr.kind != EntryKind::File)
             continue;
 
         FileProperty prop;

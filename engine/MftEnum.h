@@ -53,6 +53,7 @@ private:
     std::vector<std::string> m_arrFileNames;
     std::vector<std::uint64_t> m_arrFileParents;
     std::vector<std::string> m_arrFileGroups;
+    std::vector<std::uint64_t> m_arrFileReferences;
 
     mutable std::vector<int> m_arrChain; // scratch of BuildDirectoryPath
 };

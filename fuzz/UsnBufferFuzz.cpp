@@ -52,7 +52,9 @@ public:
         nReturned = bOverstate ? nCopy + 70000 : nCopy;
         return 0;
     }
-    DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    void KeepFile(std::uint64_t) override {}
+    DWORD GetFileAttributes(std::uint64_t, const std::string& strPath,
+                            FileAttributes& attr) override {
         attr.kind = EntryKind::File;
         attr.nSize = static_cast<std::int64_t>(strPath.size());
         return 0;

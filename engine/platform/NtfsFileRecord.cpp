@@ -26,14 +26,21 @@ constexpr std::size_t kRecordHeaderMin = 0x28; // through the base reference
 constexpr std::size_t kAttrLength = 0x04;
 constexpr std::size_t kAttrNonResident = 0x08;
 constexpr std::size_t kAttrNameLength = 0x09;
+constexpr std::size_t kAttrFlags = 0x0C;
 constexpr std::size_t kResidentValueLength = 0x10;
 constexpr std::size_t kResidentValueOffset = 0x14;
 constexpr std::size_t kResidentHeaderSize = 0x18;
 constexpr std::size_t kNonResidentLowestVcn = 0x10;
 constexpr std::size_t kNonResidentMappingPairs = 0x20;
+constexpr std::size_t kNonResidentAllocatedSize = 0x28;
 constexpr std::size_t kNonResidentDataSize = 0x30;
 constexpr std::size_t kNonResidentInitializedSize = 0x38;
 constexpr std::size_t kNonResidentHeaderSize = 0x40;
+
+// $STANDARD_INFORMATION value fields (NTFS 1.2 has no more than these).
+constexpr std::size_t kStdLastWrite = 0x08;
+constexpr std::size_t kStdFileAttributes = 0x20;
+constexpr std::size_t kStdMinLength = 0x30;
 
 // $FILE_NAME value fields.
 constexpr std::size_t kFileNameParent = 0x00;
@@ -51,6 +58,10 @@ constexpr std::size_t kListEntryMin = 0x1A;
 // The largest cluster NTFS knows is 2 MiB; file records are at most 64 KiB here.
 constexpr std::uint64_t kMaxClusterSize = 2u << 20;
 constexpr std::uint64_t kMaxRecordSize = 64u << 10;
+// NTFS addresses no more than 2^32 - 1 clusters of one file.
+constexpr std::uint64_t kMaxFileClusters = 0xFFFFFFFFu;
+// FILETIME ticks of 10000-01-01: no calendar date lies beyond.
+constexpr std::uint64_t kTicksOfYear10000 = 3'067'671ull * 86'400 * 10'000'000;
 
 } // namespace
 
@@ -162,6 +173,7 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
     attr.nType = nType;
     attr.bNonResident = p[kAttrNonResident] != 0;
     attr.nNameLength = p[kAttrNameLength];
+    attr.nFlags = ReadLe16(p + kAttrFlags);
     if (!attr.bNonResident) {
         const std::size_t nValueLength = ReadLe32(p + kResidentValueLength);
         const std::size_t nValueOffset = ReadLe16(p + kResidentValueOffset);
@@ -182,6 +194,7 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
             return false;
         }
         attr.nLowestVcn = ReadLe64(p + kNonResidentLowestVcn);
+        attr.nAllocatedSize = ReadLe64(p + kNonResidentAllocatedSize);
         attr.nDataSize = ReadLe64(p + kNonResidentDataSize);
         attr.nInitializedSize = ReadLe64(p + kNonResidentInitializedSize);
         attr.pMappingPairs = p + nPairsOffset;
@@ -214,15 +227,67 @@ bool ParseNtfsFileRecord(std::uint8_t* pRecord, std::size_t nRecordSize, NtfsFil
     NtfsAttribute attr;
     NtfsFileName name;
     while (walk.Next(attr)) {
-        if (attr.nType == kNtfsAttrFileName && !info.bHasName && ReadNtfsFileName(attr, name) &&
-            name.nNamespace != kNtfsNamespaceDos && name.nUnits != 0) {
-            info.name = name;
-            info.bHasName = true;
-        } else if (attr.nType == kNtfsAttrAttributeList && !info.bHasAttributeList) {
-            info.attributeList = attr;
-            info.bHasAttributeList = true;
+        switch (attr.nType) {
+        case kNtfsAttrFileName:
+            if (!info.bHasName && ReadNtfsFileName(attr, name) &&
+                name.nNamespace != kNtfsNamespaceDos && name.nUnits != 0) {
+                info.name = name;
+                info.bHasName = true;
+            }
+            break;
+        case kNtfsAttrAttributeList:
+            if (!info.bHasAttributeList) {
+                info.attributeList = attr;
+                info.bHasAttributeList = true;
+            }
+            break;
+        case kNtfsAttrStandardInformation:
+            if (!info.bHasStandardInformation && !attr.bNonResident &&
+                attr.nValueLength >= kStdMinLength) {
+                info.nModified = ReadLe64(attr.pValue + kStdLastWrite);
+                info.nFileAttributes = ReadLe32(attr.pValue + kStdFileAttributes);
+                info.bHasStandardInformation = true;
+            }
+            break;
+        case kNtfsAttrData:
+            if (attr.nNameLength == 0 && (!attr.bNonResident || attr.nLowestVcn == 0)) {
+                info.data = attr;
+                ++info.nDataStarts;
+            }
+            break;
+        case kNtfsAttrReparsePoint:
+            info.bHasReparsePoint = true;
+            break;
         }
     }
+    return true;
+}
+
+bool IsPlainNtfsFile(const NtfsFileRecordInfo& info) {
+    return info.bHasStandardInformation && !(info.header.nFlags & kNtfsRecordIsDirectory) &&
+           !info.bHasReparsePoint &&
+           !(info.nFileAttributes &
+             (kNtfsFileReparsePoint | kNtfsFileSystem | kNtfsFileEncrypted)) &&
+           info.nModified < kTicksOfYear10000;
+}
+
+bool GetNtfsStreamSize(const NtfsFileRecordInfo& info, std::uint64_t nClusterSize,
+                       std::uint64_t nTotalClusters, std::uint64_t& nSize) {
+    if (info.nDataStarts != 1)
+        return false;
+    const NtfsAttribute& data = info.data;
+    if (!data.bNonResident) {
+        nSize = data.nValueLength;
+        return true;
+    }
+    // A sparse or compressed stream may claim more than the volume holds, never more
+    // than NTFS can address; any other stream lies on the volume.
+    const bool bMayExceedVolume = (data.nFlags & (kNtfsAttrSparse | kNtfsAttrCompressed)) != 0;
+    const std::uint64_t nMaxClusters = bMayExceedVolume ? kMaxFileClusters : nTotalClusters;
+    if (data.nLowestVcn != 0 || nClusterSize == 0 || data.nAllocatedSize % nClusterSize != 0 ||
+        data.nAllocatedSize / nClusterSize > nMaxClusters || data.nDataSize > data.nAllocatedSize)
+        return false;
+    nSize = data.nDataSize;
     return true;
 }
 

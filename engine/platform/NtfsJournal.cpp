@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,6 +47,36 @@ DWORD LocateFuseSource(const MountEntry& mount, std::string& strSource) {
         return EACCES;
     strSource = mount.strSource;
     return 0;
+}
+
+// The source behind a canonical mount point of the table.
+DWORD LocateSource(const std::string& strCanonical, const std::vector<MountEntry>& arrMounts,
+                   std::string& strSource) {
+    const MountEntry* pMount = FindMountAt(arrMounts, strCanonical);
+    if (!pMount)
+        return EINVAL; // no mount point, or no table to tell
+    // A bind mount of a folder shows only part of the volume: its records would be
+    // rebuilt under the wrong root.
+    if (pMount->strRoot != "/")
+        return EINVAL;
+    if (major(pMount->dev) == 0)
+        return LocateFuseSource(*pMount, strSource);
+    strSource = BlockDeviceNode(pMount->dev);
+    return strSource.empty() ? ENODEV : 0;
+}
+
+// A last-write time as the mounted filesystem shows it (ntfs-3g): whole seconds since
+// 1970 rounded toward zero, and no fraction before 1970. Only for times from 1601 to
+// 9999, which the record's facts guarantee.
+std::timespec MountedTime(std::uint64_t nTicks) {
+    constexpr std::int64_t kTicksPerSecond = 10'000'000;
+    constexpr std::int64_t kTicksBefore1970 = 116'444'736'000'000'000;
+    const std::int64_t nSince1970 = static_cast<std::int64_t>(nTicks) - kTicksBefore1970;
+    std::timespec ts{};
+    ts.tv_sec = static_cast<std::time_t>(nSince1970 / kTicksPerSecond);
+    const std::int64_t nRest = nSince1970 % kTicksPerSecond;
+    ts.tv_nsec = nRest > 0 ? static_cast<long>(nRest * 100) : 0;
+    return ts;
 }
 
 class CFileBlockReader final : public IBlockReader {
@@ -90,6 +121,7 @@ DWORD OpenSource(const std::string& strSource, int& fd) {
 
 class CNtfsJournal final : public IVolumeJournal {
 public:
+    explicit CNtfsJournal(std::string strMountInfo) : m_strMountInfo(std::move(strMountInfo)) {}
     ~CNtfsJournal() override {
         CloseRootDirectory();
         Close();
@@ -97,9 +129,23 @@ public:
 
     DWORD Open(const std::string& strRoot) override {
         Close();
-        std::string strSource;
-        if (DWORD dw = LocateVolumeSource(strRoot, strSource))
+        std::string strCanonical, strSource;
+        if (!Canonical(strRoot, strCanonical))
+            return errno;
+        const std::vector<MountEntry> arrMounts = ReadMountEntries(m_strMountInfo);
+        if (DWORD dw = LocateSource(strCanonical, arrMounts, strSource))
             return dw;
+        // Whatever is mounted inside the volume hides the volume's own files there, and
+        // the paths of their records name other files, or none.
+        std::string strBase = strRoot;
+        while (!strBase.empty() && strBase.back() == '/')
+            strBase.pop_back();
+        for (const MountEntry& m : arrMounts) {
+            if (m.strMountPoint != strCanonical && IsPathAtOrBelow(m.strMountPoint, strCanonical))
+                m_arrInnerMounts.push_back(
+                    strBase +
+                    m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
+        }
         struct stat st;
         if (::stat(strRoot.c_str(), &st) != 0)
             return errno;
@@ -117,6 +163,9 @@ public:
     void Close() override {
         m_volume.Close();
         ForgetDirectory();
+        m_arrInnerMounts.clear();
+        m_arrKept.clear();
+        m_arrKept.shrink_to_fit();
     }
 
     // Always an active journal: the table is there to be read.
@@ -164,7 +213,51 @@ public:
         return m_volume.Enumerate(in.StartFileReferenceNumber, pBuffer, nSize, nReturned);
     }
 
-    DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    void KeepFile(std::uint64_t nReference) override {
+        const std::vector<NtfsFileFacts>& facts = m_volume.GetFacts();
+        auto it = std::lower_bound(facts.begin(), facts.end(), nReference & kNtfsRecordNumberMask,
+                                   RecordBefore);
+        if (it != facts.end() && it->nReference == nReference)
+            m_arrKept.push_back(*it);
+    }
+
+    DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                            FileAttributes& attr) override {
+        for (const std::string& strMount : m_arrInnerMounts) {
+            if (IsPathAtOrBelow(strPath, strMount))
+                return EXDEV;
+        }
+        // Files are kept in table order; should they not be, a file that the search
+        // misses is only asked of the mount.
+        auto it = std::lower_bound(m_arrKept.begin(), m_arrKept.end(),
+                                   nReference & kNtfsRecordNumberMask, RecordBefore);
+        if (it != m_arrKept.end() && it->nReference == nReference) {
+            attr.kind = EntryKind::File;
+            attr.nSize = static_cast<std::int64_t>(it->nSize);
+            attr.mtime = MountedTime(it->nModified);
+            return 0;
+        }
+        return GetMountedAttributes(strPath, attr);
+    }
+
+    std::string GetVolumeRoot(const std::string& strPath) override {
+        std::string strCanonical;
+        if (!Canonical(strPath, strCanonical))
+            return strPath;
+        std::vector<std::string> arrPoints;
+        for (const MountEntry& m : ReadMountEntries(m_strMountInfo))
+            arrPoints.push_back(m.strMountPoint);
+        const std::string strPoint = MountPointOf(strCanonical, arrPoints);
+        return strPoint.empty() ? strPath : strPoint;
+    }
+
+private:
+    static bool RecordBefore(const NtfsFileFacts& facts, std::uint64_t nRecord) {
+        return (facts.nReference & kNtfsRecordNumberMask) < nRecord;
+    }
+
+    // What the mount says, for a file whose record did not say for sure.
+    DWORD GetMountedAttributes(const std::string& strPath, FileAttributes& attr) {
         // Kept files come in table order, where the files of one folder mostly lie
         // together: the folder is looked up once, each file then by its name alone.
         const std::size_t nSlash = strPath.rfind('/');
@@ -201,18 +294,6 @@ public:
         return 0;
     }
 
-    std::string GetVolumeRoot(const std::string& strPath) override {
-        std::string strCanonical;
-        if (!Canonical(strPath, strCanonical))
-            return strPath;
-        std::vector<std::string> arrPoints;
-        for (const MountEntry& m : ReadMountEntries())
-            arrPoints.push_back(m.strMountPoint);
-        const std::string strPoint = MountPointOf(strCanonical, arrPoints);
-        return strPoint.empty() ? strPath : strPoint;
-    }
-
-private:
     void ForgetDirectory() {
         if (m_hDir >= 0)
             ::close(m_hDir);
@@ -221,8 +302,11 @@ private:
         m_strDir.clear();
     }
 
+    const std::string m_strMountInfo;
     CNtfsVolume m_volume;
     dev_t m_nDevice = 0;
+    std::vector<std::string> m_arrInnerMounts; // below the root, as the enumerator's paths
+    std::vector<NtfsFileFacts> m_arrKept;
     int m_hRoot = -1;
     // The folder of the last attribute read, open for lookups by name (-1: it could
     // not be opened).
@@ -239,18 +323,7 @@ DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSourc
     std::string strCanonical;
     if (!Canonical(strMountPoint, strCanonical))
         return errno;
-    const std::vector<MountEntry> arrMounts = ReadMountEntries(strMountInfo);
-    const MountEntry* pMount = FindMountAt(arrMounts, strCanonical);
-    if (!pMount)
-        return EINVAL; // no mount point, or no table to tell
-    // A bind mount of a folder shows only part of the volume: its records would be
-    // rebuilt under the wrong root.
-    if (pMount->strRoot != "/")
-        return EINVAL;
-    if (major(pMount->dev) == 0)
-        return LocateFuseSource(*pMount, strSource);
-    strSource = BlockDeviceNode(pMount->dev);
-    return strSource.empty() ? ENODEV : 0;
+    return LocateSource(strCanonical, ReadMountEntries(strMountInfo), strSource);
 }
 
 bool CanOpenVolumeForRawRead(const std::string& strMountPoint, const std::string& strMountInfo) {
@@ -267,6 +340,6 @@ bool CanOpenVolumeForRawRead(const std::string& strMountPoint, const std::string
            ParseNtfsBootSector(boot, sizeof boot, parsed);
 }
 
-std::unique_ptr<IVolumeJournal> CreateVolumeJournal() {
-    return std::make_unique<CNtfsJournal>();
+std::unique_ptr<IVolumeJournal> CreateVolumeJournal(const std::string& strMountInfo) {
+    return std::make_unique<CNtfsJournal>(strMountInfo);
 }

@@ -19,5 +19,6 @@ DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSourc
 bool CanOpenVolumeForRawRead(const std::string& strMountPoint,
                              const std::string& strMountInfo = "/proc/self/mountinfo");
 
-// The journal source for this system.
-std::unique_ptr<IVolumeJournal> CreateVolumeJournal();
+// The journal source for this system, finding volumes in the given mount table.
+std::unique_ptr<IVolumeJournal>
+CreateVolumeJournal(const std::string& strMountInfo = "/proc/self/mountinfo");

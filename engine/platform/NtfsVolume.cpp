@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -71,6 +72,7 @@ void CNtfsVolume::Close() {
     m_arrChunk.shrink_to_fit();
     m_nChunkFirst = m_nChunkNext = 0;
     m_nChunkCount = 0;
+    m_arrFacts.clear();
 }
 
 DWORD CNtfsVolume::Open(std::unique_ptr<IBlockReader> pReader) {
@@ -302,9 +304,9 @@ DWORD CNtfsVolume::GetRootReference(std::uint64_t& nReference) {
     return 0;
 }
 
-bool CNtfsVolume::FindNameInExtensions(std::uint64_t nRecord, const NtfsFileRecordInfo& base,
-                                       std::vector<std::uint8_t>& arrNameRecord,
-                                       NtfsFileName& name) {
+bool CNtfsVolume::SearchExtensions(std::uint64_t nRecord, const NtfsFileRecordInfo& base,
+                                   const std::function<bool(const NtfsAttributeListEntry&)>& wanted,
+                                   const std::function<bool(const NtfsFileRecordInfo&)>& found) {
     const NtfsAttribute& list = base.attributeList;
     const std::uint8_t* pList;
     std::size_t nList;
@@ -329,28 +331,45 @@ bool CNtfsVolume::FindNameInExtensions(std::uint64_t nRecord, const NtfsFileReco
     int nReads = 0;
     while (walk.Next(entry)) {
         const std::uint64_t nSegment = entry.nSegmentReference & kNtfsRecordNumberMask;
-        if (entry.nType != kNtfsAttrFileName || nSegment == nRecord || nSegment == nLastRead ||
+        if (!wanted(entry) || nSegment == nRecord || nSegment == nLastRead ||
             nSegment >= m_nRecords)
             continue;
         if (++nReads > kMaxExtensionReads)
             return false;
         nLastRead = nSegment;
-        if (ReadRecord(nSegment, arrNameRecord.data()) != 0)
+        if (ReadRecord(nSegment, m_arrScratch.data()) != 0)
             return false;
         NtfsFileRecordInfo ext;
-        if (ParseNtfsFileRecord(arrNameRecord.data(), arrNameRecord.size(), ext) &&
+        if (ParseNtfsFileRecord(m_arrScratch.data(), m_arrScratch.size(), ext) &&
             (ext.header.nFlags & kNtfsRecordInUse) && ext.header.nBaseReference == nBaseReference &&
-            ext.bHasName) {
-            name = ext.name;
+            found(ext))
             return true;
-        }
     }
     return false;
+}
+
+bool CNtfsVolume::GetPlainFileSize(std::uint64_t nRecord, const NtfsFileRecordInfo& info,
+                                   std::uint64_t& nSize) {
+    if (!IsPlainNtfsFile(info))
+        return false;
+    const std::uint64_t nCluster = m_boot.nBytesPerCluster;
+    if (info.nDataStarts != 0 || !info.bHasAttributeList)
+        return GetNtfsStreamSize(info, nCluster, m_boot.nTotalClusters, nSize);
+    // A file of many extents may keep even the start of its data in an extension record.
+    return SearchExtensions(
+        nRecord, info,
+        [](const NtfsAttributeListEntry& e) {
+            return e.nType == kNtfsAttrData && e.nNameLength == 0 && e.nLowestVcn == 0;
+        },
+        [&](const NtfsFileRecordInfo& ext) {
+            return GetNtfsStreamSize(ext, nCluster, m_boot.nTotalClusters, nSize);
+        });
 }
 
 DWORD CNtfsVolume::Enumerate(std::uint64_t nStart, std::uint8_t* pBuffer, std::size_t nSize,
                              std::size_t& nReturned) {
     nReturned = 0;
+    m_arrFacts.clear();
     if (!IsOpen())
         return EBADF;
     if (nSize < sizeof(std::uint64_t) + kMaxUsnRecord)
@@ -396,11 +415,21 @@ DWORD CNtfsVolume::Enumerate(std::uint64_t nStart, std::uint8_t* pBuffer, std::s
             continue; // torn, unused (a deleted file keeps its names) or an extension
         NtfsFileName name = info.name;
         if (!info.bHasName &&
-            !(info.bHasAttributeList && FindNameInExtensions(nThis, info, m_arrScratch, name)))
+            !(info.bHasAttributeList &&
+              SearchExtensions(
+                  nThis, info,
+                  [](const NtfsAttributeListEntry& e) { return e.nType == kNtfsAttrFileName; },
+                  [&name](const NtfsFileRecordInfo& ext) {
+                      name = ext.name; // copied out before the next read
+                      return ext.bHasName;
+                  })))
             continue;
-        nPos +=
-            WriteUsnRecord(pBuffer + nPos, NtfsReference(nThis, info.header.nSequence),
-                           name.nParent, (info.header.nFlags & kNtfsRecordIsDirectory) != 0, name);
+        const bool bDirectory = (info.header.nFlags & kNtfsRecordIsDirectory) != 0;
+        const std::uint64_t nReference = NtfsReference(nThis, info.header.nSequence);
+        nPos += WriteUsnRecord(pBuffer + nPos, nReference, name.nParent, bDirectory, name);
+        std::uint64_t nFileSize;
+        if (GetPlainFileSize(nThis, info, nFileSize))
+            m_arrFacts.push_back({nReference, nFileSize, info.nModified});
     }
     if (dwError != 0 && nPos == sizeof(std::uint64_t))
         return dwError; // the next request starts here again and meets the error first

@@ -105,9 +105,13 @@ public:
     virtual DWORD Enumerate(const MFT_ENUM_DATA_V0& in, std::uint8_t* pBuffer, std::size_t nSize,
                             std::size_t& nReturned) = 0;
 
-    // Size, last-write time and kind of a file named by its full path, not following a
-    // final symbolic link.
-    virtual DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) = 0;
+    // The enumerator keeps a file of the last Enumerate answer for its report: a source
+    // that reads the file records keeps what this one says of its file, in a few bytes.
+    virtual void KeepFile(std::uint64_t nReference) = 0;
+    // Size, last-write time and kind of a kept file, named by its reference and its full
+    // path, not following a final symbolic link.
+    virtual DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                                    FileAttributes& attr) = 0;
 
     // The root folder of the volume that holds a path (on a system with drive letters,
     // the path's drive).

@@ -83,7 +83,9 @@ public:
 
     std::vector<std::string> calls;
     std::vector<std::uint64_t> starts;
+    std::vector<std::uint64_t> kept;
     std::vector<std::string> attributeReads;
+    std::vector<std::uint64_t> attributeReferences;
     CREATE_USN_JOURNAL_DATA created{};
     DELETE_USN_JOURNAL_DATA deleted{};
     bool bOpen = false;
@@ -148,8 +150,11 @@ public:
         nReturned += nOverstateReturned;
         return 0;
     }
-    DWORD GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    void KeepFile(std::uint64_t nReference) override { kept.push_back(nReference); }
+    DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                            FileAttributes& attr) override {
         attributeReads.push_back(strPath);
+        attributeReferences.push_back(nReference);
         if (onAttributes)
             onAttributes(strPath);
         auto it = files.find(strPath);

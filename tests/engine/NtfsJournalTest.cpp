@@ -16,8 +16,17 @@ using namespace ntfs_test;
 
 namespace {
 
+constexpr std::uint16_t kDirectory = kNtfsRecordInUse | kNtfsRecordIsDirectory;
+
 std::string WriteText(const std::string& strPath, const std::string& strText) {
     std::ofstream(strPath, std::ios::binary) << strText;
+    return strPath;
+}
+
+std::string WriteImage(const std::string& strPath, const CTestVolume& volume) {
+    const auto img = volume.Build();
+    std::ofstream(strPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
     return strPath;
 }
 
@@ -56,10 +65,7 @@ TEST(NtfsJournal, ReadsRawOnlyAnNtfsImageMountedWholeByItsOwner) {
     const std::string strPoint = tree.Folder("mnt");
     CTestVolume volume;
     volume.AddStandardRecords();
-    const auto img = volume.Build();
-    const std::string strImage = tree.Path("volume.img");
-    std::ofstream(strImage, std::ios::binary)
-        .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+    const std::string strImage = WriteImage(tree.Path("volume.img"), volume);
     const std::string strOther = WriteText(tree.Path("other.img"), std::string(4096, '\0'));
     const std::string strUid = std::to_string(::getuid());
     const std::string strOtherUid = std::to_string(::getuid() + 1);
@@ -102,4 +108,106 @@ TEST(NtfsJournal, FoldersOfThisMachineThatAreNoNtfsMountsCannotBeReadRaw) {
     EXPECT_FALSE(CanOpenVolumeForRawRead("/nonexistent/folder"));
     std::string strSource;
     EXPECT_NE(LocateVolumeSource("/proc/self", strSource), 0u);
+}
+
+TEST(NtfsJournal, AnswersKeptFilesFromTheirRecordsAndTheRestFromTheMount) {
+    // The volume "mounted" at a folder of this machine's own filesystem: whatever the
+    // journal reads through the mount comes from there.
+    CTempTree tree;
+    const std::string strPoint = tree.Folder("mnt");
+    constexpr std::uint64_t kTicks1970 = 116'444'736'000'000'000;
+    const std::vector<std::uint8_t> bytes(123, 'x');
+    CTestVolume volume;
+    volume.AddStandardRecords();
+    volume.Set(16, CTestRecord(1)
+                       .FileName(kRootReference, u"a.docx")
+                       .Standard(kTicks1970 + 16'000'000'001'234'567)
+                       .Resident(kNtfsAttrData, bytes));
+    volume.Set(17, CTestRecord(1)
+                       .FileName(kRootReference, u"link.docx")
+                       .Standard(kTicks1970, 0x400)
+                       .Resident(kNtfsAttrData, bytes));
+    volume.Set(18, CTestRecord(1, kDirectory).FileName(kRootReference, u"Inner"));
+    volume.Set(19, CTestRecord(1)
+                       .FileName(NtfsReference(18, 1), u"c.docx")
+                       .Standard(kTicks1970)
+                       .Resident(kNtfsAttrData, bytes));
+    volume.Set(20, CTestRecord(1)
+                       .FileName(kRootReference, u"1969.docx")
+                       .Standard(kTicks1970 - 15'000'000)
+                       .Resident(kNtfsAttrData, bytes));
+    volume.Set(21, CTestRecord(1)
+                       .FileName(kRootReference, u"not kept.docx")
+                       .Standard(kTicks1970)
+                       .Resident(kNtfsAttrData, bytes));
+    const std::string strImage = WriteImage(tree.Path("volume.img"), volume);
+    const std::string strTable =
+        WriteText(tree.Path("mountinfo"), "22 1 254:1 / / rw - ext4 /dev/vda1 rw\n"
+                                          "30 22 0:50 / " +
+                                              strPoint + " rw - fuseblk " + strImage +
+                                              " rw,user_id=0\n31 30 0:51 / " + strPoint +
+                                              "/Inner rw - tmpfs tmpfs rw\n");
+    const std::string strSeven = tree.File("mnt/link.docx", 7);
+    tree.File("mnt/not kept.docx", 9);
+
+    auto pJournal = CreateVolumeJournal(strTable);
+    EXPECT_EQ(pJournal->GetVolumeRoot(tree.Folder("mnt/Users/Bob")), strPoint);
+    ASSERT_EQ(pJournal->Open(strPoint), 0u);
+    std::vector<std::uint8_t> buffer(kUsnBufferSize);
+    std::size_t nReturned = 0;
+    ASSERT_EQ(pJournal->Enumerate({0, 0, 0}, buffer.data(), buffer.size(), nReturned), 0u);
+    for (std::uint64_t nRecord : {16, 17, 19, 20})
+        pJournal->KeepFile(NtfsReference(nRecord, 1));
+
+    struct Case {
+        const char* pszWhat;
+        std::uint64_t nReference;
+        std::string strPath;
+        DWORD dwResult;
+        std::int64_t nSize;
+        std::timespec mtime;
+    };
+    const Case cases[] = {
+        // Nothing lies at the path: the record alone answers.
+        {"from its record",
+         NtfsReference(16, 1),
+         strPoint + "/a.docx",
+         0,
+         123,
+         {1'600'000'000, 123'456'700}},
+        {"before 1970, whole seconds toward 1970",
+         NtfsReference(20, 1),
+         strPoint + "/1969.docx",
+         0,
+         123,
+         {-1, 0}},
+        {"a record that does not say for sure", NtfsReference(17, 1), strSeven, 0, 7, {}},
+        {"a record that was not kept", NtfsReference(21, 1), strPoint + "/not kept.docx", 0, 9, {}},
+        {"a reference of another sequence", NtfsReference(16, 2), strSeven, 0, 7, {}},
+        {"hidden by a mount inside the volume",
+         NtfsReference(19, 1),
+         strPoint + "/Inner/c.docx",
+         EXDEV,
+         0,
+         {}},
+        {"neither", NtfsReference(21, 1), strPoint + "/gone.docx", ENOENT, 0, {}},
+    };
+    for (const Case& c : cases) {
+        FileAttributes attr;
+        EXPECT_EQ(pJournal->GetFileAttributes(c.nReference, c.strPath, attr), c.dwResult)
+            << c.pszWhat;
+        if (c.dwResult != 0)
+            continue;
+        EXPECT_EQ(attr.kind, EntryKind::File) << c.pszWhat;
+        EXPECT_EQ(attr.nSize, c.nSize) << c.pszWhat;
+        if (c.mtime.tv_sec != 0) {
+            EXPECT_EQ(attr.mtime.tv_sec, c.mtime.tv_sec) << c.pszWhat;
+            EXPECT_EQ(attr.mtime.tv_nsec, c.mtime.tv_nsec) << c.pszWhat;
+        }
+    }
+    pJournal->Close();
+    FileAttributes attr;
+    EXPECT_EQ(pJournal->GetFileAttributes(NtfsReference(16, 1), strPoint + "/a.docx", attr),
+              static_cast<DWORD>(ENOENT))
+        << "closing forgets the kept files";
 }

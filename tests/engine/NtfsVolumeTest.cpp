@@ -196,13 +196,18 @@ TEST(NtfsVolume, FollowsAFragmentedTableThroughRecordZerosAttributeList) {
     CTestVolume test;
     test.nRecords = 64;
     test.nTotalClusters = 200;
+    // Named data streams are no part of the table: one named in the list at a record
+    // outside it, one beside the second extent with runs of its own.
     test.Set(0, CTestRecord(1)
                     .AttributeList({{kNtfsAttrFileName, 0, Ref(0, 1)},
                                     {kNtfsAttrData, 0, Ref(0, 1)},
+                                    {kNtfsAttrData, 0, Ref(300, 1), u"$Bad"},
+                                    {kNtfsAttrData, 8, Ref(16, 1), u"$Bad"},
                                     {kNtfsAttrData, 8, Ref(16, 1)}})
                     .FileName(kRootReference, u"$MFT")
                     .NonResident(kNtfsAttrData, MappingPairs({{8, 4}}), 0, 64 * 1024));
     test.Set(16, CTestRecord(1, kNtfsRecordInUse, Ref(0, 1))
+                     .NonResident(kNtfsAttrData, MappingPairs({{8, 150}}), 8, {}, u"$Bad")
                      .NonResident(kNtfsAttrData, MappingPairs({{8, 100}}), 8, 0));
     test.Set(5, CTestRecord(5, kDir).FileName(kRootReference, u"."));
     test.Set(17, CTestRecord(1).FileName(kRootReference, u"low.docx"));
@@ -211,6 +216,7 @@ TEST(NtfsVolume, FollowsAFragmentedTableThroughRecordZerosAttributeList) {
     CNtfsVolume volume;
     ASSERT_EQ(OpenVolume(volume, test), 0u);
     ASSERT_EQ(volume.GetMftRuns().size(), 2u);
+    EXPECT_EQ(volume.GetMftRuns()[1].nLcn, 100u);
     auto all = EnumerateAll(volume);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[1].strName, u"low.docx");
@@ -337,4 +343,143 @@ TEST(NtfsVolume, ReadsFourKilobyteRecordsAndLargeClusters) {
         ASSERT_EQ(all.size(), 2u);
         EXPECT_EQ(all[1].strName, u"x.docx");
     }
+}
+
+void PrintTo(const NtfsFileFacts& f, std::ostream* pOut) {
+    *pOut << "{record " << (f.nReference & kNtfsRecordNumberMask) << ", " << f.nSize << ", "
+          << f.nModified << "}";
+}
+
+namespace {
+
+// 2020-09-13 12:26:40.1234567 UTC.
+constexpr std::uint64_t kTime = 132'444'736'001'234'567ull;
+constexpr std::uint64_t kYear10000 = 2'650'467'744'000'000'000ull;
+
+} // namespace
+
+TEST(NtfsVolume, KnowsSizeAndTimeOfPlainFilesAndLeavesTheRestToTheMount) {
+    CTestVolume test; // 4 KiB clusters, 1 MiB
+    test.AddStandardRecords();
+    const auto pairs = MappingPairs({{2, 50}});
+    auto file = [](const char16_t* pszName) {
+        return CTestRecord(1).FileName(kRootReference, pszName);
+    };
+    const std::vector<std::uint8_t> bytes(123, 'x');
+    struct Case {
+        std::uint64_t nRecord;
+        CTestRecord record;
+        std::int64_t nSize; // -1: the mount must tell
+    };
+    const std::uint64_t kFiveGiB = 5ull << 30;
+    const Case cases[] = {
+        {16, file(u"resident.docx").Standard(kTime).Resident(kNtfsAttrData, bytes), 123},
+        {17, file(u"empty.docx").Standard(kTime).Resident(kNtfsAttrData, {}), 0},
+        {18,
+         file(u"sparse.mkv")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {kFiveGiB, kFiveGiB, kNtfsAttrSparse}),
+         static_cast<std::int64_t>(kFiveGiB)},
+        {19,
+         file(u"compressed.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {kFiveGiB - 1, kFiveGiB, 1}),
+         static_cast<std::int64_t>(kFiveGiB - 1)},
+        {20,
+         file(u"non-resident.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {8000, 8192, 0})
+             .NonResident(kNtfsAttrData, pairs, 2, {}),
+         8000},
+        {21, file(u"last second.docx").Standard(kYear10000 - 1).Resident(kNtfsAttrData, bytes),
+         123},
+        {22, file(u"1601.docx").Standard(0).Resident(kNtfsAttrData, bytes), 123},
+        // What the record does not say for sure.
+        {23, file(u"only named.docx").Standard(kTime).Resident(kNtfsAttrData, bytes, u"s"), -1},
+        {24,
+         file(u"twice.docx")
+             .Standard(kTime)
+             .Resident(kNtfsAttrData, bytes)
+             .Resident(kNtfsAttrData, bytes),
+         -1},
+        {25, file(u"no standard.docx").Resident(kNtfsAttrData, bytes), -1},
+        {26, file(u"link.docx").Standard(kTime, 0x420).Resident(kNtfsAttrData, bytes), -1},
+        {27,
+         file(u"reparse.docx")
+             .Standard(kTime)
+             .Resident(kNtfsAttrData, bytes)
+             .Resident(kNtfsAttrReparsePoint, std::vector<std::uint8_t>(16)),
+         -1},
+        {28, file(u"interix.docx").Standard(kTime, 0x24).Resident(kNtfsAttrData, bytes), -1},
+        {29, file(u"encrypted.docx").Standard(kTime, 0x4020).Resident(kNtfsAttrData, bytes), -1},
+        {30, file(u"before 1601.docx").Standard(1ull << 63).Resident(kNtfsAttrData, bytes), -1},
+        {31, file(u"after 9999.docx").Standard(kYear10000).Resident(kNtfsAttrData, bytes), -1},
+        {32,
+         file(u"more than allocated.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {8193, 8192, 0}),
+         -1},
+        {33,
+         file(u"bigger than the volume.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {2 << 20, 2 << 20, 0}),
+         -1},
+        {34,
+         file(u"beyond what NTFS addresses.mkv")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {1ull << 44, 4096ull << 32, kNtfsAttrSparse}),
+         -1},
+        {35,
+         file(u"part of a cluster.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {100, 4000, 0}),
+         -1},
+        {36, file(u"no data.docx").Standard(kTime), -1},
+        {37,
+         CTestRecord(1, kDir)
+             .FileName(kRootReference, u"Folder.docx")
+             .Standard(kTime)
+             .Resident(kNtfsAttrData, bytes),
+         -1},
+    };
+    std::vector<NtfsFileFacts> expected;
+    for (const Case& c : cases) {
+        test.Set(c.nRecord, c.record);
+        if (c.nSize >= 0)
+            expected.push_back({Ref(c.nRecord, 1), static_cast<std::uint64_t>(c.nSize),
+                                c.nRecord == 21   ? kYear10000 - 1
+                                : c.nRecord == 22 ? 0
+                                                  : kTime});
+    }
+    // The start of the data in an extension record, found through the attribute list
+    // past a named stream's entry.
+    test.Set(40, CTestRecord(1)
+                     .Standard(kTime)
+                     .AttributeList({{kNtfsAttrData, 0, Ref(41, 1), u"Zone"},
+                                     {kNtfsAttrData, 0, Ref(42, 1)},
+                                     {kNtfsAttrData, 2, Ref(43, 1)}})
+                     .FileName(kRootReference, u"extension.docx"));
+    test.Set(41, CTestRecord(1, kNtfsRecordInUse, Ref(40, 1))
+                     .Resident(kNtfsAttrData, std::vector<std::uint8_t>(7), u"Zone"));
+    test.Set(42, CTestRecord(1, kNtfsRecordInUse, Ref(40, 1))
+                     .NonResident(kNtfsAttrData, pairs, 0, {12'000, 12'288, 0}));
+    expected.push_back({Ref(40, 1), 12'000, kTime});
+    // An extension that another record owns says nothing of this one.
+    test.Set(44, CTestRecord(1)
+                     .Standard(kTime)
+                     .AttributeList({{kNtfsAttrData, 0, Ref(45, 1)}})
+                     .FileName(kRootReference, u"stolen.docx"));
+    test.Set(45, CTestRecord(1, kNtfsRecordInUse, Ref(40, 1))
+                     .NonResident(kNtfsAttrData, pairs, 0, {12'000, 12'288, 0}));
+
+    CNtfsVolume volume;
+    ASSERT_EQ(OpenVolume(volume, test), 0u);
+    std::vector<std::uint8_t> buffer(kUsnBufferSize);
+    std::size_t nReturned = 0;
+    ASSERT_EQ(volume.Enumerate(0, buffer.data(), buffer.size(), nReturned), 0u);
+    EXPECT_EQ(ReadLe64(buffer.data()), 64u) << "one answer holds the whole table";
+    EXPECT_EQ(volume.GetFacts(), expected);
+    // The facts are those of the last answer only.
+    EXPECT_EQ(volume.Enumerate(64, buffer.data(), buffer.size(), nReturned), ERROR_HANDLE_EOF);
+    EXPECT_TRUE(volume.GetFacts().empty());
 }
