@@ -135,17 +135,11 @@ public:
         const std::vector<MountEntry> arrMounts = ReadMountEntries(m_strMountInfo);
         if (DWORD dw = LocateSource(strCanonical, arrMounts, strSource))
             return dw;
-        // Whatever is mounted inside the volume hides the volume's own files there, and
-        // the paths of their records name other files, or none.
-        std::string strBase = strRoot;
-        while (!strBase.empty() && strBase.back() == '/')
-            strBase.pop_back();
-        for (const MountEntry& m : arrMounts) {
-            if (m.strMountPoint != strCanonical && IsPathAtOrBelow(m.strMountPoint, strCanonical))
-                m_arrInnerMounts.push_back(
-                    strBase +
-                    m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
-        }
+        m_strCanonicalRoot = strCanonical;
+        m_strRoot = strRoot;
+        while (!m_strRoot.empty() && m_strRoot.back() == '/')
+            m_strRoot.pop_back();
+        FindInnerMounts(arrMounts);
         struct stat st;
         if (::stat(strRoot.c_str(), &st) != 0)
             return errno;
@@ -163,7 +157,9 @@ public:
     void Close() override {
         m_volume.Close();
         ForgetDirectory();
+        m_strCanonicalRoot.clear();
         m_arrInnerMounts.clear();
+        m_bInnerMountsFresh = true;
         m_arrKept.clear();
         m_arrKept.shrink_to_fit();
     }
@@ -210,6 +206,7 @@ public:
 
     DWORD Enumerate(const MFT_ENUM_DATA_V0& in, std::uint8_t* pBuffer, std::size_t nSize,
                     std::size_t& nReturned) override {
+        m_bInnerMountsFresh = false;
         return m_volume.Enumerate(in.StartFileReferenceNumber, pBuffer, nSize, nReturned);
     }
 
@@ -223,6 +220,9 @@ public:
 
     DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
                             FileAttributes& attr) override {
+        // What was mounted during the pass hides files as well.
+        if (!m_bInnerMountsFresh)
+            FindInnerMounts(ReadMountEntries(m_strMountInfo));
         for (const std::string& strMount : m_arrInnerMounts) {
             if (IsPathAtOrBelow(strPath, strMount))
                 return EXDEV;
@@ -254,6 +254,22 @@ public:
 private:
     static bool RecordBefore(const NtfsFileFacts& facts, std::uint64_t nRecord) {
         return (facts.nReference & kNtfsRecordNumberMask) < nRecord;
+    }
+
+    // Whatever is mounted inside the volume hides the volume's own files there: the
+    // paths of their records name other files, or none.
+    void FindInnerMounts(const std::vector<MountEntry>& arrMounts) {
+        m_arrInnerMounts.clear();
+        m_bInnerMountsFresh = true;
+        const std::string& strCanonical = m_strCanonicalRoot;
+        if (strCanonical.empty())
+            return; // closed
+        for (const MountEntry& m : arrMounts) {
+            if (m.strMountPoint != strCanonical && IsPathAtOrBelow(m.strMountPoint, strCanonical))
+                m_arrInnerMounts.push_back(
+                    m_strRoot +
+                    m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
+        }
     }
 
     // What the mount says, for a file whose record did not say for sure.
@@ -305,7 +321,10 @@ private:
     const std::string m_strMountInfo;
     CNtfsVolume m_volume;
     dev_t m_nDevice = 0;
+    std::string m_strCanonicalRoot;
+    std::string m_strRoot;                     // as the enumerator's paths begin
     std::vector<std::string> m_arrInnerMounts; // below the root, as the enumerator's paths
+    bool m_bInnerMountsFresh = true;
     std::vector<NtfsFileFacts> m_arrKept;
     int m_hRoot = -1;
     // The folder of the last attribute read, open for lookups by name (-1: it could
