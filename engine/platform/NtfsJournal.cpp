@@ -136,9 +136,7 @@ public:
         if (DWORD dw = LocateSource(strCanonical, arrMounts, strSource))
             return dw;
         m_strCanonicalRoot = strCanonical;
-        m_strRoot = strRoot;
-        while (!m_strRoot.empty() && m_strRoot.back() == '/')
-            m_strRoot.pop_back();
+        m_strRoot = strRoot.substr(0, strRoot.find_last_not_of('/') + 1); // "/" becomes ""
         FindInnerMounts(arrMounts);
         struct stat st;
         if (::stat(strRoot.c_str(), &st) != 0)
