@@ -249,12 +249,22 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
 
 void CMftEnum::ReportFiles() {
     const std::size_t nCount = m_arrFileNames.size();
-    std::string strPath;
+    std::string strPath, strFolder;
+    // The files of one folder mostly lie together in the table: their folder's path is
+    // built once for them all.
+    bool bFolderBuilt = false, bFolderFound = false;
+    std::uint64_t nFolder = 0;
     for (std::size_t i = 0; i < nCount; ++i) {
         if (!WaitWhilePaused())
             return;
-        if (!BuildDirectoryPath(m_arrFileParents[i], strPath))
+        if (!bFolderBuilt || m_arrFileParents[i] != nFolder) {
+            nFolder = m_arrFileParents[i];
+            bFolderFound = BuildDirectoryPath(nFolder, strFolder);
+            bFolderBuilt = true;
+        }
+        if (!bFolderFound)
             continue;
+        strPath = strFolder;
         strPath += '/';
         strPath += m_arrFileNames[i];
         if (!IsIncluded(strPath) || IsExcluded(strPath))

@@ -130,8 +130,10 @@ TEST_F(MftEnumTest, DropsFilesWhoseParentChainBreaksStaysStaleOrLoops) {
                                    .Dir(Ref(42), Ref(42), u"Self")
                                    .Add(Ref(33), Ref(42), u"under self.docx")
                                    .Add(Ref(34), Ref(20, 3), u"good.docx"));
-    for (const char* psz : {"stale parent.docx", "absent parent.docx"})
+    for (const char* psz : {"stale parent.docx", "absent parent.docx", "in a loop.docx"}) {
         journal->files[std::string("/mnt/win/Live/") + psz] = RegularFile(1);
+        journal->files[std::string("/") + psz] = RegularFile(1);
+    }
     journal->files["/mnt/win/Live/good.docx"] = RegularFile(1);
     EXPECT_TRUE(mft->EnumerateDrive("/mnt/win"));
     EXPECT_EQ(target.Paths(), std::vector<std::string>{"/mnt/win/Live/good.docx"});
