@@ -2,13 +2,14 @@
 // record of the table into USN buffers), the whole NTFS enumerator (the pass, the path
 // rebuilding and the report) and the directory walk.
 //
-//   tarrow_mft_bench MOUNT-POINT [--runs N] [--cold IMAGE]
+//   tarrow_mft_bench MOUNT-POINT [--runs N] [--cold IMAGE] [--only journal|mft|walk]
 //
 // The three take turns, N rounds, so that a machine busy with other work slows them
 // alike; each prints its median and its spread (fastest to slowest). Warm: one untimed
 // round first. Cold (root only): before every timed run the volume is unmounted, the
 // page cache dropped and IMAGE mounted again read-only with ntfs-3g, so that neither
-// the kernel nor the filesystem process keeps anything of the run before.
+// the kernel nor the filesystem process keeps anything of the run before. --only runs
+// one of them alone, for a profiler.
 #include "MftEnum.h"
 #include "ScanControl.h"
 #include "SimpleEnum.h"
@@ -124,17 +125,21 @@ void Print(const char* pszWhat, const Measured& m, const char* pszUnit) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s MOUNT-POINT [--runs N] [--cold IMAGE]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s MOUNT-POINT [--runs N] [--cold IMAGE] [--only journal|mft|walk]\n",
+                     argv[0]);
         return 2;
     }
     const std::string strRoot = argv[1];
     int nRuns = 5;
-    std::string strColdImage;
+    std::string strColdImage, strOnly;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             nRuns = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--cold") == 0 && i + 1 < argc)
             strColdImage = argv[++i];
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+            strOnly = argv[++i];
     }
     const bool bCold = !strColdImage.empty();
     if (!CanOpenVolumeForRawRead(strRoot)) {
@@ -161,6 +166,17 @@ int main(int argc, char** argv) {
         CSimpleEnum e;
         return Scan(e, strRoot, nFound);
     };
+    if (!strOnly.empty()) {
+        const auto& fn = strOnly == "journal" ? journal : strOnly == "mft" ? mft : walk;
+        Measured m;
+        for (int i = 0; i < nRuns; ++i) {
+            if (bCold)
+                MakeCold(strRoot, strColdImage);
+            Time(m, fn);
+        }
+        Print(strOnly.c_str(), m, "");
+        return 0;
+    }
     Measured mJournal, mMft, mWalk;
     if (!bCold) {
         journal();
