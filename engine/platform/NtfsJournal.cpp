@@ -160,6 +160,7 @@ public:
         m_bInnerMountsFresh = true;
         m_arrKept.clear();
         m_arrKept.shrink_to_fit();
+        m_nKeptCursor = 0;
     }
 
     // Always an active journal: the table is there to be read.
@@ -209,11 +210,8 @@ public:
     }
 
     void KeepFile(std::uint64_t nReference) override {
-        const std::vector<NtfsFileFacts>& facts = m_volume.GetFacts();
-        auto it = std::lower_bound(facts.begin(), facts.end(), nReference & kNtfsRecordNumberMask,
-                                   RecordBefore);
-        if (it != facts.end() && it->nReference == nReference)
-            m_arrKept.push_back(*it);
+        if (const NtfsFileFacts* p = FindFacts(m_volume.GetFacts(), m_nFactsCursor, nReference))
+            m_arrKept.push_back(*p);
     }
 
     DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
@@ -225,14 +223,10 @@ public:
             if (IsPathAtOrBelow(strPath, strMount))
                 return EXDEV;
         }
-        // Files are kept in table order; should they not be, a file that the search
-        // misses is only asked of the mount.
-        auto it = std::lower_bound(m_arrKept.begin(), m_arrKept.end(),
-                                   nReference & kNtfsRecordNumberMask, RecordBefore);
-        if (it != m_arrKept.end() && it->nReference == nReference) {
+        if (const NtfsFileFacts* p = FindFacts(m_arrKept, m_nKeptCursor, nReference)) {
             attr.kind = EntryKind::File;
-            attr.nSize = static_cast<std::int64_t>(it->nSize);
-            attr.mtime = MountedTime(it->nModified);
+            attr.nSize = static_cast<std::int64_t>(p->nSize);
+            attr.mtime = MountedTime(p->nModified);
             return 0;
         }
         return GetMountedAttributes(strPath, attr);
@@ -252,6 +246,22 @@ public:
 private:
     static bool RecordBefore(const NtfsFileFacts& facts, std::uint64_t nRecord) {
         return (facts.nReference & kNtfsRecordNumberMask) < nRecord;
+    }
+
+    // The facts of a file among facts in record order. Files are kept and reported in
+    // table order: the search goes on from where the last one ended (the cursor is
+    // only a hint: any value finds the same).
+    static const NtfsFileFacts* FindFacts(const std::vector<NtfsFileFacts>& facts,
+                                          std::size_t& nCursor, std::uint64_t nReference) {
+        const std::uint64_t nRecord = nReference & kNtfsRecordNumberMask;
+        if (nCursor > facts.size() || (nCursor > 0 && !RecordBefore(facts[nCursor - 1], nRecord)))
+            nCursor = static_cast<std::size_t>(
+                std::lower_bound(facts.begin(), facts.end(), nRecord, RecordBefore) -
+                facts.begin());
+        while (nCursor < facts.size() && RecordBefore(facts[nCursor], nRecord))
+            ++nCursor;
+        return nCursor < facts.size() && facts[nCursor].nReference == nReference ? &facts[nCursor]
+                                                                                 : nullptr;
     }
 
     // Whatever is mounted inside the volume hides the volume's own files there: the
@@ -324,6 +334,8 @@ private:
     std::vector<std::string> m_arrInnerMounts; // below the root, as the enumerator's paths
     bool m_bInnerMountsFresh = true;
     std::vector<NtfsFileFacts> m_arrKept;
+    std::size_t m_nFactsCursor = 0; // in the last answer's facts
+    std::size_t m_nKeptCursor = 0;
     int m_hRoot = -1;
     // The folder of the last attribute read, open for lookups by name (-1: it could
     // not be opened).
