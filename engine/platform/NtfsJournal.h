@@ -1,6 +1,7 @@
 // The Linux journal source: Linux keeps no change journal, so an NTFS volume's file
 // records are read straight from the block device or image file behind its mount
-// point, read-only, always. Sizes and times come from the mounted filesystem.
+// point, read-only, always. Sizes and times come from the same records, as the mounted
+// filesystem shows them; only a record that does not say for sure is asked of the mount.
 #pragma once
 
 #include "VolumeJournal.h"
