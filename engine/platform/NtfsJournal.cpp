@@ -3,12 +3,15 @@
 #include "NtfsVolume.h"
 #include "VolumeTable.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -301,8 +304,8 @@ private:
         struct stat st;
         if (::fstatat(m_hDir, strPath.c_str() + nSlash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return errno;
-        // A path that leads onto another filesystem mounted inside the volume names
-        // some other file than the record it was built from.
+        // A filesystem mounted inside the volume since the table was read hides the
+        // file of the record: the path names some other file.
         if (st.st_dev != m_nDevice)
             return EXDEV;
         if (S_ISREG(st.st_mode))
