@@ -197,9 +197,22 @@ int main(int argc, char** argv) {
     Print("journal source alone", mJournal, "records");
     Print("NTFS enumerator", mMft, "files reported");
     Print("directory walk", mWalk, "files reported");
-    std::printf("  walk / NTFS enumerator      %6.1f x\n", mWalk.Median() / mMft.Median());
-    std::printf("  NTFS enumerator / journal   %6.1f x\n", mMft.Median() / mJournal.Median());
-    std::printf("  walk / journal source       %6.1f x\n", mWalk.Median() / mJournal.Median());
+    // A round's three runs follow each other closely, so its ratio suffers least from
+    // the load changing; the median of the rounds' ratios is printed beside the ratio
+    // of the medians.
+    auto ratio = [](const Measured& a, const Measured& b) {
+        Measured r;
+        for (std::size_t i = 0; i < a.arrSeconds.size(); ++i)
+            r.arrSeconds.push_back(a.arrSeconds[i] / b.arrSeconds[i]);
+        std::printf("%6.1f x  (rounds: median %.1f, %.1f .. %.1f)\n", a.Median() / b.Median(),
+                    r.Median(), r.Min(), r.Max());
+    };
+    std::printf("  walk / NTFS enumerator    ");
+    ratio(mWalk, mMft);
+    std::printf("  NTFS enumerator / journal ");
+    ratio(mMft, mJournal);
+    std::printf("  walk / journal source     ");
+    ratio(mWalk, mJournal);
     if (mMft.nCount != mWalk.nCount)
         std::printf("  note: the two enumerators reported different numbers of files\n");
     return 0;
