@@ -24,7 +24,9 @@ constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
 // A name that cannot stand as one component of a path would rebuild a path naming
 // some other file, or none.
 bool IsUsableName(const std::string& strName) {
-    if (strName.empty() || strName == "." || strName == "..")
+    // "." and "..", by their length first: this runs for every record.
+    if (strName.empty() ||
+        (strName[0] == '.' && (strName.size() == 1 || (strName.size() == 2 && strName[1] == '.'))))
         return false;
     for (char c : strName) {
         if (c == '/' || c == '\0')

@@ -201,11 +201,14 @@ TEST_F(MftEnumTest, NamesThatCannotBeOnePathComponentAreSkipped) {
     journal->buffers.push_back(CUsnBuffer(99)
                                    .Dir(Ref(20), kRoot, u"..")
                                    .Add(Ref(21), Ref(20), u"up.docx")
+                                   .Dir(Ref(26), kRoot, u".")
+                                   .Add(Ref(27), Ref(26), u"here.docx")
                                    .Add(Ref(22), kRoot, u"Users/Bob/a.docx")
                                    .Add(Ref(23), kRoot, std::u16string(u"nul\0.docx", 9))
                                    .Add(Ref(24), kRoot, u"")
                                    .Add(Ref(25), kRoot, u"fine.docx"));
     journal->files["/mnt/win/../up.docx"] = RegularFile(1);
+    journal->files["/mnt/win/./here.docx"] = RegularFile(1);
     journal->files["/mnt/win/Users/Bob/a.docx"] = RegularFile(1);
     journal->files["/mnt/win/fine.docx"] = RegularFile(1);
     mft->EnumerateDrive("/mnt/win");
