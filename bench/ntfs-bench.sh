@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds an NTFS image of about FILES files (kept for later runs), mounts it with
 # ntfs-3g and times the journal source, the NTFS enumerator and the directory walk on
-# that mount, warm and, where the page cache can be dropped, cold. Needs root.
+# that mount, RUNS rounds each, warm and, where the page cache can be dropped, cold
+# (remounted before every run). Needs root.
 #
-#   bench/ntfs-bench.sh [FILES]        default 200000
+#   bench/ntfs-bench.sh [FILES [RUNS]]        defaults 200000 and 5
 set -euo pipefail
 cd "$(dirname "$0")/.."
 files="${1:-200000}"
+runs="${2:-5}"
 work="${TARROW_BENCH_DIR:-/tmp/tarrow-bench}"
 image="$work/ntfs-$files.img"
 mnt="$work/mnt"
@@ -54,10 +56,12 @@ fi
 
 # Read-only, so that the runs leave the kept image as it was (no access times).
 ntfs-3g -o ro "$image" "$mnt"
-echo "== $files files, $(nproc) cores"
-build-bench/bench/tarrow_mft_bench "$mnt" --runs 3
+echo "== $files files, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+build-bench/bench/tarrow_mft_bench "$mnt" --runs "$runs"
 if [ "$(id -u)" -eq 0 ] && [ -w /proc/sys/vm/drop_caches ]; then
-  build-bench/bench/tarrow_mft_bench "$mnt" --runs 1 --cold || echo "(cold cache not measured)"
+  build-bench/bench/tarrow_mft_bench "$mnt" --runs "$runs" --cold "$image" ||
+    echo "(cold cache not measured)"
 else
   echo "(cold cache not measured: /proc/sys/vm/drop_caches is not writable)"
 fi
+echo "== load $(cut -d' ' -f1-3 /proc/loadavg)"

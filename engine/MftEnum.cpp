@@ -4,10 +4,10 @@
 #include "Path.h"
 #include "ScanControl.h"
 #include "Utf16.h"
+#include "platform/LittleEndian.h"
 #include "platform/NtfsJournal.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -22,26 +22,12 @@ constexpr std::uint64_t kJournalAllocationDelta = 0x100000;
 // A start reference names a file record; the top 16 bits may carry its sequence.
 constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
 
-std::uint16_t Read16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t Read32(const std::uint8_t* p) {
-    std::uint32_t n;
-    std::memcpy(&n, p, sizeof n);
-    return n;
-}
-
-std::uint64_t Read64(const std::uint8_t* p) {
-    std::uint64_t n;
-    std::memcpy(&n, p, sizeof n);
-    return n;
-}
-
 // A name that cannot stand as one component of a path would rebuild a path naming
 // some other file, or none.
 bool IsUsableName(const std::string& strName) {
-    if (strName.empty() || strName == "." || strName == "..")
+    // "." and "..", by their length first: this runs for every record.
+    if (strName.empty() ||
+        (strName[0] == '.' && (strName.size() == 1 || (strName.size() == 2 && strName[1] == '.'))))
         return false;
     for (char c : strName) {
         if (c == '/' || c == '\0')
@@ -79,17 +65,20 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
     bool bResult = true;
     Reset();
     try {
-        OpenVolume(strRoot);
+        DWORD dwError = 0;
+        if (!OpenVolume(strRoot, dwError)) {
+            TLOG_ERROR("MftEnum.cpp", 214) << "Cannot open volume " << strRoot;
+            RaiseError(dwError);
+        }
 
         // The journal query loop.
         USN_JOURNAL_DATA_V0 journal{};
-        DWORD dwError = ERROR_SUCCESS;
         int nRounds = 0;
         for (;;) {
             if (!bResult)
                 RaiseError(dwError);
             dwError = m_pJournal->Query(journal);
-            if (dwError == ERROR_SUCCESS)
+            if (dwError == 0)
                 break;
             if (dwError == ERROR_JOURNAL_DELETE_IN_PROGRESS && nRounds < kMaxJournalRounds) {
                 ++nRounds;
@@ -113,13 +102,13 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
 
         // The root entry: every chain of parents ends there.
         dwError = m_pJournal->OpenRootDirectory(strRoot);
-        if (dwError != ERROR_SUCCESS) {
+        if (dwError != 0) {
             TLOG_ERROR("MftEnum.cpp", 260) << "Cannot create file for drive " << strRoot;
             RaiseError(dwError);
         }
         std::uint64_t nRoot = 0;
         dwError = m_pJournal->GetRootFileReference(nRoot);
-        if (dwError != ERROR_SUCCESS) {
+        if (dwError != 0) {
             TLOG_ERROR("MftEnum.cpp", 267) << "Cannot get file information by handle";
             m_pJournal->CloseRootDirectory();
             RaiseError(dwError);
@@ -132,8 +121,7 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
         auto pBuffer = std::make_unique<std::uint8_t[]>(kUsnBufferSize); // zero-filled
         for (;;) {
             std::size_t nReturned = 0;
-            if (m_pJournal->Enumerate(request, pBuffer.get(), kUsnBufferSize, nReturned) !=
-                ERROR_SUCCESS)
+            if (m_pJournal->Enumerate(request, pBuffer.get(), kUsnBufferSize, nReturned) != 0)
                 break; // the end of the table, or a failure: the report runs with what we have
             nReturned = std::min(nReturned, kUsnBufferSize);
             if (nReturned < sizeof(std::uint64_t))
@@ -141,7 +129,7 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
             if (!WalkRecords(pBuffer.get(), nReturned))
                 return false; // stopped: nothing of this volume is reported
             // A start that does not move on would ask for the same records forever.
-            const std::uint64_t nNext = Read64(pBuffer.get());
+            const std::uint64_t nNext = ReadLe64(pBuffer.get());
             if ((nNext & kRecordNumberMask) <=
                 (request.StartFileReferenceNumber & kRecordNumberMask))
                 break;
@@ -157,13 +145,9 @@ bool CMftEnum::EnumerateDrive(const std::string& strRoot) {
     }
 }
 
-bool CMftEnum::OpenVolume(const std::string& strRoot) {
-    const DWORD dwError = m_pJournal->Open(strRoot);
-    if (dwError != ERROR_SUCCESS) {
-        TLOG_ERROR("MftEnum.cpp", 214) << "Cannot open volume " << strRoot;
-        RaiseError(dwError);
-    }
-    return true;
+bool CMftEnum::OpenVolume(const std::string& strRoot, DWORD& dwError) {
+    dwError = m_pJournal->Open(strRoot);
+    return dwError == 0;
 }
 
 void CMftEnum::CreateJournal() {
@@ -183,6 +167,7 @@ void CMftEnum::Reset() {
     m_arrFileNames.clear();
     m_arrFileParents.clear();
     m_arrFileGroups.clear();
+    m_arrFileReferences.clear();
 }
 
 bool CMftEnum::AddDirectory(std::uint64_t nReference, const std::string& strName,
@@ -233,13 +218,13 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
         if (nReturned - nPos < R::HeaderSize)
             break;
         const std::uint8_t* pRecord = pBuffer + nPos;
-        const std::uint32_t nLength = Read32(pRecord + R::RecordLength);
+        const std::uint32_t nLength = ReadLe32(pRecord + R::RecordLength);
         if (nLength < R::HeaderSize || nLength > nReturned - nPos)
             break;
         nPos += nLength;
 
-        const std::size_t nNameBytes = Read16(pRecord + R::FileNameLength);
-        const std::size_t nNameOffset = Read16(pRecord + R::FileNameOffset);
+        const std::size_t nNameBytes = ReadLe16(pRecord + R::FileNameLength);
+        const std::size_t nNameOffset = ReadLe16(pRecord + R::FileNameOffset);
         if (nNameOffset > nLength || nNameBytes > nLength - nNameOffset)
             continue; // a name outside its record
         strName.clear();
@@ -247,14 +232,16 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
         if (!IsUsableName(strName))
             continue;
 
-        const std::uint64_t nReference = Read64(pRecord + R::FileReferenceNumber);
-        const std::uint64_t nParent = Read64(pRecord + R::ParentFileReferenceNumber);
-        if (Read32(pRecord + R::FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) {
+        const std::uint64_t nReference = ReadLe64(pRecord + R::FileReferenceNumber);
+        const std::uint64_t nParent = ReadLe64(pRecord + R::ParentFileReferenceNumber);
+        if (ReadLe32(pRecord + R::FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) {
             AddDirectory(nReference, strName, nParent);
         } else if (MatchGroup(strName, strGroup)) {
             m_arrFileNames.push_back(strName);
             m_arrFileParents.push_back(nParent);
             m_arrFileGroups.push_back(strGroup);
+            m_arrFileReferences.push_back(nReference);
+            m_pJournal->KeepFile(nReference);
         }
     }
     return true;
@@ -262,12 +249,22 @@ bool CMftEnum::WalkRecords(const std::uint8_t* pBuffer, std::size_t nReturned) {
 
 void CMftEnum::ReportFiles() {
     const std::size_t nCount = m_arrFileNames.size();
-    std::string strPath;
+    std::string strPath, strFolder;
+    // The files of one folder mostly lie together in the table: their folder's path is
+    // built once for them all.
+    bool bFolderBuilt = false, bFolderFound = false;
+    std::uint64_t nFolder = 0;
     for (std::size_t i = 0; i < nCount; ++i) {
         if (!WaitWhilePaused())
             return;
-        if (!BuildDirectoryPath(m_arrFileParents[i], strPath))
+        if (!bFolderBuilt || m_arrFileParents[i] != nFolder) {
+            nFolder = m_arrFileParents[i];
+            bFolderFound = BuildDirectoryPath(nFolder, strFolder);
+            bFolderBuilt = true;
+        }
+        if (!bFolderFound)
             continue;
+        strPath = strFolder;
         strPath += '/';
         strPath += m_arrFileNames[i];
         if (!IsIncluded(strPath) || IsExcluded(strPath))
@@ -275,7 +272,8 @@ void CMftEnum::ReportFiles() {
         FileAttributes attr;
         // Only regular files, as the directory walk: a link or a device named like a
         // document holds no data of the user's.
-        if (!m_pJournal->GetFileAttributes(strPath, attr) || attr.kind != EntryKind::File)
+        if (m_pJournal->GetFileAttributes(m_arrFileReferences[i], strPath, attr) != 0 ||
+            attr.kind != EntryKind::File)
             continue;
 
         FileProperty prop;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "FsEnum.h"
-#include "VolumeJournal.h"
+#include "platform/VolumeJournal.h"
 
 #include <cstdint>
 #include <memory>
@@ -36,7 +36,8 @@ public:
     std::size_t GetKeptFileCount() const { return m_arrFileNames.size(); }
 
 private:
-    bool OpenVolume(const std::string& strRoot);
+    // FALSE with the error code when the volume cannot be opened.
+    bool OpenVolume(const std::string& strRoot, DWORD& dwError);
     void CreateJournal();
     void WaitForJournalDeletion();
     // Walks one buffer of records; false when a stop was requested.
@@ -52,6 +53,7 @@ private:
     std::vector<std::string> m_arrFileNames;
     std::vector<std::uint64_t> m_arrFileParents;
     std::vector<std::string> m_arrFileGroups;
+    std::vector<std::uint64_t> m_arrFileReferences;
 
     mutable std::vector<int> m_arrChain; // scratch of BuildDirectoryPath
 };

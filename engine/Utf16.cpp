@@ -1,11 +1,10 @@
 #include "Utf16.h"
 
 #include "Utf8.h"
+#include "platform/LittleEndian.h"
 
 void AppendUtf16LeAsUtf8(const std::uint8_t* pBytes, std::size_t nUnits, std::string& out) {
-    auto unit = [pBytes](std::size_t i) -> std::uint32_t {
-        return pBytes[2 * i] | static_cast<std::uint32_t>(pBytes[2 * i + 1]) << 8;
-    };
+    auto unit = [pBytes](std::size_t i) -> std::uint32_t { return ReadLe16(pBytes + 2 * i); };
     for (std::size_t i = 0; i < nUnits; ++i) {
         std::uint32_t c = unit(i);
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < nUnits) {

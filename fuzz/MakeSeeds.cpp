@@ -1,7 +1,7 @@
 // Writes the seed corpus of the fuzzers from synthetic volumes:
 //   fuzz_make_seeds fuzz/corpus
-#include "VolumeJournal.h"
 #include "engine/NtfsTestVolume.h"
+#include "platform/VolumeJournal.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
     Write(root / "ntfs_record" / "file-dos-first.bin",
           WithMode(1, CTestRecord(3)
                           .FileName(kRootReference, u"REPORT~1.DOC", kNtfsNamespaceDos)
+                          .Standard(132'444'736'001'234'567ull)
                           .FileName(kRootReference, u"report.docx")
                           .NonResident(kNtfsAttrData,
                                        MappingPairs({{4, 100}, {2, kSparse}, {1, -50}}), 0, 28672)
@@ -125,10 +126,18 @@ int main(int argc, char** argv) {
         test.AddStandardRecords();
         test.Set(16, CTestRecord(2, kNtfsRecordInUse | kNtfsRecordIsDirectory)
                          .FileName(kRootReference, u"Users"));
-        test.Set(17, CTestRecord(1).FileName(NtfsReference(16, 2), u"a.docx"));
-        test.Set(18, CTestRecord(1).AttributeList({{kNtfsAttrFileName, 0, NtfsReference(19, 1)}}));
+        test.Set(17, CTestRecord(1)
+                         .Standard(132'444'736'001'234'567ull)
+                         .FileName(NtfsReference(16, 2), u"a.docx")
+                         .Resident(kNtfsAttrData, std::vector<std::uint8_t>(40, 'a')));
+        test.Set(18, CTestRecord(1)
+                         .Standard(132'444'736'001'234'567ull)
+                         .AttributeList({{kNtfsAttrFileName, 0, NtfsReference(19, 1)},
+                                         {kNtfsAttrData, 0, NtfsReference(19, 1)}}));
         test.Set(19, CTestRecord(1, kNtfsRecordInUse, NtfsReference(18, 1))
-                         .FileName(kRootReference, u"b.pdf"));
+                         .FileName(kRootReference, u"b.pdf")
+                         .NonResident(kNtfsAttrData, MappingPairs({{2, 40}}), 0,
+                                      {5000, 8192, kNtfsAttrSparse}));
         test.Set(20, CTestRecord(1, 0).FileName(kRootReference, u"deleted.docx"));
         Write(root / "ntfs_record" / "volume.bin", WithMode(0x80, MftArea(test)));
     }

@@ -1,11 +1,13 @@
 // Input byte 0 chooses the mode. Below 0x80: bits 0..1 pick the record size (512,
 // 1024, 4096 bytes) and the rest of the input is one file record, parsed with every
-// attribute, name, attribute list and run list in it. From 0x80 on: the rest of the
-// input is the master file table of a small volume (512-byte records from cluster 1),
-// mapped and enumerated whole.
-#include "VolumeJournal.h"
+// attribute, name, attribute list and run list in it, and judged as a plain file with
+// its stream's size. From 0x80 on: the rest of the input is the master file table of a
+// small volume (512-byte records from cluster 1), mapped and enumerated whole, with the
+// facts of its files.
+#include "platform/LittleEndian.h"
 #include "platform/NtfsFileRecord.h"
 #include "platform/NtfsVolume.h"
+#include "platform/VolumeJournal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +40,16 @@ void ParseOneRecord(std::size_t nRecordSize, const std::uint8_t* p, std::size_t 
             }
         }
     }
+    // A size that is trusted stays within what NTFS can address, so it fits the
+    // reported 64-bit signed size.
+    if (IsPlainNtfsFile(info)) {
+        for (std::uint64_t nCluster : {512u, 4096u, 2u << 20}) {
+            std::uint64_t nSize = 0;
+            if (GetNtfsStreamSize(info, nCluster, 1u << 20, nSize) &&
+                nSize > 0xFFFFFFFFull * nCluster)
+                __builtin_trap();
+        }
+    }
 }
 
 void EnumerateVolume(const std::uint8_t* p, std::size_t n) {
@@ -50,7 +62,7 @@ void EnumerateVolume(const std::uint8_t* p, std::size_t n) {
     b[0x0C] = 0x02;
     b[0x0D] = 8; // 4 KiB clusters
     const std::uint64_t nSectors = kClusters * 8 - 1;
-    std::memcpy(b + 0x28, &nSectors, 8);
+    WriteLe64(b + 0x28, nSectors);
     b[0x30] = 1;                             // the table at cluster 1
     b[0x40] = static_cast<std::uint8_t>(-9); // 512-byte records
     std::memcpy(b + kCluster, p, std::min(n, img.size() - kCluster));
@@ -66,10 +78,19 @@ void EnumerateVolume(const std::uint8_t* p, std::size_t n) {
         std::size_t nReturned = 0;
         if (volume.Enumerate(nStart, buffer.data(), buffer.size(), nReturned) != 0 || nReturned < 8)
             break;
-        std::uint64_t nNext;
-        std::memcpy(&nNext, buffer.data(), 8);
+        const std::uint64_t nNext = ReadLe64(buffer.data());
         if (nNext <= nStart)
             __builtin_trap(); // the table would be asked for the same records forever
+        // Facts of this answer's records only, in record order, with sizes the volume
+        // can hold (its streams are not sparse unless they say so) and calendar times.
+        std::uint64_t nLast = 0;
+        for (const NtfsFileFacts& f : volume.GetFacts()) {
+            const std::uint64_t nRecord = f.nReference & kNtfsRecordNumberMask;
+            if (nRecord < nStart || nRecord >= nNext || (nLast != 0 && nRecord <= nLast) ||
+                f.nSize > 0xFFFFFFFFull * kCluster || f.nModified >= 2'650'467'744'000'000'000ull)
+                __builtin_trap();
+            nLast = nRecord;
+        }
         nStart = nNext;
     }
 }

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "MftEnum.h"
 #include "ScanControl.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,7 +33,7 @@ public:
     DWORD GetRootFileReference(std::uint64_t& nReference) override {
         nReference = 0;
         if (m_n >= 8) {
-            std::memcpy(&nReference, m_p, 8);
+            nReference = ReadLe64(m_p);
             m_nPos = 8;
         }
         return 0;
@@ -51,10 +52,12 @@ public:
         nReturned = bOverstate ? nCopy + 70000 : nCopy;
         return 0;
     }
-    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    void KeepFile(std::uint64_t) override {}
+    DWORD GetFileAttributes(std::uint64_t, const std::string& strPath,
+                            FileAttributes& attr) override {
         attr.kind = EntryKind::File;
         attr.nSize = static_cast<std::int64_t>(strPath.size());
-        return true;
+        return 0;
     }
     std::string GetVolumeRoot(const std::string& strPath) override { return strPath; }
 

@@ -1,21 +1,10 @@
 #include "NtfsFileRecord.h"
 
+#include "LittleEndian.h"
+
 #include <cstring>
 
 namespace {
-
-std::uint16_t Get16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t Get32(const std::uint8_t* p) {
-    return p[0] | static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[2]) << 16 |
-           static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint64_t Get64(const std::uint8_t* p) {
-    return Get32(p) | static_cast<std::uint64_t>(Get32(p + 4)) << 32;
-}
 
 bool IsPowerOfTwo(std::uint64_t n) {
     return n != 0 && (n & (n - 1)) == 0;
@@ -37,14 +26,21 @@ constexpr std::size_t kRecordHeaderMin = 0x28; // through the base reference
 constexpr std::size_t kAttrLength = 0x04;
 constexpr std::size_t kAttrNonResident = 0x08;
 constexpr std::size_t kAttrNameLength = 0x09;
+constexpr std::size_t kAttrFlags = 0x0C;
 constexpr std::size_t kResidentValueLength = 0x10;
 constexpr std::size_t kResidentValueOffset = 0x14;
 constexpr std::size_t kResidentHeaderSize = 0x18;
 constexpr std::size_t kNonResidentLowestVcn = 0x10;
 constexpr std::size_t kNonResidentMappingPairs = 0x20;
+constexpr std::size_t kNonResidentAllocatedSize = 0x28;
 constexpr std::size_t kNonResidentDataSize = 0x30;
 constexpr std::size_t kNonResidentInitializedSize = 0x38;
 constexpr std::size_t kNonResidentHeaderSize = 0x40;
+
+// $STANDARD_INFORMATION value fields (NTFS 1.2 has no more than these).
+constexpr std::size_t kStdLastWrite = 0x08;
+constexpr std::size_t kStdFileAttributes = 0x20;
+constexpr std::size_t kStdMinLength = 0x30;
 
 // $FILE_NAME value fields.
 constexpr std::size_t kFileNameParent = 0x00;
@@ -62,13 +58,17 @@ constexpr std::size_t kListEntryMin = 0x1A;
 // The largest cluster NTFS knows is 2 MiB; file records are at most 64 KiB here.
 constexpr std::uint64_t kMaxClusterSize = 2u << 20;
 constexpr std::uint64_t kMaxRecordSize = 64u << 10;
+// NTFS addresses no more than 2^32 - 1 clusters of one file.
+constexpr std::uint64_t kMaxFileClusters = 0xFFFFFFFFu;
+// FILETIME ticks of 10000-01-01: no calendar date lies beyond.
+constexpr std::uint64_t kTicksOfYear10000 = 3'067'671ull * 86'400 * 10'000'000;
 
 } // namespace
 
 bool ParseNtfsBootSector(const std::uint8_t* p, std::size_t n, NtfsBootSector& boot) {
     if (n < kNtfsBootSectorSize || std::memcmp(p + 3, "NTFS    ", 8) != 0)
         return false;
-    const std::uint32_t nSector = Get16(p + 0x0B);
+    const std::uint32_t nSector = ReadLe16(p + 0x0B);
     if (nSector < 256 || nSector > 4096 || !IsPowerOfTwo(nSector))
         return false;
     // Above 0x80 the byte is the negated power of two, for clusters beyond 64 KiB.
@@ -87,7 +87,7 @@ bool ParseNtfsBootSector(const std::uint8_t* p, std::size_t n, NtfsBootSector& b
     if (nCluster > kMaxClusterSize)
         return false;
     // Byte offsets on the volume must stay far from overflowing.
-    const std::uint64_t nTotalSectors = Get64(p + 0x28);
+    const std::uint64_t nTotalSectors = ReadLe64(p + 0x28);
     if (nTotalSectors > (1ull << 62) / nSector)
         return false;
     // Positive: clusters per record; negative: the record is 2^-v bytes.
@@ -109,16 +109,16 @@ bool ParseNtfsBootSector(const std::uint8_t* p, std::size_t n, NtfsBootSector& b
     boot.nBytesPerRecord = static_cast<std::uint32_t>(nRecord);
     boot.nTotalSectors = nTotalSectors;
     boot.nTotalClusters = boot.nTotalSectors / (nCluster / nSector);
-    boot.nMftCluster = Get64(p + 0x30);
-    boot.nSerialNumber = Get64(p + 0x48);
+    boot.nMftCluster = ReadLe64(p + 0x30);
+    boot.nSerialNumber = ReadLe64(p + 0x48);
     return boot.nTotalClusters != 0 && boot.nMftCluster < boot.nTotalClusters;
 }
 
 bool ApplyNtfsFixups(std::uint8_t* pRecord, std::size_t nRecordSize) {
     if (nRecordSize < kFixupStride || nRecordSize % kFixupStride != 0)
         return false;
-    const std::size_t nOffset = Get16(pRecord + kUsaOffset);
-    const std::size_t nCount = Get16(pRecord + kUsaCount);
+    const std::size_t nOffset = ReadLe16(pRecord + kUsaOffset);
+    const std::size_t nCount = ReadLe16(pRecord + kUsaCount);
     const std::size_t nStrides = nRecordSize / kFixupStride;
     // The array: the update sequence number, then one saved word per stride. It must lie
     // in the first stride, before that stride's own last word.
@@ -143,11 +143,11 @@ bool ReadNtfsRecordHeader(const std::uint8_t* pRecord, std::size_t nRecordSize,
                           NtfsRecordHeader& header) {
     if (nRecordSize < kRecordHeaderMin || std::memcmp(pRecord, "FILE", 4) != 0)
         return false;
-    header.nSequence = Get16(pRecord + kSequence);
-    header.nFlags = Get16(pRecord + kFlags);
-    header.nBaseReference = Get64(pRecord + kBaseReference);
-    header.nFirstAttribute = Get16(pRecord + kFirstAttribute);
-    header.nBytesInUse = Get32(pRecord + kBytesInUse);
+    header.nSequence = ReadLe16(pRecord + kSequence);
+    header.nFlags = ReadLe16(pRecord + kFlags);
+    header.nBaseReference = ReadLe64(pRecord + kBaseReference);
+    header.nFirstAttribute = ReadLe16(pRecord + kFirstAttribute);
+    header.nBytesInUse = ReadLe32(pRecord + kBytesInUse);
     if (header.nBytesInUse > nRecordSize)
         header.nBytesInUse = static_cast<std::uint32_t>(nRecordSize);
     return header.nFirstAttribute >= kRecordHeaderMin &&
@@ -161,10 +161,10 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
     if (m_nPos >= m_nEnd || m_nEnd - m_nPos < 4)
         return false;
     const std::uint8_t* p = m_pRecord + m_nPos;
-    const std::uint32_t nType = Get32(p);
+    const std::uint32_t nType = ReadLe32(p);
     if (nType == kNtfsAttrEnd || m_nEnd - m_nPos < kResidentHeaderSize)
         return false;
-    const std::uint32_t nLength = Get32(p + kAttrLength);
+    const std::uint32_t nLength = ReadLe32(p + kAttrLength);
     if (nLength < kResidentHeaderSize || nLength > m_nEnd - m_nPos) {
         m_nPos = m_nEnd;
         return false;
@@ -173,9 +173,10 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
     attr.nType = nType;
     attr.bNonResident = p[kAttrNonResident] != 0;
     attr.nNameLength = p[kAttrNameLength];
+    attr.nFlags = ReadLe16(p + kAttrFlags);
     if (!attr.bNonResident) {
-        const std::size_t nValueLength = Get32(p + kResidentValueLength);
-        const std::size_t nValueOffset = Get16(p + kResidentValueOffset);
+        const std::size_t nValueLength = ReadLe32(p + kResidentValueLength);
+        const std::size_t nValueOffset = ReadLe16(p + kResidentValueOffset);
         if (nValueOffset > nLength || nValueLength > nLength - nValueOffset) {
             m_nPos = m_nEnd;
             return false;
@@ -187,14 +188,15 @@ bool CNtfsAttributeWalk::Next(NtfsAttribute& attr) {
             m_nPos = m_nEnd;
             return false;
         }
-        const std::size_t nPairsOffset = Get16(p + kNonResidentMappingPairs);
+        const std::size_t nPairsOffset = ReadLe16(p + kNonResidentMappingPairs);
         if (nPairsOffset > nLength) {
             m_nPos = m_nEnd;
             return false;
         }
-        attr.nLowestVcn = Get64(p + kNonResidentLowestVcn);
-        attr.nDataSize = Get64(p + kNonResidentDataSize);
-        attr.nInitializedSize = Get64(p + kNonResidentInitializedSize);
+        attr.nLowestVcn = ReadLe64(p + kNonResidentLowestVcn);
+        attr.nAllocatedSize = ReadLe64(p + kNonResidentAllocatedSize);
+        attr.nDataSize = ReadLe64(p + kNonResidentDataSize);
+        attr.nInitializedSize = ReadLe64(p + kNonResidentInitializedSize);
         attr.pMappingPairs = p + nPairsOffset;
         attr.nMappingPairsLength = nLength - nPairsOffset;
     }
@@ -209,23 +211,11 @@ bool ReadNtfsFileName(const NtfsAttribute& attr, NtfsFileName& name) {
     const std::size_t nUnits = p[kFileNameLength];
     if (kFileNameChars + 2 * nUnits > attr.nValueLength)
         return false;
-    name.nParent = Get64(p + kFileNameParent);
+    name.nParent = ReadLe64(p + kFileNameParent);
     name.nNamespace = p[kFileNameNamespace];
     name.pName = p + kFileNameChars;
     name.nUnits = nUnits;
     return true;
-}
-
-bool FindNtfsLongName(const std::uint8_t* pRecord, const NtfsRecordHeader& header,
-                      NtfsFileName& name) {
-    CNtfsAttributeWalk walk(pRecord, header);
-    NtfsAttribute attr;
-    while (walk.Next(attr)) {
-        if (attr.nType == kNtfsAttrFileName && ReadNtfsFileName(attr, name) &&
-            name.nNamespace != kNtfsNamespaceDos && name.nUnits != 0)
-            return true;
-    }
-    return false;
 }
 
 bool ParseNtfsFileRecord(std::uint8_t* pRecord, std::size_t nRecordSize, NtfsFileRecordInfo& info) {
@@ -237,15 +227,67 @@ bool ParseNtfsFileRecord(std::uint8_t* pRecord, std::size_t nRecordSize, NtfsFil
     NtfsAttribute attr;
     NtfsFileName name;
     while (walk.Next(attr)) {
-        if (attr.nType == kNtfsAttrFileName && !info.bHasName && ReadNtfsFileName(attr, name) &&
-            name.nNamespace != kNtfsNamespaceDos && name.nUnits != 0) {
-            info.name = name;
-            info.bHasName = true;
-        } else if (attr.nType == kNtfsAttrAttributeList && !info.bHasAttributeList) {
-            info.attributeList = attr;
-            info.bHasAttributeList = true;
+        switch (attr.nType) {
+        case kNtfsAttrFileName:
+            if (!info.bHasName && ReadNtfsFileName(attr, name) &&
+                name.nNamespace != kNtfsNamespaceDos && name.nUnits != 0) {
+                info.name = name;
+                info.bHasName = true;
+            }
+            break;
+        case kNtfsAttrAttributeList:
+            if (!info.bHasAttributeList) {
+                info.attributeList = attr;
+                info.bHasAttributeList = true;
+            }
+            break;
+        case kNtfsAttrStandardInformation:
+            if (!info.bHasStandardInformation && !attr.bNonResident &&
+                attr.nValueLength >= kStdMinLength) {
+                info.nModified = ReadLe64(attr.pValue + kStdLastWrite);
+                info.nFileAttributes = ReadLe32(attr.pValue + kStdFileAttributes);
+                info.bHasStandardInformation = true;
+            }
+            break;
+        case kNtfsAttrData:
+            if (attr.nNameLength == 0 && (!attr.bNonResident || attr.nLowestVcn == 0)) {
+                info.data = attr;
+                ++info.nDataStarts;
+            }
+            break;
+        case kNtfsAttrReparsePoint:
+            info.bHasReparsePoint = true;
+            break;
         }
     }
+    return true;
+}
+
+bool IsPlainNtfsFile(const NtfsFileRecordInfo& info) {
+    return info.bHasStandardInformation && !(info.header.nFlags & kNtfsRecordIsDirectory) &&
+           !info.bHasReparsePoint &&
+           !(info.nFileAttributes &
+             (kNtfsFileReparsePoint | kNtfsFileSystem | kNtfsFileEncrypted)) &&
+           info.nModified < kTicksOfYear10000;
+}
+
+bool GetNtfsStreamSize(const NtfsFileRecordInfo& info, std::uint64_t nClusterSize,
+                       std::uint64_t nTotalClusters, std::uint64_t& nSize) {
+    if (info.nDataStarts != 1)
+        return false;
+    const NtfsAttribute& data = info.data;
+    if (!data.bNonResident) {
+        nSize = data.nValueLength;
+        return true;
+    }
+    // A sparse or compressed stream may claim more than the volume holds, never more
+    // than NTFS can address; any other stream lies on the volume.
+    const bool bMayExceedVolume = (data.nFlags & (kNtfsAttrSparse | kNtfsAttrCompressed)) != 0;
+    const std::uint64_t nMaxClusters = bMayExceedVolume ? kMaxFileClusters : nTotalClusters;
+    if (data.nLowestVcn != 0 || nClusterSize == 0 || data.nAllocatedSize % nClusterSize != 0 ||
+        data.nAllocatedSize / nClusterSize > nMaxClusters || data.nDataSize > data.nAllocatedSize)
+        return false;
+    nSize = data.nDataSize;
     return true;
 }
 
@@ -253,15 +295,15 @@ bool CNtfsAttributeListWalk::Next(NtfsAttributeListEntry& entry) {
     if (m_nPos >= m_nLength || m_nLength - m_nPos < kListEntryMin)
         return false;
     const std::uint8_t* p = m_pList + m_nPos;
-    const std::size_t nEntryLength = Get16(p + kListEntryLength);
+    const std::size_t nEntryLength = ReadLe16(p + kListEntryLength);
     if (nEntryLength < kListEntryMin || nEntryLength > m_nLength - m_nPos) {
         m_nPos = m_nLength;
         return false;
     }
-    entry.nType = Get32(p);
+    entry.nType = ReadLe32(p);
     entry.nNameLength = p[kListNameLength];
-    entry.nLowestVcn = Get64(p + kListLowestVcn);
-    entry.nSegmentReference = Get64(p + kListSegment);
+    entry.nLowestVcn = ReadLe64(p + kListLowestVcn);
+    entry.nSegmentReference = ReadLe64(p + kListSegment);
     m_nPos += nEntryLength;
     return true;
 }

@@ -34,10 +34,20 @@ inline constexpr std::uint32_t kNtfsAttrStandardInformation = 0x10;
 inline constexpr std::uint32_t kNtfsAttrAttributeList = 0x20;
 inline constexpr std::uint32_t kNtfsAttrFileName = 0x30;
 inline constexpr std::uint32_t kNtfsAttrData = 0x80;
+inline constexpr std::uint32_t kNtfsAttrReparsePoint = 0xC0;
 inline constexpr std::uint32_t kNtfsAttrEnd = 0xFFFFFFFF;
 
 inline constexpr std::uint16_t kNtfsRecordInUse = 0x0001;
 inline constexpr std::uint16_t kNtfsRecordIsDirectory = 0x0002;
+
+// File attributes of the standard information.
+inline constexpr std::uint32_t kNtfsFileSystem = 0x0004;
+inline constexpr std::uint32_t kNtfsFileReparsePoint = 0x0400;
+inline constexpr std::uint32_t kNtfsFileEncrypted = 0x4000;
+
+// Flags of a non-resident attribute.
+inline constexpr std::uint16_t kNtfsAttrCompressed = 0x00FF; // the compression method
+inline constexpr std::uint16_t kNtfsAttrSparse = 0x8000;
 
 inline constexpr std::uint8_t kNtfsNamespacePosix = 0;
 inline constexpr std::uint8_t kNtfsNamespaceWin32 = 1;
@@ -79,7 +89,9 @@ struct NtfsAttribute {
     std::size_t nValueLength = 0;
     // Non-resident: the extent's first VCN, the sizes (valid in the extent of VCN 0)
     // and its mapping pairs.
+    std::uint16_t nFlags = 0;
     std::uint64_t nLowestVcn = 0;
+    std::uint64_t nAllocatedSize = 0;
     std::uint64_t nDataSize = 0;
     std::uint64_t nInitializedSize = 0;
     const std::uint8_t* pMappingPairs = nullptr;
@@ -110,10 +122,6 @@ struct NtfsFileName {
 // The value of a resident $FILE_NAME attribute; false when it does not fit.
 bool ReadNtfsFileName(const NtfsAttribute& attr, NtfsFileName& name);
 
-// The first name of a record that is not a DOS-only name and not empty.
-bool FindNtfsLongName(const std::uint8_t* pRecord, const NtfsRecordHeader& header,
-                      NtfsFileName& name);
-
 // What the journal source needs of one record.
 struct NtfsFileRecordInfo {
     NtfsRecordHeader header;
@@ -121,11 +129,33 @@ struct NtfsFileRecordInfo {
     NtfsFileName name;
     bool bHasAttributeList = false;
     NtfsAttribute attributeList;
+    // The standard information: last-write time (FILETIME ticks) and file attributes.
+    bool bHasStandardInformation = false;
+    std::uint64_t nModified = 0;
+    std::uint32_t nFileAttributes = 0;
+    // The unnamed data stream where it starts (resident, or the extent of VCN 0); a
+    // sound record holds it at most once.
+    int nDataStarts = 0;
+    NtfsAttribute data;
+    bool bHasReparsePoint = false;
 };
 
-// Applies the fixups, then reads header, first long name and attribute list. false
-// when the record is torn or no file record at all.
+// Applies the fixups, then reads header, first long name, attribute list, standard
+// information and the start of the unnamed data stream. false when the record is
+// torn or no file record at all.
 bool ParseNtfsFileRecord(std::uint8_t* pRecord, std::size_t nRecordSize, NtfsFileRecordInfo& info);
+
+// Whether the mounted filesystem shows a record as a regular file whose last-write time
+// is the standard information's: no folder, no link, junction or other reparse point,
+// no special file kept as a system file, not encrypted, and a time from 1601 to 9999.
+bool IsPlainNtfsFile(const NtfsFileRecordInfo& info);
+
+// The size the mounted filesystem shows for the unnamed data stream that a record
+// starts (its resident value, or its extent of VCN 0). false when the record starts
+// none or more than one, or when the sizes are beyond what a sound volume of
+// nTotalClusters clusters can hold.
+bool GetNtfsStreamSize(const NtfsFileRecordInfo& info, std::uint64_t nClusterSize,
+                       std::uint64_t nTotalClusters, std::uint64_t& nSize);
 
 // ---- Attribute lists -----------------------------------------------------------------------
 

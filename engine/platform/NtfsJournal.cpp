@@ -1,108 +1,24 @@
 #include "NtfsJournal.h"
 
 #include "NtfsVolume.h"
+#include "VolumeTable.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string_view>
+#include <vector>
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
-
-// A file of the proc or sys filesystems, whole (their sizes read as 0 or 4096).
-bool ReadSmallFile(const char* pszPath, std::string& strText) {
-    const int fd = ::open(pszPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    strText.clear();
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        strText.append(buf, static_cast<std::size_t>(n));
-    }
-}
-
-// mountinfo writes space, tab, newline and backslash as a backslash and three octal
-// digits.
-std::string Unescape(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && s.size() - i > 3 && s[i + 1] >= '0' && s[i + 1] <= '3' &&
-            s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
-            out +=
-                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-bool ParseUnsigned(std::string_view s, unsigned& n) {
-    if (s.empty() || s.size() > 9)
-        return false;
-    n = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    return true;
-}
-
-bool ParseMountLine(std::string_view strLine, MountEntry& entry) {
-    std::vector<std::string_view> fields;
-    std::size_t i = 0;
-    while (i < strLine.size()) {
-        const std::size_t j = strLine.find(' ', i);
-        const std::size_t nEnd = j == std::string_view::npos ? strLine.size() : j;
-        if (nEnd > i)
-            fields.push_back(strLine.substr(i, nEnd - i));
-        i = nEnd + 1;
-    }
-    // id, parent, major:minor, root, mount point, options, optional fields..., "-",
-    // filesystem type, source, super options.
-    std::size_t nDash = 6;
-    while (nDash < fields.size() && fields[nDash] != "-")
-        ++nDash;
-    if (fields.size() < 6 || nDash + 3 > fields.size())
-        return false;
-    const std::string_view strDevice = fields[2];
-    const std::size_t nColon = strDevice.find(':');
-    if (nColon == std::string_view::npos ||
-        !ParseUnsigned(strDevice.substr(0, nColon), entry.nMajor) ||
-        !ParseUnsigned(strDevice.substr(nColon + 1), entry.nMinor))
-        return false;
-    entry.strRoot = Unescape(fields[3]);
-    entry.strMountPoint = Unescape(fields[4]);
-    entry.strFsType = Unescape(fields[nDash + 1]);
-    entry.strSource = Unescape(fields[nDash + 2]);
-    entry.strSuperOptions = nDash + 3 < fields.size() ? Unescape(fields[nDash + 3]) : std::string();
-    return true;
-}
-
-bool ReadMounts(std::vector<MountEntry>& arrMounts) {
-    std::string strText;
-    if (!ReadSmallFile("/proc/self/mountinfo", strText))
-        return false;
-    arrMounts = ParseMountInfo(strText);
-    return true;
-}
 
 bool Canonical(const std::string& strPath, std::string& strCanonical) {
     char buf[PATH_MAX];
@@ -110,46 +26,6 @@ bool Canonical(const std::string& strPath, std::string& strCanonical) {
         return false;
     strCanonical = buf;
     return true;
-}
-
-// The user a FUSE mount was made by, from its "user_id=N" super option.
-bool GetFuseOwner(const std::string& strOptions, unsigned& nUid) {
-    std::string_view s = strOptions;
-    std::size_t i = 0;
-    while (i <= s.size()) {
-        const std::size_t j = std::min(s.find(',', i), s.size());
-        const std::string_view opt = s.substr(i, j - i);
-        if (opt.substr(0, 8) == "user_id=")
-            return ParseUnsigned(opt.substr(8), nUid);
-        i = j + 1;
-    }
-    return false;
-}
-
-DWORD LocateBlockDevice(const MountEntry& mount, std::string& strSource) {
-    const std::string strUevent = "/sys/dev/block/" + std::to_string(mount.nMajor) + ":" +
-                                  std::to_string(mount.nMinor) + "/uevent";
-    std::string strText;
-    if (!ReadSmallFile(strUevent.c_str(), strText))
-        return ENODEV;
-    std::size_t i = 0;
-    std::string strName;
-    while (i < strText.size()) {
-        const std::size_t j = std::min(strText.find('\n', i), strText.size());
-        const std::string_view line = std::string_view(strText).substr(i, j - i);
-        if (line.substr(0, 8) == "DEVNAME=")
-            strName = line.substr(8);
-        i = j + 1;
-    }
-    if (strName.empty() || strName.find("..") != std::string::npos)
-        return ENODEV;
-    strSource = "/dev/" + strName;
-    // The node must be the very device the kernel mounted.
-    struct stat st;
-    if (::stat(strSource.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) ||
-        st.st_rdev != makedev(mount.nMajor, mount.nMinor))
-        return ENODEV;
-    return 0;
 }
 
 // A FUSE mount names its image file (or device) as its source, and anyone may mount one:
@@ -163,8 +39,12 @@ DWORD LocateFuseSource(const MountEntry& mount, std::string& strSource) {
         return errno;
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
         return ENODEV;
-    unsigned nOwner = 0;
-    if (!GetFuseOwner(mount.strSuperOptions, nOwner))
+    std::string strOwner;
+    uid_t nOwner = 0;
+    if (!GetFsOption(mount, "user_id", strOwner) ||
+        std::from_chars(strOwner.data(), strOwner.data() + strOwner.size(), nOwner).ptr !=
+            strOwner.data() + strOwner.size() ||
+        strOwner.empty())
         return EACCES;
     if (nOwner != 0 && st.st_uid != nOwner)
         return EACCES;
@@ -172,9 +52,39 @@ DWORD LocateFuseSource(const MountEntry& mount, std::string& strSource) {
     return 0;
 }
 
+// The source behind a canonical mount point of the table.
+DWORD LocateSource(const std::string& strCanonical, const std::vector<MountEntry>& arrMounts,
+                   std::string& strSource) {
+    const MountEntry* pMount = FindMountAt(arrMounts, strCanonical);
+    if (!pMount)
+        return EINVAL; // no mount point, or no table to tell
+    // A bind mount of a folder shows only part of the volume: its records would be
+    // rebuilt under the wrong root.
+    if (pMount->strRoot != "/")
+        return EINVAL;
+    if (major(pMount->dev) == 0)
+        return LocateFuseSource(*pMount, strSource);
+    strSource = BlockDeviceNode(pMount->dev);
+    return strSource.empty() ? ENODEV : 0;
+}
+
+// A last-write time as the mounted filesystem shows it (ntfs-3g): whole seconds since
+// 1970 rounded toward zero, and no fraction before 1970. Only for times from 1601 to
+// 9999, which the record's facts guarantee.
+std::timespec MountedTime(std::uint64_t nTicks) {
+    constexpr std::int64_t kTicksPerSecond = 10'000'000;
+    constexpr std::int64_t kTicksBefore1970 = 116'444'736'000'000'000;
+    const std::int64_t nSince1970 = static_cast<std::int64_t>(nTicks) - kTicksBefore1970;
+    std::timespec ts{};
+    ts.tv_sec = static_cast<std::time_t>(nSince1970 / kTicksPerSecond);
+    const std::int64_t nRest = nSince1970 % kTicksPerSecond;
+    ts.tv_nsec = nRest > 0 ? static_cast<long>(nRest * 100) : 0;
+    return ts;
+}
+
 class CFileBlockReader final : public IBlockReader {
 public:
-    CFileBlockReader(int fd, std::uint64_t nSize) : m_fd(fd), m_nSize(nSize) {}
+    explicit CFileBlockReader(int fd) : m_fd(fd) {}
     ~CFileBlockReader() override { ::close(m_fd); }
     CFileBlockReader(const CFileBlockReader&) = delete;
     CFileBlockReader& operator=(const CFileBlockReader&) = delete;
@@ -201,36 +111,20 @@ public:
         return 0;
     }
 
-    std::uint64_t GetSize() const override { return m_nSize; }
-
 private:
     int m_fd;
-    std::uint64_t m_nSize;
 };
 
 // Opens the source read-only: writing behind a mounted filesystem's back would
 // corrupt it.
-DWORD OpenSource(const std::string& strSource, int& fd, std::uint64_t& nSize) {
+DWORD OpenSource(const std::string& strSource, int& fd) {
     fd = ::open(strSource.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return errno;
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const DWORD dw = errno;
-        ::close(fd);
-        return dw;
-    }
-    nSize = static_cast<std::uint64_t>(st.st_size);
-    if (S_ISBLK(st.st_mode)) {
-        std::uint64_t nBytes = 0;
-        if (::ioctl(fd, BLKGETSIZE64, &nBytes) == 0)
-            nSize = nBytes;
-    }
-    return 0;
+    return fd < 0 ? errno : 0;
 }
 
 class CNtfsJournal final : public IVolumeJournal {
 public:
+    explicit CNtfsJournal(std::string strMountInfo) : m_strMountInfo(std::move(strMountInfo)) {}
     ~CNtfsJournal() override {
         CloseRootDirectory();
         Close();
@@ -238,18 +132,23 @@ public:
 
     DWORD Open(const std::string& strRoot) override {
         Close();
-        std::string strSource;
-        if (DWORD dw = LocateVolumeSource(strRoot, strSource))
+        std::string strCanonical, strSource;
+        if (!Canonical(strRoot, strCanonical))
+            return errno;
+        const std::vector<MountEntry> arrMounts = ReadMountEntries(m_strMountInfo);
+        if (DWORD dw = LocateSource(strCanonical, arrMounts, strSource))
             return dw;
+        m_strCanonicalRoot = strCanonical;
+        m_strRoot = strRoot.substr(0, strRoot.find_last_not_of('/') + 1); // "/" becomes ""
+        FindInnerMounts(arrMounts);
         struct stat st;
         if (::stat(strRoot.c_str(), &st) != 0)
             return errno;
         int fd;
-        std::uint64_t nSize;
-        if (DWORD dw = OpenSource(strSource, fd, nSize))
+        if (DWORD dw = OpenSource(strSource, fd))
             return dw;
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        if (DWORD dw = m_volume.Open(std::make_unique<CFileBlockReader>(fd, nSize)))
+        if (DWORD dw = m_volume.Open(std::make_unique<CFileBlockReader>(fd)))
             return dw;
         m_nDevice = st.st_dev;
         return 0;
@@ -259,6 +158,12 @@ public:
     void Close() override {
         m_volume.Close();
         ForgetDirectory();
+        m_strCanonicalRoot.clear();
+        m_arrInnerMounts.clear();
+        m_bInnerMountsFresh = true;
+        m_arrKept.clear();
+        m_arrKept.shrink_to_fit();
+        m_nKeptCursor = 0;
     }
 
     // Always an active journal: the table is there to be read.
@@ -303,31 +208,106 @@ public:
 
     DWORD Enumerate(const MFT_ENUM_DATA_V0& in, std::uint8_t* pBuffer, std::size_t nSize,
                     std::size_t& nReturned) override {
+        m_bInnerMountsFresh = false;
         return m_volume.Enumerate(in.StartFileReferenceNumber, pBuffer, nSize, nReturned);
     }
 
-    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    void KeepFile(std::uint64_t nReference) override {
+        if (const NtfsFileFacts* p = FindFacts(m_volume.GetFacts(), m_nFactsCursor, nReference))
+            m_arrKept.push_back(*p);
+    }
+
+    DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                            FileAttributes& attr) override {
+        // What was mounted during the pass hides files as well.
+        if (!m_bInnerMountsFresh)
+            FindInnerMounts(ReadMountEntries(m_strMountInfo));
+        for (const std::string& strMount : m_arrInnerMounts) {
+            if (IsPathAtOrBelow(strPath, strMount))
+                return EXDEV;
+        }
+        if (const NtfsFileFacts* p = FindFacts(m_arrKept, m_nKeptCursor, nReference)) {
+            attr.kind = EntryKind::File;
+            attr.nSize = static_cast<std::int64_t>(p->nSize);
+            attr.mtime = MountedTime(p->nModified);
+            return 0;
+        }
+        return GetMountedAttributes(strPath, attr);
+    }
+
+    std::string GetVolumeRoot(const std::string& strPath) override {
+        std::string strCanonical;
+        if (!Canonical(strPath, strCanonical))
+            return strPath;
+        std::vector<std::string> arrPoints;
+        for (const MountEntry& m : ReadMountEntries(m_strMountInfo))
+            arrPoints.push_back(m.strMountPoint);
+        const std::string strPoint = MountPointOf(strCanonical, arrPoints);
+        return strPoint.empty() ? strPath : strPoint;
+    }
+
+private:
+    static bool RecordBefore(const NtfsFileFacts& facts, std::uint64_t nRecord) {
+        return (facts.nReference & kNtfsRecordNumberMask) < nRecord;
+    }
+
+    // The facts of a file among facts in record order. Files are kept and reported in
+    // table order: the search goes on from where the last one ended (the cursor is
+    // only a hint: any value finds the same).
+    static const NtfsFileFacts* FindFacts(const std::vector<NtfsFileFacts>& facts,
+                                          std::size_t& nCursor, std::uint64_t nReference) {
+        const std::uint64_t nRecord = nReference & kNtfsRecordNumberMask;
+        if (nCursor > facts.size() || (nCursor > 0 && !RecordBefore(facts[nCursor - 1], nRecord)))
+            nCursor = static_cast<std::size_t>(
+                std::lower_bound(facts.begin(), facts.end(), nRecord, RecordBefore) -
+                facts.begin());
+        while (nCursor < facts.size() && RecordBefore(facts[nCursor], nRecord))
+            ++nCursor;
+        return nCursor < facts.size() && facts[nCursor].nReference == nReference ? &facts[nCursor]
+                                                                                 : nullptr;
+    }
+
+    // Whatever is mounted inside the volume hides the volume's own files there: the
+    // paths of their records name other files, or none.
+    void FindInnerMounts(const std::vector<MountEntry>& arrMounts) {
+        m_arrInnerMounts.clear();
+        m_bInnerMountsFresh = true;
+        const std::string& strCanonical = m_strCanonicalRoot;
+        if (strCanonical.empty())
+            return; // closed
+        for (const MountEntry& m : arrMounts) {
+            if (m.strMountPoint != strCanonical && IsPathAtOrBelow(m.strMountPoint, strCanonical))
+                m_arrInnerMounts.push_back(
+                    m_strRoot +
+                    m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
+        }
+    }
+
+    // What the mount says, for a file whose record did not say for sure.
+    DWORD GetMountedAttributes(const std::string& strPath, FileAttributes& attr) {
         // Kept files come in table order, where the files of one folder mostly lie
         // together: the folder is looked up once, each file then by its name alone.
         const std::size_t nSlash = strPath.rfind('/');
         if (nSlash == std::string::npos || nSlash + 1 == strPath.size())
-            return false;
+            return EINVAL;
         const std::string_view strDir(strPath.data(), nSlash == 0 ? 1 : nSlash);
         if (!m_bDirKnown || strDir != m_strDir) {
             if (m_hDir >= 0)
                 ::close(m_hDir);
             m_strDir = strDir;
             m_hDir = ::open(m_strDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            m_dwDirError = m_hDir < 0 ? errno : 0;
             m_bDirKnown = true;
         }
+        if (m_hDir < 0)
+            return m_dwDirError;
         struct stat st;
-        if (m_hDir < 0 ||
-            ::fstatat(m_hDir, strPath.c_str() + nSlash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return false;
-        // A path that leads onto another filesystem mounted inside the volume names
-        // some other file than the record it was built from.
+        if (::fstatat(m_hDir, strPath.c_str() + nSlash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno;
+        // A filesystem mounted inside the volume since the table was read hides the
+        // file of the record: the path names some other file.
         if (st.st_dev != m_nDevice)
-            return false;
+            return EXDEV;
         if (S_ISREG(st.st_mode))
             attr.kind = EntryKind::File;
         else if (S_ISDIR(st.st_mode))
@@ -338,27 +318,9 @@ public:
             attr.kind = EntryKind::Other;
         attr.nSize = static_cast<std::int64_t>(st.st_size);
         attr.mtime = st.st_mtim;
-        return true;
+        return 0;
     }
 
-    std::string GetVolumeRoot(const std::string& strPath) override {
-        std::string strCanonical;
-        std::vector<MountEntry> arrMounts;
-        if (!Canonical(strPath, strCanonical) || !ReadMounts(arrMounts))
-            return strPath;
-        std::string strBest;
-        for (const MountEntry& m : arrMounts) {
-            const std::string& mp = m.strMountPoint;
-            const bool bBelow =
-                strCanonical.compare(0, mp.size(), mp) == 0 &&
-                (strCanonical.size() == mp.size() || mp == "/" || strCanonical[mp.size()] == '/');
-            if (bBelow && mp.size() >= strBest.size())
-                strBest = mp;
-        }
-        return strBest.empty() ? strPath : strBest;
-    }
-
-private:
     void ForgetDirectory() {
         if (m_hDir >= 0)
             ::close(m_hDir);
@@ -367,74 +329,49 @@ private:
         m_strDir.clear();
     }
 
+    const std::string m_strMountInfo;
     CNtfsVolume m_volume;
     dev_t m_nDevice = 0;
+    std::string m_strCanonicalRoot;
+    std::string m_strRoot;                     // as the enumerator's paths begin
+    std::vector<std::string> m_arrInnerMounts; // below the root, as the enumerator's paths
+    bool m_bInnerMountsFresh = true;
+    std::vector<NtfsFileFacts> m_arrKept;
+    std::size_t m_nFactsCursor = 0; // in the last answer's facts
+    std::size_t m_nKeptCursor = 0;
     int m_hRoot = -1;
     // The folder of the last attribute read, open for lookups by name (-1: it could
     // not be opened).
     std::string m_strDir;
     int m_hDir = -1;
+    DWORD m_dwDirError = 0;
     bool m_bDirKnown = false;
 };
 
 } // namespace
 
-std::vector<MountEntry> ParseMountInfo(std::string_view strText) {
-    std::vector<MountEntry> arrMounts;
-    std::size_t i = 0;
-    while (i < strText.size()) {
-        const std::size_t j = std::min(strText.find('\n', i), strText.size());
-        MountEntry entry;
-        if (ParseMountLine(strText.substr(i, j - i), entry))
-            arrMounts.push_back(std::move(entry));
-        i = j + 1;
-    }
-    return arrMounts;
-}
-
-const MountEntry* FindMount(const std::vector<MountEntry>& arrMounts,
-                            std::string_view strMountPoint) {
-    const MountEntry* pFound = nullptr;
-    for (const MountEntry& m : arrMounts) {
-        if (m.strMountPoint == strMountPoint)
-            pFound = &m;
-    }
-    return pFound;
-}
-
-DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSource) {
+DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSource,
+                         const std::string& strMountInfo) {
     std::string strCanonical;
     if (!Canonical(strMountPoint, strCanonical))
         return errno;
-    std::vector<MountEntry> arrMounts;
-    if (!ReadMounts(arrMounts))
-        return errno ? errno : EIO;
-    const MountEntry* pMount = FindMount(arrMounts, strCanonical);
-    if (!pMount)
-        return EINVAL; // no mount point
-    // A bind mount of a folder shows only part of the volume: its records would be
-    // rebuilt under the wrong root.
-    if (pMount->strRoot != "/")
-        return EINVAL;
-    return pMount->nMajor != 0 ? LocateBlockDevice(*pMount, strSource)
-                               : LocateFuseSource(*pMount, strSource);
+    return LocateSource(strCanonical, ReadMountEntries(strMountInfo), strSource);
 }
 
-bool CanOpenVolumeForRawRead(const std::string& strMountPoint) {
+bool CanOpenVolumeForRawRead(const std::string& strMountPoint, const std::string& strMountInfo) {
     std::string strSource;
-    if (LocateVolumeSource(strMountPoint, strSource) != 0)
+    if (LocateVolumeSource(strMountPoint, strSource, strMountInfo) != 0)
         return false;
     int fd;
-    std::uint64_t nSize;
-    if (OpenSource(strSource, fd, nSize) != 0)
+    if (OpenSource(strSource, fd) != 0)
         return false;
-    CFileBlockReader reader(fd, nSize);
+    CFileBlockReader reader(fd);
     std::uint8_t boot[kNtfsBootSectorSize];
     NtfsBootSector parsed;
     return reader.ReadAt(0, boot, sizeof boot) == 0 &&
            ParseNtfsBootSector(boot, sizeof boot, parsed);
 }
 
-std::unique_ptr<IVolumeJournal> CreateVolumeJournal() {
-    return std::make_unique<CNtfsJournal>();
+std::unique_ptr<IVolumeJournal> CreateVolumeJournal(const std::string& strMountInfo) {
+    return std::make_unique<CNtfsJournal>(strMountInfo);
 }

@@ -1,10 +1,12 @@
 #include "NtfsVolume.h"
 
-#include "../VolumeJournal.h"
+#include "LittleEndian.h"
+#include "VolumeJournal.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -24,21 +26,6 @@ constexpr std::uint64_t kMaxRecordsPerRequest = 1u << 16;
 // The largest USN record: the header and a name of 255 UTF-16 units, 8-byte aligned.
 constexpr std::size_t kMaxUsnRecord = (UsnRecordV2::HeaderSize + 255 * 2 + 7) & ~std::size_t{7};
 
-void Put16(std::uint8_t* p, std::uint16_t n) {
-    p[0] = static_cast<std::uint8_t>(n);
-    p[1] = static_cast<std::uint8_t>(n >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t n) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(n >> (8 * i));
-}
-
-void Put64(std::uint8_t* p, std::uint64_t n) {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<std::uint8_t>(n >> (8 * i));
-}
-
 // Writes one USN_RECORD_V2; the caller made sure kMaxUsnRecord bytes are free.
 std::size_t WriteUsnRecord(std::uint8_t* p, std::uint64_t nReference, std::uint64_t nParent,
                            bool bDirectory, const NtfsFileName& name) {
@@ -46,14 +33,15 @@ std::size_t WriteUsnRecord(std::uint8_t* p, std::uint64_t nReference, std::uint6
     const std::size_t nNameBytes = name.nUnits * 2;
     const std::size_t nLength = (R::HeaderSize + nNameBytes + 7) & ~std::size_t{7};
     std::memset(p, 0, nLength);
-    Put32(p + R::RecordLength, static_cast<std::uint32_t>(nLength));
-    Put16(p + R::MajorVersion, 2);
-    Put16(p + R::MinorVersion, 0);
-    Put64(p + R::FileReferenceNumber, nReference);
-    Put64(p + R::ParentFileReferenceNumber, nParent);
-    Put32(p + R::FileAttributes, bDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-    Put16(p + R::FileNameLength, static_cast<std::uint16_t>(nNameBytes));
-    Put16(p + R::FileNameOffset, static_cast<std::uint16_t>(R::FileName));
+    WriteLe32(p + R::RecordLength, static_cast<std::uint32_t>(nLength));
+    WriteLe16(p + R::MajorVersion, 2);
+    WriteLe16(p + R::MinorVersion, 0);
+    WriteLe64(p + R::FileReferenceNumber, nReference);
+    WriteLe64(p + R::ParentFileReferenceNumber, nParent);
+    WriteLe32(p + R::FileAttributes,
+              bDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    WriteLe16(p + R::FileNameLength, static_cast<std::uint16_t>(nNameBytes));
+    WriteLe16(p + R::FileNameOffset, static_cast<std::uint16_t>(R::FileName));
     std::memcpy(p + R::FileName, name.pName, nNameBytes);
     return nLength;
 }
@@ -84,6 +72,7 @@ void CNtfsVolume::Close() {
     m_arrChunk.shrink_to_fit();
     m_nChunkFirst = m_nChunkNext = 0;
     m_nChunkCount = 0;
+    m_arrFacts.clear();
 }
 
 DWORD CNtfsVolume::Open(std::unique_ptr<IBlockReader> pReader) {
@@ -315,9 +304,9 @@ DWORD CNtfsVolume::GetRootReference(std::uint64_t& nReference) {
     return 0;
 }
 
-bool CNtfsVolume::FindNameInExtensions(std::uint64_t nRecord, const NtfsFileRecordInfo& base,
-                                       std::vector<std::uint8_t>& arrNameRecord,
-                                       NtfsFileName& name) {
+bool CNtfsVolume::SearchExtensions(std::uint64_t nRecord, const NtfsFileRecordInfo& base,
+                                   const std::function<bool(const NtfsAttributeListEntry&)>& wanted,
+                                   const std::function<bool(const NtfsFileRecordInfo&)>& found) {
     const NtfsAttribute& list = base.attributeList;
     const std::uint8_t* pList;
     std::size_t nList;
@@ -342,28 +331,45 @@ bool CNtfsVolume::FindNameInExtensions(std::uint64_t nRecord, const NtfsFileReco
     int nReads = 0;
     while (walk.Next(entry)) {
         const std::uint64_t nSegment = entry.nSegmentReference & kNtfsRecordNumberMask;
-        if (entry.nType != kNtfsAttrFileName || nSegment == nRecord || nSegment == nLastRead ||
+        if (!wanted(entry) || nSegment == nRecord || nSegment == nLastRead ||
             nSegment >= m_nRecords)
             continue;
         if (++nReads > kMaxExtensionReads)
             return false;
         nLastRead = nSegment;
-        if (ReadRecord(nSegment, arrNameRecord.data()) != 0)
+        if (ReadRecord(nSegment, m_arrScratch.data()) != 0)
             return false;
         NtfsFileRecordInfo ext;
-        if (ParseNtfsFileRecord(arrNameRecord.data(), arrNameRecord.size(), ext) &&
+        if (ParseNtfsFileRecord(m_arrScratch.data(), m_arrScratch.size(), ext) &&
             (ext.header.nFlags & kNtfsRecordInUse) && ext.header.nBaseReference == nBaseReference &&
-            ext.bHasName) {
-            name = ext.name;
+            found(ext))
             return true;
-        }
     }
     return false;
+}
+
+bool CNtfsVolume::GetPlainFileSize(std::uint64_t nRecord, const NtfsFileRecordInfo& info,
+                                   std::uint64_t& nSize) {
+    if (!IsPlainNtfsFile(info))
+        return false;
+    const std::uint64_t nCluster = m_boot.nBytesPerCluster;
+    if (info.nDataStarts != 0 || !info.bHasAttributeList)
+        return GetNtfsStreamSize(info, nCluster, m_boot.nTotalClusters, nSize);
+    // A file of many extents may keep even the start of its data in an extension record.
+    return SearchExtensions(
+        nRecord, info,
+        [](const NtfsAttributeListEntry& e) {
+            return e.nType == kNtfsAttrData && e.nNameLength == 0 && e.nLowestVcn == 0;
+        },
+        [&](const NtfsFileRecordInfo& ext) {
+            return GetNtfsStreamSize(ext, nCluster, m_boot.nTotalClusters, nSize);
+        });
 }
 
 DWORD CNtfsVolume::Enumerate(std::uint64_t nStart, std::uint8_t* pBuffer, std::size_t nSize,
                              std::size_t& nReturned) {
     nReturned = 0;
+    m_arrFacts.clear();
     if (!IsOpen())
         return EBADF;
     if (nSize < sizeof(std::uint64_t) + kMaxUsnRecord)
@@ -409,15 +415,25 @@ DWORD CNtfsVolume::Enumerate(std::uint64_t nStart, std::uint8_t* pBuffer, std::s
             continue; // torn, unused (a deleted file keeps its names) or an extension
         NtfsFileName name = info.name;
         if (!info.bHasName &&
-            !(info.bHasAttributeList && FindNameInExtensions(nThis, info, m_arrScratch, name)))
+            !(info.bHasAttributeList &&
+              SearchExtensions(
+                  nThis, info,
+                  [](const NtfsAttributeListEntry& e) { return e.nType == kNtfsAttrFileName; },
+                  [&name](const NtfsFileRecordInfo& ext) {
+                      name = ext.name; // copied out before the next read
+                      return ext.bHasName;
+                  })))
             continue;
-        nPos +=
-            WriteUsnRecord(pBuffer + nPos, NtfsReference(nThis, info.header.nSequence),
-                           name.nParent, (info.header.nFlags & kNtfsRecordIsDirectory) != 0, name);
+        const bool bDirectory = (info.header.nFlags & kNtfsRecordIsDirectory) != 0;
+        const std::uint64_t nReference = NtfsReference(nThis, info.header.nSequence);
+        nPos += WriteUsnRecord(pBuffer + nPos, nReference, name.nParent, bDirectory, name);
+        std::uint64_t nFileSize;
+        if (GetPlainFileSize(nThis, info, nFileSize))
+            m_arrFacts.push_back({nReference, nFileSize, info.nModified});
     }
     if (dwError != 0 && nPos == sizeof(std::uint64_t))
         return dwError; // the next request starts here again and meets the error first
-    Put64(pBuffer, nRecord);
+    WriteLe64(pBuffer, nRecord);
     nReturned = nPos;
     if (nPos == sizeof(std::uint64_t) && nRecord >= m_nRecords)
         return ERROR_HANDLE_EOF;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,7 +19,6 @@ public:
     // Fills n bytes from nOffset; bytes past the end of the device read as zeros.
     // 0, or the errno value of a failed read.
     virtual DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) = 0;
-    virtual std::uint64_t GetSize() const = 0;
 };
 
 // A reader over bytes in memory (tests, fuzzing, tools).
@@ -26,10 +26,18 @@ class CMemoryBlockReader final : public IBlockReader {
 public:
     explicit CMemoryBlockReader(std::vector<std::uint8_t> bytes) : m_arrBytes(std::move(bytes)) {}
     DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) override;
-    std::uint64_t GetSize() const override { return m_arrBytes.size(); }
 
 private:
     std::vector<std::uint8_t> m_arrBytes;
+};
+
+// What a file's record says of it, where the mounted filesystem shows the same: a
+// regular file's size and last-write time (FILETIME ticks).
+struct NtfsFileFacts {
+    std::uint64_t nReference = 0;
+    std::uint64_t nSize = 0;
+    std::uint64_t nModified = 0;
+    friend bool operator==(const NtfsFileFacts&, const NtfsFileFacts&) = default;
 };
 
 // The first record numbers are the volume's own metadata; only the root folder among
@@ -63,6 +71,9 @@ public:
     // from nStart on. ERROR_HANDLE_EOF when no record is left at or after nStart.
     DWORD Enumerate(std::uint64_t nStart, std::uint8_t* pBuffer, std::size_t nSize,
                     std::size_t& nReturned);
+    // The facts of the files of the last Enumerate answer, in record order; a file whose
+    // record does not say for sure is missing.
+    const std::vector<NtfsFileFacts>& GetFacts() const { return m_arrFacts; }
 
 private:
     // nCount whole records from nFirst into p; unmapped or sparse parts read as zeros.
@@ -73,10 +84,13 @@ private:
     DWORD MapMft();
     // The first record number at or after nRecord that lies in a mapped run.
     std::uint64_t SkipUnmapped(std::uint64_t nRecord) const;
-    // A name for a base record that holds none itself: from the extension records its
-    // attribute list names.
-    bool FindNameInExtensions(std::uint64_t nRecord, const NtfsFileRecordInfo& base,
-                              std::vector<std::uint8_t>& arrNameRecord, NtfsFileName& name);
+    // Reads into m_arrScratch, one after the other, the extension records that the base
+    // record's attribute list names in wanted entries, until one is found.
+    bool SearchExtensions(std::uint64_t nRecord, const NtfsFileRecordInfo& base,
+                          const std::function<bool(const NtfsAttributeListEntry&)>& wanted,
+                          const std::function<bool(const NtfsFileRecordInfo&)>& found);
+    // The size of a plain file's unnamed data stream, wherever its record keeps it.
+    bool GetPlainFileSize(std::uint64_t nRecord, const NtfsFileRecordInfo& info, std::uint64_t& nSize);
 
     std::unique_ptr<IBlockReader> m_pReader;
     NtfsBootSector m_boot;
@@ -90,4 +104,5 @@ private:
     std::uint64_t m_nChunkNext = 0; // records before this one were parsed in place
     std::vector<std::uint8_t> m_arrScratch;
     std::vector<std::uint8_t> m_arrList;
+    std::vector<NtfsFileFacts> m_arrFacts;
 };

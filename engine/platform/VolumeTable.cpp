@@ -87,6 +87,7 @@ struct Mount {
     std::string strTarget; // the mount point
     std::string strType;
     std::string strSource;
+    std::string strFsOptions;
     bool bDrive = false;
     UINT nType = DRIVE_UNKNOWN;
 };
@@ -108,6 +109,7 @@ std::vector<Mount> ReadMountInfo(const std::string& strPath) {
             m.strTarget = text(mnt_fs_get_target(pFs));
             m.strType = text(mnt_fs_get_fstype(pFs));
             m.strSource = text(mnt_fs_get_source(pFs));
+            m.strFsOptions = text(mnt_fs_get_fs_options(pFs));
             if (!m.strTarget.empty())
                 mounts.push_back(std::move(m));
         }
@@ -306,9 +308,9 @@ public:
     bool HasNtfsBootSector(const std::string& strSource, dev_t dev) const override {
         std::string strPath = strSource;
         if (major(dev) != 0) {
-            std::string strName = DevName(dev);
-            if (!strName.empty())
-                strPath = "/dev/" + strName;
+            std::string strNode = BlockDeviceNode(dev);
+            if (!strNode.empty())
+                strPath = strNode;
         }
         int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
         if (fd < 0)
@@ -341,16 +343,6 @@ public:
 private:
     static std::string SysBlockPath(dev_t dev) {
         return "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-    }
-
-    static std::string DevName(dev_t dev) {
-        std::ifstream in(SysBlockPath(dev) + "/uevent");
-        std::string strLine;
-        while (std::getline(in, strLine)) {
-            if (strLine.starts_with("DEVNAME="))
-                return strLine.substr(8);
-        }
-        return {};
     }
 };
 
@@ -407,4 +399,49 @@ std::string MountPointOf(std::string_view strPath, const std::vector<std::string
             pBest = &s;
     }
     return pBest ? *pBest : std::string();
+}
+
+std::vector<MountEntry> ReadMountEntries(const std::string& strMountInfo) {
+    std::vector<MountEntry> arrEntries;
+    for (Mount& m : ReadMountInfo(strMountInfo))
+        arrEntries.push_back({m.dev, std::move(m.strRoot), std::move(m.strTarget),
+                              std::move(m.strType), std::move(m.strSource),
+                              std::move(m.strFsOptions)});
+    return arrEntries;
+}
+
+const MountEntry* FindMountAt(const std::vector<MountEntry>& arrMounts,
+                              std::string_view strMountPoint) {
+    const MountEntry* pFound = nullptr;
+    for (const MountEntry& m : arrMounts) {
+        if (m.strMountPoint == strMountPoint)
+            pFound = &m;
+    }
+    return pFound;
+}
+
+bool GetFsOption(const MountEntry& mount, const char* pszName, std::string& strValue) {
+    char* pszValue = nullptr;
+    std::size_t nSize = 0;
+    if (mnt_optstr_get_option(mount.strFsOptions.c_str(), pszName, &pszValue, &nSize) != 0)
+        return false;
+    strValue.assign(pszValue ? pszValue : "", pszValue ? nSize : 0);
+    return true;
+}
+
+std::string BlockDeviceNode(dev_t dev) {
+    std::ifstream in("/sys/dev/block/" + std::to_string(major(dev)) + ":" +
+                     std::to_string(minor(dev)) + "/uevent");
+    std::string strLine, strName;
+    while (std::getline(in, strLine)) {
+        if (strLine.starts_with("DEVNAME="))
+            strName = strLine.substr(8);
+    }
+    if (strName.empty() || strName.find("..") != std::string::npos)
+        return {};
+    const std::string strNode = "/dev/" + strName;
+    struct stat st;
+    if (::stat(strNode.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != dev)
+        return {};
+    return strNode;
 }

@@ -81,3 +81,29 @@ bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder);
 // The mount point among arrMountPoints that is the longest one at or above strPath;
 // empty when none is.
 std::string MountPointOf(std::string_view strPath, const std::vector<std::string>& arrMountPoints);
+
+// ---- The kernel's mount table, for whoever needs more of a mount than a drive --------------
+
+// One mount, as libmount reads it from a mountinfo file.
+struct MountEntry {
+    dev_t dev = 0;       // the device of the files on it
+    std::string strRoot; // the folder of the filesystem that the mount shows
+    std::string strMountPoint;
+    std::string strFsType;
+    std::string strSource;
+    std::string strFsOptions; // the filesystem's own options
+};
+
+// Every mount of the file, in its order; empty when it cannot be read.
+std::vector<MountEntry> ReadMountEntries(const std::string& strMountInfo = "/proc/self/mountinfo");
+
+// The mount at a mount point: the last one listed there, which hides the others.
+const MountEntry* FindMountAt(const std::vector<MountEntry>& arrMounts,
+                              std::string_view strMountPoint);
+
+// The value of a "name=value" filesystem option; false when the mount has none.
+bool GetFsOption(const MountEntry& mount, const char* pszName, std::string& strValue);
+
+// The device node of a block device (/dev/ and the kernel's name for it), checked to be
+// that very device; empty when there is none.
+std::string BlockDeviceNode(dev_t dev);

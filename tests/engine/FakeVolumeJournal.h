@@ -5,7 +5,8 @@
 #include "ScanTestSupport.h"
 
 #include "ScanControl.h"
-#include "VolumeJournal.h"
+#include "platform/LittleEndian.h"
+#include "platform/VolumeJournal.h"
 
 #include <gtest/gtest.h>
 
@@ -36,15 +37,11 @@ public:
         Put64(nPos + UsnRecordV2::ParentFileReferenceNumber, nParent);
         Put32(nPos + UsnRecordV2::FileAttributes,
               bDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-        m_bytes[nPos + UsnRecordV2::FileNameLength] = static_cast<std::uint8_t>(strName.size() * 2);
-        m_bytes[nPos + UsnRecordV2::FileNameLength + 1] =
-            static_cast<std::uint8_t>(strName.size() * 2 >> 8);
-        m_bytes[nPos + UsnRecordV2::FileNameOffset] = UsnRecordV2::FileName;
-        for (std::size_t i = 0; i < strName.size(); ++i) {
-            m_bytes[nPos + UsnRecordV2::FileName + 2 * i] = static_cast<std::uint8_t>(strName[i]);
-            m_bytes[nPos + UsnRecordV2::FileName + 2 * i + 1] =
-                static_cast<std::uint8_t>(strName[i] >> 8);
-        }
+        std::uint8_t* p = m_bytes.data() + nPos;
+        WriteLe16(p + UsnRecordV2::FileNameLength, static_cast<std::uint16_t>(strName.size() * 2));
+        WriteLe16(p + UsnRecordV2::FileNameOffset, UsnRecordV2::FileName);
+        for (std::size_t i = 0; i < strName.size(); ++i)
+            WriteLe16(p + UsnRecordV2::FileName + 2 * i, strName[i]);
         return *this;
     }
     CUsnBuffer& Dir(std::uint64_t nReference, std::uint64_t nParent,
@@ -59,14 +56,8 @@ public:
     std::vector<std::uint8_t>& Bytes() { return m_bytes; }
     operator std::vector<std::uint8_t>() const { return m_bytes; }
 
-    void Put32(std::size_t nPos, std::uint32_t n) {
-        for (int i = 0; i < 4; ++i)
-            m_bytes[nPos + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
-    }
-    void Put64(std::size_t nPos, std::uint64_t n) {
-        for (int i = 0; i < 8; ++i)
-            m_bytes[nPos + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (8 * i));
-    }
+    void Put32(std::size_t nPos, std::uint32_t n) { WriteLe32(m_bytes.data() + nPos, n); }
+    void Put64(std::size_t nPos, std::uint64_t n) { WriteLe64(m_bytes.data() + nPos, n); }
 
 private:
     std::vector<std::uint8_t> m_bytes;
@@ -92,7 +83,9 @@ public:
 
     std::vector<std::string> calls;
     std::vector<std::uint64_t> starts;
+    std::vector<std::uint64_t> kept;
     std::vector<std::string> attributeReads;
+    std::vector<std::uint64_t> attributeReferences;
     CREATE_USN_JOURNAL_DATA created{};
     DELETE_USN_JOURNAL_DATA deleted{};
     bool bOpen = false;
@@ -157,15 +150,18 @@ public:
         nReturned += nOverstateReturned;
         return 0;
     }
-    bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) override {
+    void KeepFile(std::uint64_t nReference) override { kept.push_back(nReference); }
+    DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                            FileAttributes& attr) override {
         attributeReads.push_back(strPath);
+        attributeReferences.push_back(nReference);
         if (onAttributes)
             onAttributes(strPath);
         auto it = files.find(strPath);
         if (it == files.end())
-            return false;
+            return ENOENT;
         attr = it->second;
-        return true;
+        return 0;
     }
     std::string GetVolumeRoot(const std::string&) override { return strVolumeRoot; }
 };

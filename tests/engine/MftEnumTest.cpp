@@ -19,6 +19,16 @@ std::uint64_t Ref(std::uint64_t nRecord, std::uint16_t nSequence = 1) {
     return nRecord | static_cast<std::uint64_t>(nSequence) << 48;
 }
 
+// Local time five and a half hours ahead of UTC.
+class CKolkataTime final : public ILocalTime {
+public:
+    bool FileTimeToLocalFileTime(const std::timespec& utc, FILETIME& local) const override {
+        local.nTicks = static_cast<std::uint64_t>(
+            (utc.tv_sec + 19'800 + 11'644'473'600) * 10'000'000 + utc.tv_nsec / 100);
+        return true;
+    }
+};
+
 class MftEnumTest : public ::testing::Test {
 protected:
     MftEnumTest() {
@@ -26,6 +36,7 @@ protected:
         journal = p.get();
         journal->nRootReference = kRoot;
         mft = std::make_unique<CMftEnum>(std::move(p));
+        mft->SetLocalTime(localTime);
         for (const GroupEntry& g : g_groupTable)
             mft->AddGroup(LoadString(g.nNameId), LoadString(g.nFilterId));
         TakePendingLogRecords();
@@ -39,6 +50,7 @@ protected:
     }
 
     CScanTarget target;
+    CKolkataTime localTime;
     CFakeVolumeJournal* journal;
     std::unique_ptr<CMftEnum> mft;
 };
@@ -58,9 +70,10 @@ TEST_F(MftEnumTest, RebuildsFullPathsUnderTheMountPointAndReportsMatchingFiles) 
                                    .Add(Ref(31), kRoot, u"Top.JPG")
                                    .Add(Ref(32), Ref(21), u"notes.txt"));
     journal->buffers.push_back(CUsnBuffer(80).Add(Ref(50), Ref(21), u"song.mp3"));
-    journal->files["/mnt/win/Users/Bob/a.docx"] = RegularFile(5'368'709'120);
-    journal->files["/mnt/win/Top.JPG"] = RegularFile(7);
+    journal->files["/mnt/win/Users/Bob/a.docx"] = RegularFile(5'368'709'120, 1'600'000'000);
+    journal->files["/mnt/win/Top.JPG"] = RegularFile(7, 0);
     journal->files["/mnt/win/Users/Bob/song.mp3"] = RegularFile(0);
+    journal->files["/mnt/win/Users/Bob/song.mp3"].mtime.tv_sec = 1'600'021'800;
 
     EXPECT_TRUE(mft->EnumerateDrive("/mnt/win"));
     auto found = target.Found();
@@ -68,13 +81,22 @@ TEST_F(MftEnumTest, RebuildsFullPathsUnderTheMountPointAndReportsMatchingFiles) 
     EXPECT_EQ(found[0].prop.m_strPath, "/mnt/win/Users/Bob/a.docx");
     EXPECT_EQ(found[0].strGroup, "Documents");
     EXPECT_EQ(found[0].prop.m_nSize, 5'368'709'120);
-    EXPECT_EQ(found[0].prop.m_dtModified.m_status, DateTimeStatus::valid);
+    // 2020-09-13 12:26:40 UTC is 17:56:40 in local time.
+    EXPECT_EQ(
+        found[0].prop.m_dtModified,
+        (COleDateTime{44087.0 + (17 * 3600 + 56 * 60 + 40) / 86400.0, DateTimeStatus::valid}));
     EXPECT_TRUE(found[0].prop.m_strType.empty());
     EXPECT_EQ(found[1].prop.m_strPath, "/mnt/win/Top.JPG");
     EXPECT_EQ(found[1].strGroup, "Images");
+    EXPECT_EQ(found[1].prop.m_dtModified,
+              (COleDateTime{25569.0 + 19'800 / 86400.0, DateTimeStatus::valid}));
     EXPECT_EQ(found[2].strGroup, "Music");
-    // Only kept files are read, and the pass went on from each buffer's next start.
-    EXPECT_EQ(journal->attributeReads.size(), 3u);
+    EXPECT_EQ(found[2].prop.m_dtModified, (COleDateTime{44088.0, DateTimeStatus::valid}))
+        << "local midnight";
+    // Only kept files are read, each by its own record, and the pass went on from each
+    // buffer's next start.
+    EXPECT_EQ(journal->kept, (std::vector<std::uint64_t>{Ref(30), Ref(31), Ref(50)}));
+    EXPECT_EQ(journal->attributeReferences, journal->kept);
     EXPECT_EQ(journal->starts, (std::vector<std::uint64_t>{0, 40, 80}));
     EXPECT_EQ(mft->GetDirectoryCount(), 3u);
     EXPECT_EQ(LogLines(),
@@ -108,8 +130,10 @@ TEST_F(MftEnumTest, DropsFilesWhoseParentChainBreaksStaysStaleOrLoops) {
                                    .Dir(Ref(42), Ref(42), u"Self")
                                    .Add(Ref(33), Ref(42), u"under self.docx")
                                    .Add(Ref(34), Ref(20, 3), u"good.docx"));
-    for (const char* psz : {"stale parent.docx", "absent parent.docx"})
+    for (const char* psz : {"stale parent.docx", "absent parent.docx", "in a loop.docx"}) {
         journal->files[std::string("/mnt/win/Live/") + psz] = RegularFile(1);
+        journal->files[std::string("/") + psz] = RegularFile(1);
+    }
     journal->files["/mnt/win/Live/good.docx"] = RegularFile(1);
     EXPECT_TRUE(mft->EnumerateDrive("/mnt/win"));
     EXPECT_EQ(target.Paths(), std::vector<std::string>{"/mnt/win/Live/good.docx"});
@@ -177,11 +201,14 @@ TEST_F(MftEnumTest, NamesThatCannotBeOnePathComponentAreSkipped) {
     journal->buffers.push_back(CUsnBuffer(99)
                                    .Dir(Ref(20), kRoot, u"..")
                                    .Add(Ref(21), Ref(20), u"up.docx")
+                                   .Dir(Ref(26), kRoot, u".")
+                                   .Add(Ref(27), Ref(26), u"here.docx")
                                    .Add(Ref(22), kRoot, u"Users/Bob/a.docx")
                                    .Add(Ref(23), kRoot, std::u16string(u"nul\0.docx", 9))
                                    .Add(Ref(24), kRoot, u"")
                                    .Add(Ref(25), kRoot, u"fine.docx"));
     journal->files["/mnt/win/../up.docx"] = RegularFile(1);
+    journal->files["/mnt/win/./here.docx"] = RegularFile(1);
     journal->files["/mnt/win/Users/Bob/a.docx"] = RegularFile(1);
     journal->files["/mnt/win/fine.docx"] = RegularFile(1);
     mft->EnumerateDrive("/mnt/win");

@@ -11,10 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -180,7 +184,74 @@ void SparseFile(const std::string& strPath, off_t nSize) {
 
 // ---- Both enumerators on the mount ------------------------------------------------------------
 
-using FileSet = std::multiset<std::pair<std::string, std::int64_t>>;
+// One reported file: path, size and modification date.
+struct Reported {
+    std::string strPath;
+    std::int64_t nSize;
+    COleDateTime dtModified;
+    auto Key() const {
+        return std::tuple(strPath, nSize, dtModified.m_dt, static_cast<int>(dtModified.m_status));
+    }
+    friend bool operator<(const Reported& a, const Reported& b) { return a.Key() < b.Key(); }
+    friend bool operator==(const Reported& a, const Reported& b) { return a.Key() == b.Key(); }
+};
+using FileSet = std::multiset<Reported>;
+
+std::string Text(const Reported& f) {
+    return f.strPath + " " + std::to_string(f.nSize) + " " + std::to_string(f.dtModified.m_dt) +
+           (f.dtModified.m_status == DateTimeStatus::valid ? "" : " (invalid)");
+}
+
+// The system's journal source, with every attribute answer it gives kept for a look
+// at the file through the mount afterwards.
+class CRecordingJournal final : public IVolumeJournal {
+public:
+    struct Answer {
+        std::string strPath;
+        FileAttributes attr;
+    };
+    CRecordingJournal(std::vector<Answer>& answers, std::function<void()> onFirstEnumerate)
+        : m_pJournal(CreateVolumeJournal()), m_answers(answers),
+          m_onFirstEnumerate(std::move(onFirstEnumerate)) {}
+
+    DWORD Open(const std::string& strRoot) override { return m_pJournal->Open(strRoot); }
+    bool IsOpen() const override { return m_pJournal->IsOpen(); }
+    void Close() override { m_pJournal->Close(); }
+    DWORD Query(USN_JOURNAL_DATA_V0& data) override { return m_pJournal->Query(data); }
+    DWORD Create(const CREATE_USN_JOURNAL_DATA& data) override { return m_pJournal->Create(data); }
+    DWORD DeleteAndWait(const DELETE_USN_JOURNAL_DATA& data) override {
+        return m_pJournal->DeleteAndWait(data);
+    }
+    DWORD OpenRootDirectory(const std::string& strRoot) override {
+        return m_pJournal->OpenRootDirectory(strRoot);
+    }
+    DWORD GetRootFileReference(std::uint64_t& nReference) override {
+        return m_pJournal->GetRootFileReference(nReference);
+    }
+    void CloseRootDirectory() override { m_pJournal->CloseRootDirectory(); }
+    DWORD Enumerate(const MFT_ENUM_DATA_V0& in, std::uint8_t* pBuffer, std::size_t nSize,
+                    std::size_t& nReturned) override {
+        if (m_onFirstEnumerate)
+            std::exchange(m_onFirstEnumerate, nullptr)();
+        return m_pJournal->Enumerate(in, pBuffer, nSize, nReturned);
+    }
+    void KeepFile(std::uint64_t nReference) override { m_pJournal->KeepFile(nReference); }
+    DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                            FileAttributes& attr) override {
+        const DWORD dw = m_pJournal->GetFileAttributes(nReference, strPath, attr);
+        if (dw == 0)
+            m_answers.push_back({strPath, attr});
+        return dw;
+    }
+    std::string GetVolumeRoot(const std::string& strPath) override {
+        return m_pJournal->GetVolumeRoot(strPath);
+    }
+
+private:
+    std::unique_ptr<IVolumeJournal> m_pJournal;
+    std::vector<Answer>& m_answers;
+    std::function<void()> m_onFirstEnumerate;
+};
 
 FileSet Scan(IFsEnum& e, const std::string& strRoot, bool* pResult = nullptr) {
     CScanTarget target;
@@ -191,15 +262,33 @@ FileSet Scan(IFsEnum& e, const std::string& strRoot, bool* pResult = nullptr) {
         *pResult = bResult;
     FileSet files;
     for (const FoundFile& f : target.Found())
-        files.insert({f.prop.m_strPath, f.prop.m_nSize});
+        files.insert({f.prop.m_strPath, f.prop.m_nSize, f.prop.m_dtModified});
     return files;
 }
 
-FileSet ScanMft(const std::string& strRoot) {
-    CMftEnum mft;
+// What lstat says of the file through the mount, to the nanosecond, is what the
+// journal answered, whether from the file's record or from the mount.
+void ExpectAnswersAsTheMountShows(const std::vector<CRecordingJournal::Answer>& answers) {
+    for (const auto& a : answers) {
+        struct stat st;
+        ASSERT_EQ(::lstat(a.strPath.c_str(), &st), 0) << a.strPath;
+        EXPECT_EQ(a.attr.kind == EntryKind::File, S_ISREG(st.st_mode)) << a.strPath;
+        if (!S_ISREG(st.st_mode))
+            continue;
+        EXPECT_EQ(a.attr.nSize, st.st_size) << a.strPath;
+        EXPECT_EQ(a.attr.mtime.tv_sec, st.st_mtim.tv_sec) << a.strPath;
+        EXPECT_EQ(a.attr.mtime.tv_nsec, st.st_mtim.tv_nsec) << a.strPath;
+    }
+}
+
+FileSet ScanMft(const std::string& strRoot, std::function<void()> onFirstEnumerate = {}) {
+    std::vector<CRecordingJournal::Answer> answers;
+    CMftEnum mft(std::make_unique<CRecordingJournal>(answers, std::move(onFirstEnumerate)));
     bool bResult = false;
     FileSet files = Scan(mft, strRoot, &bResult);
     EXPECT_TRUE(bResult);
+    EXPECT_GE(answers.size(), files.size());
+    ExpectAnswersAsTheMountShows(answers);
     return files;
 }
 
@@ -212,11 +301,11 @@ std::string Describe(const FileSet& a, const FileSet& b) {
     std::string s;
     for (const auto& f : a) {
         if (!b.count(f))
-            s += "  only from records: " + f.first + " " + std::to_string(f.second) + "\n";
+            s += "  only from records: " + Text(f) + "\n";
     }
     for (const auto& f : b) {
         if (!a.count(f))
-            s += "  only from the walk: " + f.first + " " + std::to_string(f.second) + "\n";
+            s += "  only from the walk: " + Text(f) + "\n";
     }
     return s;
 }
@@ -227,6 +316,21 @@ void ExpectSameAsWalk(const std::string& strRoot, std::size_t nAtLeast) {
     const FileSet walk = ScanWalk(strRoot);
     EXPECT_GE(walk.size(), nAtLeast);
     EXPECT_TRUE(mft == walk) << Describe(mft, walk);
+}
+
+// Sets a file's modification time through the mount.
+void SetModified(const std::string& strPath, std::time_t nSeconds, long nNanoseconds = 0) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {nSeconds, nNanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << strPath;
+}
+
+// NTFS file attributes, as ntfs-3g sets them through an extended attribute.
+void SetNtfsAttributes(const std::string& strPath, std::uint32_t nAttributes) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(nAttributes >> 24), static_cast<std::uint8_t>(nAttributes >> 16),
+        static_cast<std::uint8_t>(nAttributes >> 8), static_cast<std::uint8_t>(nAttributes)};
+    ASSERT_EQ(::setxattr(strPath.c_str(), "system.ntfs_attrib_be", bytes, sizeof bytes, 0), 0)
+        << strPath;
 }
 
 // Names in many scripts and forms, including UTF-16 that is no valid Unicode: a
@@ -306,14 +410,65 @@ TEST(NtfsImage, MixedTreeMatchesTheWalk) {
     // Links and special files named like documents hold no data of the user's.
     fs::create_symlink("top.pdf", r + "/link.pdf");
     ::mkfifo((r + "/pipe.mp3").c_str(), 0644);
+    // A system file that is no special file: the mount tells what it is.
+    WriteFile(r + "/Users/Bob/system.docx", 77);
+    SetNtfsAttributes(r + "/Users/Bob/system.docx", 0x24);
+    // Compressed files: their logical size, as the mount shows it.
+    MakeDirs(r + "/Compressed");
+    SetNtfsAttributes(r + "/Compressed", 0x800);
+    WriteFile(r + "/Compressed/packed.docx", 200'000);
+    WriteFile(r + "/Compressed/small.pdf", 3);
+    // Times to the 100 ns, before 1970 (whole seconds toward 1970 through the mount),
+    // the ends of the calendar, and beyond them both, where only the mount can say.
+    struct Time {
+        const char* pszFile;
+        std::time_t nSeconds;
+        long nNanoseconds;
+    };
+    const Time times[] = {
+        {"/Users/Bob/final.docx", 4'102'444'800, 123'456'789}, // 2100
+        {"/top.pdf", -1, 500'000'000},
+        {"/Users/Bob/Documents/report.DOCX", -11'644'473'600, 0},         // 1601-01-01
+        {"/Users/Alice/Pictures/img.JPeG", 253'402'300'799, 999'999'900}, // 9999-12-31
+        {"/Users/Alice/Pictures/empty.png", -20'000'000'000, 0},          // 1336
+        {"/Folder.docx/inner/in.docx", 600'000'000'000, 0},               // 20983
+        {"/Compressed/packed.docx", 315'532'800, 0},                      // 1980
+    };
+    for (const Time& t : times)
+        SetModified(r + t.pszFile, t.nSeconds, t.nNanoseconds);
 
     ExpectSameAsWalk(r, 30);
     const FileSet mft = ScanMft(r);
-    EXPECT_EQ(mft.count({r + "/Users/Bob/huge.mkv", 5'368'709'120}), 1u);
-    EXPECT_EQ(mft.count({r + "/lone \xED\xA0\x80 high/lone \xED\xA0\x80 high.docx", 1000}), 1u);
-    EXPECT_EQ(mft.count({r + "/Users/Bob/final.docx", 9}), 1u);
-    EXPECT_EQ(mft.count({r + "/Users/Bob/Documents/report.DOCX", 70'000}), 1u);
-    EXPECT_EQ(mft.count({r + "/link.pdf", 7}), 0u);
+    auto find = [&mft](const std::string& strPath) -> const Reported* {
+        for (const Reported& f : mft) {
+            if (f.strPath == strPath)
+                return &f;
+        }
+        return nullptr;
+    };
+    for (const auto& [strFile, nSize] : std::vector<std::pair<std::string, std::int64_t>>{
+             {"/Users/Bob/huge.mkv", 5'368'709'120},
+             {"/lone \xED\xA0\x80 high/lone \xED\xA0\x80 high.docx", 1000},
+             {"/Users/Bob/final.docx", 9},
+             {"/Users/Bob/Documents/report.DOCX", 70'000},
+             {"/Compressed/packed.docx", 200'000},
+             {"/Users/Bob/system.docx", 77}}) {
+        const Reported* p = find(r + strFile);
+        ASSERT_NE(p, nullptr) << strFile;
+        EXPECT_EQ(p->nSize, nSize) << strFile;
+    }
+    for (const Time& t : times) {
+        const Reported* p = find(r + t.pszFile);
+        ASSERT_NE(p, nullptr) << t.pszFile;
+        FileProperty expected;
+        expected.SetModifiedFromUtc(
+            {t.nSeconds < 0 ? t.nSeconds + (t.nNanoseconds > 0) : t.nSeconds,
+             t.nSeconds < 0 ? 0 : t.nNanoseconds},
+            SystemLocalTime());
+        EXPECT_EQ(p->dtModified, expected.m_dtModified) << t.pszFile;
+    }
+    EXPECT_EQ(find(r + "/link.pdf"), nullptr);
+    EXPECT_EQ(find(r + "/pipe.mp3"), nullptr);
 
     // The same after the volume was written out and mounted again.
     image.Unmount();
@@ -321,7 +476,7 @@ TEST(NtfsImage, MixedTreeMatchesTheWalk) {
     ExpectSameAsWalk(r, 30);
 }
 
-TEST(NtfsImage, HardLinksAreReportedOnceUnderOneOfTheirNames) {
+TEST(NtfsImage, AHardLinkedFileIsReportedOnceUnderOneOfItsNamesWithItsSizeAndTime) {
     CNtfsImage image;
     MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
     const std::string r = image.Root();
@@ -335,21 +490,38 @@ TEST(NtfsImage, HardLinksAreReportedOnceUnderOneOfTheirNames) {
     for (int i = 0; i < 40; ++i)
         fs::create_hard_link(r + "/a/many.docx",
                              r + "/b/" + std::string(100, 'L') + std::to_string(i) + ".docx");
+    SetModified(r + "/b/two again.docx", 1'234'567'890, 100);
+    SetModified(r + "/a/many.docx", 987'654'321, 200);
 
+    // Each file once, whatever name it is reported under, with the size and date that
+    // every one of its names shows through the mount.
     const FileSet mft = ScanMft(r);
-    const FileSet walk = ScanWalk(r);
-    EXPECT_EQ(walk.size(), 1u + 2 + 41);
-    // Every file the records name is one the walk found; of each linked file exactly one name.
     std::map<ino_t, int> mapReported;
-    for (const auto& f : mft) {
-        EXPECT_EQ(walk.count(f), 1u) << f.first;
+    std::int64_t nBytes = 0;
+    for (const Reported& f : mft) {
         struct stat st;
-        ASSERT_EQ(::lstat(f.first.c_str(), &st), 0);
+        ASSERT_EQ(::lstat(f.strPath.c_str(), &st), 0) << f.strPath;
         ++mapReported[st.st_ino];
+        nBytes += f.nSize;
+        EXPECT_EQ(f.nSize, st.st_size) << f.strPath;
+        FileProperty expected;
+        expected.SetModifiedFromUtc(st.st_mtim, SystemLocalTime());
+        EXPECT_EQ(f.dtModified, expected.m_dtModified) << f.strPath;
     }
     EXPECT_EQ(mapReported.size(), 3u);
     for (const auto& [nInode, nCount] : mapReported)
         EXPECT_EQ(nCount, 1) << "inode " << nInode;
+    EXPECT_EQ(nBytes, 11 + 22 + 33);
+    // The same files as the walk finds, by any of their names.
+    std::set<ino_t> walked;
+    for (const Reported& f : ScanWalk(r)) {
+        struct stat st;
+        ASSERT_EQ(::lstat(f.strPath.c_str(), &st), 0) << f.strPath;
+        walked.insert(st.st_ino);
+    }
+    EXPECT_EQ(walked.size(), mapReported.size());
+    for (ino_t nInode : walked)
+        EXPECT_EQ(mapReported.count(nInode), 1u) << "inode " << nInode;
 }
 
 TEST(NtfsImage, FolderOfFiveThousandEntries) {
@@ -419,6 +591,43 @@ TEST(NtfsImage, AFolderBoundElsewhereIsNoVolumeToReadRaw) {
     fs::remove(strBind);
 }
 
+TEST(NtfsImage, FilesHiddenByAnotherFilesystemMountedInsideAreNotReported) {
+    CNtfsImage image;
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    const std::string r = image.Root();
+    // The same names on both filesystems: one answered from its record, one (a system
+    // file) through the mount.
+    auto fill = [&r](std::int64_t nSize) {
+        MakeDirs(r + "/Users/Bob");
+        WriteFile(r + "/Users/Bob/a.docx", static_cast<std::size_t>(nSize));
+        WriteFile(r + "/Users/system.docx", static_cast<std::size_t>(nSize + 1));
+    };
+    fill(10);
+    SetNtfsAttributes(r + "/Users/system.docx", 0x24);
+    WriteFile(r + "/top.docx", 5);
+    ASSERT_EQ(RunProgram({"mount", "-t", "tmpfs", "tmpfs", r + "/Users"}), 0);
+    struct Unmount {
+        std::string strPoint;
+        ~Unmount() { RunProgram({"umount", strPoint}); }
+    } unmount{r + "/Users"};
+    fill(99);
+
+    FileSet mft = ScanMft(r);
+    ASSERT_EQ(mft.size(), 1u);
+    EXPECT_EQ(mft.begin()->strPath, r + "/top.docx");
+
+    RunProgram({"umount", r + "/Users"});
+    mft = ScanMft(r);
+    EXPECT_EQ(mft.size(), 3u) << "the volume's own files, once nothing hides them";
+
+    // Mounted while the table is read.
+    mft = ScanMft(r, [&r] {
+        ASSERT_EQ(RunProgram({"mount", "-t", "tmpfs", "tmpfs", r + "/Users"}), 0);
+    });
+    ASSERT_EQ(mft.size(), 1u);
+    EXPECT_EQ(mft.begin()->strPath, r + "/top.docx");
+}
+
 // ---- A whole scan ---------------------------------------------------------------------------
 
 TEST(NtfsImage, TheDriveWorkerReadsAnNtfsMountThroughItsFileTable) {
@@ -438,7 +647,7 @@ TEST(NtfsImage, TheDriveWorkerReadsAnNtfsMountThroughItsFileTable) {
     CDirectWindow target([&](UINT nMsg, WPARAM, LPARAM lParam) -> LRESULT {
         if (nMsg == WM_FILEFOUND) {
             const auto* p = reinterpret_cast<const FileProperty*>(lParam);
-            found.insert({p->m_strPath, p->m_nSize});
+            found.insert({p->m_strPath, p->m_nSize, p->m_dtModified});
         }
         return 0;
     });

@@ -65,6 +65,14 @@ struct ListEntry {
     std::uint32_t nType;
     std::uint64_t nLowestVcn;
     std::uint64_t nSegmentReference;
+    std::u16string strName = {}; // of the attribute the entry names
+};
+
+// The sizes and flags of a non-resident attribute's extent of VCN 0.
+struct StreamSizes {
+    std::uint64_t nData = 0;
+    std::uint64_t nAllocated = 0;
+    std::uint16_t nFlags = 0; // compressed, sparse
 };
 
 // One file record, built attribute by attribute.
@@ -75,9 +83,17 @@ public:
         : m_nSequence(nSequence), m_nFlags(nFlags), m_nBase(nBase) {}
 
     CTestRecord& Resident(std::uint32_t nType, std::vector<std::uint8_t> value,
-                          std::uint8_t nNameLength = 0) {
-        m_attrs.push_back({nType, false, nNameLength, std::move(value), 0, 0});
+                          const std::u16string& strName = {}) {
+        m_attrs.push_back({nType, false, strName, std::move(value), 0, {}});
         return *this;
+    }
+
+    // Last-write time (FILETIME ticks) and file attributes (archive unless given).
+    CTestRecord& Standard(std::uint64_t nModified, std::uint32_t nAttributes = 0x20) {
+        std::vector<std::uint8_t> v(0x48, 0);
+        Put(v, 0x08, nModified, 8);
+        Put(v, 0x20, nAttributes, 4);
+        return Resident(kNtfsAttrStandardInformation, std::move(v));
     }
 
     CTestRecord& FileName(std::uint64_t nParent, const std::u16string& strName,
@@ -94,20 +110,29 @@ public:
     CTestRecord& AttributeList(const std::vector<ListEntry>& entries) {
         std::vector<std::uint8_t> v;
         for (const ListEntry& e : entries) {
-            std::vector<std::uint8_t> item(0x20, 0);
+            std::vector<std::uint8_t> item((0x1A + e.strName.size() * 2 + 7) & ~std::size_t{7}, 0);
             Put(item, 0, e.nType, 4);
-            Put(item, 4, 0x20, 2);
+            Put(item, 4, item.size(), 2);
+            item[6] = static_cast<std::uint8_t>(e.strName.size());
             item[7] = 0x1A;
             Put(item, 8, e.nLowestVcn, 8);
             Put(item, 0x10, e.nSegmentReference, 8);
+            auto name = Utf16Bytes(e.strName);
+            std::copy(name.begin(), name.end(), item.begin() + 0x1A);
             v.insert(v.end(), item.begin(), item.end());
         }
         return Resident(kNtfsAttrAttributeList, std::move(v));
     }
 
+    // Data, allocated and initialized size all nDataSize.
     CTestRecord& NonResident(std::uint32_t nType, std::vector<std::uint8_t> pairs,
                              std::uint64_t nLowestVcn, std::uint64_t nDataSize) {
-        m_attrs.push_back({nType, true, 0, std::move(pairs), nLowestVcn, nDataSize});
+        return NonResident(nType, std::move(pairs), nLowestVcn, {nDataSize, nDataSize, 0});
+    }
+    CTestRecord& NonResident(std::uint32_t nType, std::vector<std::uint8_t> pairs,
+                             std::uint64_t nLowestVcn, const StreamSizes& sizes,
+                             const std::u16string& strName = {}) {
+        m_attrs.push_back({nType, true, strName, std::move(pairs), nLowestVcn, sizes});
         return *this;
     }
 
@@ -128,25 +153,29 @@ public:
         std::size_t nPos = nFirst;
         for (const Attr& a : m_attrs) {
             const std::size_t nHeader = a.bNonResident ? 0x40 : 0x18;
-            const std::size_t nLength = (nHeader + a.value.size() + 7) & ~std::size_t{7};
+            const std::size_t nValue = (nHeader + a.name.size() * 2 + 7) & ~std::size_t{7};
+            const std::size_t nLength = (nValue + a.value.size() + 7) & ~std::size_t{7};
             if (nPos + nLength + 8 > nRecordSize)
                 break; // does not fit: left out, as a full record would
             Put(r, nPos, a.nType, 4);
             Put(r, nPos + 4, nLength, 4);
             r[nPos + 8] = a.bNonResident ? 1 : 0;
-            r[nPos + 9] = a.nNameLength;
+            r[nPos + 9] = static_cast<std::uint8_t>(a.name.size());
+            Put(r, nPos + 0x0A, nHeader, 2);
+            Put(r, nPos + 0x0C, a.sizes.nFlags, 2);
             if (a.bNonResident) {
                 Put(r, nPos + 0x10, a.nLowestVcn, 8);
-                Put(r, nPos + 0x20, 0x40, 2);
-                Put(r, nPos + 0x28, a.nDataSize, 8);
-                Put(r, nPos + 0x30, a.nDataSize, 8);
-                Put(r, nPos + 0x38, a.nDataSize, 8);
+                Put(r, nPos + 0x20, nValue, 2);
+                Put(r, nPos + 0x28, a.sizes.nAllocated, 8);
+                Put(r, nPos + 0x30, a.sizes.nData, 8);
+                Put(r, nPos + 0x38, a.sizes.nData, 8);
             } else {
                 Put(r, nPos + 0x10, a.value.size(), 4);
-                Put(r, nPos + 0x14, 0x18, 2);
+                Put(r, nPos + 0x14, nValue, 2);
             }
-            std::copy(a.value.begin(), a.value.end(),
-                      r.begin() + static_cast<long>(nPos + nHeader));
+            auto name = Utf16Bytes(a.name);
+            std::copy(name.begin(), name.end(), r.begin() + static_cast<long>(nPos + nHeader));
+            std::copy(a.value.begin(), a.value.end(), r.begin() + static_cast<long>(nPos + nValue));
             nPos += nLength;
         }
         Put(r, nPos, kNtfsAttrEnd, 4);
@@ -167,10 +196,10 @@ private:
     struct Attr {
         std::uint32_t nType;
         bool bNonResident;
-        std::uint8_t nNameLength;
+        std::u16string name;
         std::vector<std::uint8_t> value; // or mapping pairs
         std::uint64_t nLowestVcn;
-        std::uint64_t nDataSize;
+        StreamSizes sizes;
     };
     std::uint16_t m_nSequence;
     std::uint16_t m_nFlags;

@@ -1,8 +1,9 @@
 // The master-file-table reader on synthetic volumes: which records become USN records,
 // how the table is mapped, and what damaged structures do to it.
 #include "platform/NtfsVolume.h"
-#include "VolumeJournal.h"
 #include "engine/NtfsTestVolume.h"
+#include "platform/LittleEndian.h"
+#include "platform/VolumeJournal.h"
 
 #include <gtest/gtest.h>
 
@@ -20,32 +21,25 @@ struct UsnEntry {
     friend bool operator==(const UsnEntry&, const UsnEntry&) = default;
 };
 
-std::uint64_t Get(const std::uint8_t* p, int nBytes) {
-    std::uint64_t n = 0;
-    for (int i = 0; i < nBytes; ++i)
-        n |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    return n;
-}
-
 void DecodeBuffer(const std::uint8_t* p, std::size_t n, std::vector<UsnEntry>& out) {
     namespace R = UsnRecordV2;
     std::size_t nPos = 8;
     while (nPos < n) {
         const std::uint8_t* r = p + nPos;
-        const auto nLength = static_cast<std::size_t>(Get(r, 4));
+        const auto nLength = static_cast<std::size_t>(ReadLe32(r));
         ASSERT_GE(nLength, R::HeaderSize);
         ASSERT_EQ(nLength % 8, 0u);
         ASSERT_LE(nPos + nLength, n);
-        ASSERT_EQ(Get(r + R::MajorVersion, 2), 2u);
-        UsnEntry e{Get(r + R::FileReferenceNumber, 8),
-                   Get(r + R::ParentFileReferenceNumber, 8),
-                   (Get(r + R::FileAttributes, 4) & FILE_ATTRIBUTE_DIRECTORY) != 0,
+        ASSERT_EQ(ReadLe16(r + R::MajorVersion), 2u);
+        UsnEntry e{ReadLe64(r + R::FileReferenceNumber),
+                   ReadLe64(r + R::ParentFileReferenceNumber),
+                   (ReadLe32(r + R::FileAttributes) & FILE_ATTRIBUTE_DIRECTORY) != 0,
                    {}};
-        const std::size_t nNameLength = Get(r + R::FileNameLength, 2);
-        const std::size_t nNameOffset = Get(r + R::FileNameOffset, 2);
+        const std::size_t nNameLength = ReadLe16(r + R::FileNameLength);
+        const std::size_t nNameOffset = ReadLe16(r + R::FileNameOffset);
         ASSERT_LE(nNameOffset + nNameLength, nLength);
         for (std::size_t i = 0; i < nNameLength / 2; ++i)
-            e.strName += static_cast<char16_t>(Get(r + nNameOffset + 2 * i, 2));
+            e.strName += static_cast<char16_t>(ReadLe16(r + nNameOffset + 2 * i));
         out.push_back(e);
         nPos += nLength;
     }
@@ -67,7 +61,7 @@ std::vector<UsnEntry> EnumerateAll(CNtfsVolume& volume, std::size_t nBufferSize 
         if (dw != 0 || ++nRequests > 100000)
             break;
         DecodeBuffer(buffer.data(), nReturned, out);
-        const std::uint64_t nNext = Get(buffer.data(), 8);
+        const std::uint64_t nNext = ReadLe64(buffer.data());
         EXPECT_GT(nNext, nStart);
         nStart = nNext;
     }
@@ -191,7 +185,7 @@ TEST(NtfsVolume, FillsBufferAfterBufferAndEndsLikeTheJournal) {
     EXPECT_EQ(volume.Enumerate(2000, buffer.data(), buffer.size(), nReturned), ERROR_HANDLE_EOF);
     EXPECT_EQ(nReturned, 0u);
     EXPECT_EQ(volume.Enumerate(Ref(1999, 7), buffer.data(), buffer.size(), nReturned), 0u);
-    EXPECT_EQ(Get(buffer.data(), 8), 2000u);
+    EXPECT_EQ(ReadLe64(buffer.data()), 2000u);
     // A buffer too small for one record is refused rather than overrun.
     EXPECT_EQ(volume.Enumerate(0, buffer.data(), 100, nReturned), static_cast<DWORD>(EINVAL));
 }
@@ -202,13 +196,18 @@ TEST(NtfsVolume, FollowsAFragmentedTableThroughRecordZerosAttributeList) {
     CTestVolume test;
     test.nRecords = 64;
     test.nTotalClusters = 200;
+    // Named data streams are no part of the table: one named in the list at a record
+    // outside it, one beside the second extent with runs of its own.
     test.Set(0, CTestRecord(1)
                     .AttributeList({{kNtfsAttrFileName, 0, Ref(0, 1)},
                                     {kNtfsAttrData, 0, Ref(0, 1)},
+                                    {kNtfsAttrData, 0, Ref(300, 1), u"$Bad"},
+                                    {kNtfsAttrData, 8, Ref(16, 1), u"$Bad"},
                                     {kNtfsAttrData, 8, Ref(16, 1)}})
                     .FileName(kRootReference, u"$MFT")
                     .NonResident(kNtfsAttrData, MappingPairs({{8, 4}}), 0, 64 * 1024));
     test.Set(16, CTestRecord(1, kNtfsRecordInUse, Ref(0, 1))
+                     .NonResident(kNtfsAttrData, MappingPairs({{8, 150}}), 8, {}, u"$Bad")
                      .NonResident(kNtfsAttrData, MappingPairs({{8, 100}}), 8, 0));
     test.Set(5, CTestRecord(5, kDir).FileName(kRootReference, u"."));
     test.Set(17, CTestRecord(1).FileName(kRootReference, u"low.docx"));
@@ -217,6 +216,7 @@ TEST(NtfsVolume, FollowsAFragmentedTableThroughRecordZerosAttributeList) {
     CNtfsVolume volume;
     ASSERT_EQ(OpenVolume(volume, test), 0u);
     ASSERT_EQ(volume.GetMftRuns().size(), 2u);
+    EXPECT_EQ(volume.GetMftRuns()[1].nLcn, 100u);
     auto all = EnumerateAll(volume);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[1].strName, u"low.docx");
@@ -343,4 +343,143 @@ TEST(NtfsVolume, ReadsFourKilobyteRecordsAndLargeClusters) {
         ASSERT_EQ(all.size(), 2u);
         EXPECT_EQ(all[1].strName, u"x.docx");
     }
+}
+
+void PrintTo(const NtfsFileFacts& f, std::ostream* pOut) {
+    *pOut << "{record " << (f.nReference & kNtfsRecordNumberMask) << ", " << f.nSize << ", "
+          << f.nModified << "}";
+}
+
+namespace {
+
+// 2020-09-13 12:26:40.1234567 UTC.
+constexpr std::uint64_t kTime = 132'444'736'001'234'567ull;
+constexpr std::uint64_t kYear10000 = 2'650'467'744'000'000'000ull;
+
+} // namespace
+
+TEST(NtfsVolume, KnowsSizeAndTimeOfPlainFilesAndLeavesTheRestToTheMount) {
+    CTestVolume test; // 4 KiB clusters, 1 MiB
+    test.AddStandardRecords();
+    const auto pairs = MappingPairs({{2, 50}});
+    auto file = [](const char16_t* pszName) {
+        return CTestRecord(1).FileName(kRootReference, pszName);
+    };
+    const std::vector<std::uint8_t> bytes(123, 'x');
+    struct Case {
+        std::uint64_t nRecord;
+        CTestRecord record;
+        std::int64_t nSize; // -1: the mount must tell
+    };
+    const std::uint64_t kFiveGiB = 5ull << 30;
+    const Case cases[] = {
+        {16, file(u"resident.docx").Standard(kTime).Resident(kNtfsAttrData, bytes), 123},
+        {17, file(u"empty.docx").Standard(kTime).Resident(kNtfsAttrData, {}), 0},
+        {18,
+         file(u"sparse.mkv")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {kFiveGiB, kFiveGiB, kNtfsAttrSparse}),
+         static_cast<std::int64_t>(kFiveGiB)},
+        {19,
+         file(u"compressed.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {kFiveGiB - 1, kFiveGiB, 1}),
+         static_cast<std::int64_t>(kFiveGiB - 1)},
+        {20,
+         file(u"non-resident.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {8000, 8192, 0})
+             .NonResident(kNtfsAttrData, pairs, 2, {}),
+         8000},
+        {21, file(u"last second.docx").Standard(kYear10000 - 1).Resident(kNtfsAttrData, bytes),
+         123},
+        {22, file(u"1601.docx").Standard(0).Resident(kNtfsAttrData, bytes), 123},
+        // What the record does not say for sure.
+        {23, file(u"only named.docx").Standard(kTime).Resident(kNtfsAttrData, bytes, u"s"), -1},
+        {24,
+         file(u"twice.docx")
+             .Standard(kTime)
+             .Resident(kNtfsAttrData, bytes)
+             .Resident(kNtfsAttrData, bytes),
+         -1},
+        {25, file(u"no standard.docx").Resident(kNtfsAttrData, bytes), -1},
+        {26, file(u"link.docx").Standard(kTime, 0x420).Resident(kNtfsAttrData, bytes), -1},
+        {27,
+         file(u"reparse.docx")
+             .Standard(kTime)
+             .Resident(kNtfsAttrData, bytes)
+             .Resident(kNtfsAttrReparsePoint, std::vector<std::uint8_t>(16)),
+         -1},
+        {28, file(u"interix.docx").Standard(kTime, 0x24).Resident(kNtfsAttrData, bytes), -1},
+        {29, file(u"encrypted.docx").Standard(kTime, 0x4020).Resident(kNtfsAttrData, bytes), -1},
+        {30, file(u"before 1601.docx").Standard(1ull << 63).Resident(kNtfsAttrData, bytes), -1},
+        {31, file(u"after 9999.docx").Standard(kYear10000).Resident(kNtfsAttrData, bytes), -1},
+        {32,
+         file(u"more than allocated.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {8193, 8192, 0}),
+         -1},
+        {33,
+         file(u"bigger than the volume.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {2 << 20, 2 << 20, 0}),
+         -1},
+        {34,
+         file(u"beyond what NTFS addresses.mkv")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {1ull << 44, 4096ull << 32, kNtfsAttrSparse}),
+         -1},
+        {35,
+         file(u"part of a cluster.docx")
+             .Standard(kTime)
+             .NonResident(kNtfsAttrData, pairs, 0, {100, 4000, 0}),
+         -1},
+        {36, file(u"no data.docx").Standard(kTime), -1},
+        {37,
+         CTestRecord(1, kDir)
+             .FileName(kRootReference, u"Folder.docx")
+             .Standard(kTime)
+             .Resident(kNtfsAttrData, bytes),
+         -1},
+    };
+    std::vector<NtfsFileFacts> expected;
+    for (const Case& c : cases) {
+        test.Set(c.nRecord, c.record);
+        if (c.nSize >= 0)
+            expected.push_back({Ref(c.nRecord, 1), static_cast<std::uint64_t>(c.nSize),
+                                c.nRecord == 21   ? kYear10000 - 1
+                                : c.nRecord == 22 ? 0
+                                                  : kTime});
+    }
+    // The start of the data in an extension record, found through the attribute list
+    // past a named stream's entry.
+    test.Set(40, CTestRecord(1)
+                     .Standard(kTime)
+                     .AttributeList({{kNtfsAttrData, 0, Ref(41, 1), u"Zone"},
+                                     {kNtfsAttrData, 0, Ref(42, 1)},
+                                     {kNtfsAttrData, 2, Ref(43, 1)}})
+                     .FileName(kRootReference, u"extension.docx"));
+    test.Set(41, CTestRecord(1, kNtfsRecordInUse, Ref(40, 1))
+                     .Resident(kNtfsAttrData, std::vector<std::uint8_t>(7), u"Zone"));
+    test.Set(42, CTestRecord(1, kNtfsRecordInUse, Ref(40, 1))
+                     .NonResident(kNtfsAttrData, pairs, 0, {12'000, 12'288, 0}));
+    expected.push_back({Ref(40, 1), 12'000, kTime});
+    // An extension that another record owns says nothing of this one.
+    test.Set(44, CTestRecord(1)
+                     .Standard(kTime)
+                     .AttributeList({{kNtfsAttrData, 0, Ref(45, 1)}})
+                     .FileName(kRootReference, u"stolen.docx"));
+    test.Set(45, CTestRecord(1, kNtfsRecordInUse, Ref(40, 1))
+                     .NonResident(kNtfsAttrData, pairs, 0, {12'000, 12'288, 0}));
+
+    CNtfsVolume volume;
+    ASSERT_EQ(OpenVolume(volume, test), 0u);
+    std::vector<std::uint8_t> buffer(kUsnBufferSize);
+    std::size_t nReturned = 0;
+    ASSERT_EQ(volume.Enumerate(0, buffer.data(), buffer.size(), nReturned), 0u);
+    EXPECT_EQ(ReadLe64(buffer.data()), 64u) << "one answer holds the whole table";
+    EXPECT_EQ(volume.GetFacts(), expected);
+    // The facts are those of the last answer only.
+    EXPECT_EQ(volume.Enumerate(64, buffer.data(), buffer.size(), nReturned), ERROR_HANDLE_EOF);
+    EXPECT_TRUE(volume.GetFacts().empty());
 }

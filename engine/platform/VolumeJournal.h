@@ -4,9 +4,10 @@
 // of the volume's master file table, or a table of records in a test.
 #pragma once
 
-#include "platform/DirListing.h"
-#include "platform/Types.h"
+#include "DirListing.h"
+#include "Types.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -68,18 +69,17 @@ inline constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
 // The enumeration buffer: the next start reference, then up to 64 KiB of records.
 inline constexpr std::size_t kUsnBufferSize = 0x10008;
 
-// ---- Error codes -------------------------------------------------------------------------
-// Engine failures are errno values; these three are the journal's own answers and lie
-// outside the errno range, except the end of the table, which is never reported.
-inline constexpr DWORD ERROR_SUCCESS = 0;
-inline constexpr DWORD ERROR_HANDLE_EOF = 38;
-inline constexpr DWORD ERROR_JOURNAL_DELETE_IN_PROGRESS = 1178;
-inline constexpr DWORD ERROR_JOURNAL_NOT_ACTIVE = 1179;
+// ---- The journal's own answers ---------------------------------------------------------
+// errno values like every failure in the engine (Types.h), under the names the
+// enumerator's rounds know them by: no record left, a journal being deleted, none at all.
+inline constexpr DWORD ERROR_HANDLE_EOF = ENODATA;
+inline constexpr DWORD ERROR_JOURNAL_DELETE_IN_PROGRESS = EBUSY;
+inline constexpr DWORD ERROR_JOURNAL_NOT_ACTIVE = ENOENT;
 
 // ---- The interface -----------------------------------------------------------------------
 
-// One volume at a time. Every request answers ERROR_SUCCESS when done or the error code that says
-// why not. Nothing here is shared between threads: each enumerator owns its journal.
+// One volume at a time. Every request answers 0 when done or the error code that says why
+// not. Nothing here is shared between threads: each enumerator owns its journal.
 class IVolumeJournal {
 public:
     virtual ~IVolumeJournal() = default;
@@ -105,9 +105,13 @@ public:
     virtual DWORD Enumerate(const MFT_ENUM_DATA_V0& in, std::uint8_t* pBuffer, std::size_t nSize,
                             std::size_t& nReturned) = 0;
 
-    // Size, last-write time and kind of a file named by its full path, not following a
-    // final symbolic link. false when it cannot be read.
-    virtual bool GetFileAttributes(const std::string& strPath, FileAttributes& attr) = 0;
+    // The enumerator keeps a file of the last Enumerate answer for its report: a source
+    // that reads the file records keeps what this one says of its file, in a few bytes.
+    virtual void KeepFile(std::uint64_t nReference) = 0;
+    // Size, last-write time and kind of a kept file, named by its reference and its full
+    // path, not following a final symbolic link.
+    virtual DWORD GetFileAttributes(std::uint64_t nReference, const std::string& strPath,
+                                    FileAttributes& attr) = 0;
 
     // The root folder of the volume that holds a path (on a system with drive letters,
     // the path's drive).
