@@ -1,6 +1,7 @@
 #include "NtfsJournal.h"
 
 #include "NtfsVolume.h"
+#include "Path.h"
 #include "VolumeTable.h"
 
 #include <algorithm>
@@ -139,7 +140,7 @@ public:
         if (DWORD dw = LocateSource(strCanonical, arrMounts, strSource))
             return dw;
         m_strCanonicalRoot = strCanonical;
-        m_strRoot = strRoot.substr(0, strRoot.find_last_not_of('/') + 1); // "/" becomes ""
+        m_strRoot = FolderPrefix(strRoot);
         FindInnerMounts(arrMounts);
         struct stat st;
         if (::stat(strRoot.c_str(), &st) != 0)
