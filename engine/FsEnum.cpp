@@ -27,12 +27,11 @@ bool IsStarDotExtension(std::string_view strToken) {
     return strExt.size() <= kMaxPackedExt && strExt.find_first_of("*?./") == std::string_view::npos;
 }
 
-std::string FoldFolder(const std::string& strFolder) {
+// Folders compare byte for byte, as Linux file systems compare names.
+std::string TrimFolder(const std::string& strFolder) {
     std::string s = strFolder;
     while (!s.empty() && s.back() == '/')
         s.pop_back();
-    for (char& c : s)
-        c = FoldAscii(c);
     return s;
 }
 
@@ -84,7 +83,7 @@ bool IFsEnum::AddExclusion(const std::string& strFolder) {
     if (strFolder.empty())
         return false;
     m_arrExclude.push_back(strFolder);
-    m_arrExcludeFolded.push_back(FoldFolder(strFolder));
+    m_arrExcludeTrimmed.push_back(TrimFolder(strFolder));
     return true;
 }
 
@@ -127,8 +126,8 @@ bool IFsEnum::MatchGroup(std::string_view strPath, std::string& strGroup) const 
     return false;
 }
 
-bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrFolded) {
-    for (const std::string& strFolder : arrFolded) {
+bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrTrimmed) {
+    for (const std::string& strFolder : arrTrimmed) {
         const std::size_t n = strFolder.size();
         if (n == 0) {
             if (!strPath.empty() && strPath.front() == '/')
@@ -138,7 +137,7 @@ bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string
         if (strPath.size() < n || (strPath.size() > n && strPath[n] != '/'))
             continue;
         std::size_t i = n;
-        while (i > 0 && FoldAscii(strPath[i - 1]) == strFolder[i - 1])
+        while (i > 0 && strPath[i - 1] == strFolder[i - 1])
             --i;
         if (i == 0)
             return true;
@@ -147,11 +146,11 @@ bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string
 }
 
 bool IFsEnum::IsIncluded(std::string_view strPath) const {
-    return m_arrIncludeFolded.empty() || IsBelowAny(strPath, m_arrIncludeFolded);
+    return m_arrIncludeTrimmed.empty() || IsBelowAny(strPath, m_arrIncludeTrimmed);
 }
 
 bool IFsEnum::IsExcluded(std::string_view strPath) const {
-    return IsBelowAny(strPath, m_arrExcludeFolded);
+    return IsBelowAny(strPath, m_arrExcludeTrimmed);
 }
 
 bool IFsEnum::WaitWhilePaused() const {

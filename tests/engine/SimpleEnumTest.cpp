@@ -110,25 +110,31 @@ TEST_F(SimpleEnumTest, PathsFromTheFileSystemRootHaveOneSeparator) {
     EXPECT_EQ(Paths(), (std::set<std::string>{"/a.pdf", "/home/b.pdf"}));
 }
 
-TEST_F(SimpleEnumTest, ExcludedFoldersAreNotEnteredInAnyCase) {
-    m_tree.File("Trash/a.doc");
+TEST_F(SimpleEnumTest, ExcludedFoldersAreNotEnteredNamesCompareByteForByte) {
+    m_tree.File("trash/a.doc");
+    m_tree.File("Trash/b.doc"); // another folder: the file system tells the two apart
     m_tree.File("keep/a.doc");
-    m_tree.File("TrashCan/a.doc"); // a neighbour with the same prefix
+    m_tree.File("trashCan/a.doc"); // a neighbour with the same prefix
     m_tree.File("cache/x/y.png");
+    m_tree.File("mnt/c.doc");
+    m_tree.File("MNT/d.DOC"); // beside a folder "mnt" that is excluded; extensions in any case
     CSimpleEnum walker;
     AddProgramGroups(walker);
     walker.AddExclusion(m_tree.Path("trash/"));
     walker.AddExclusion(m_tree.Path("cache"));
+    walker.AddExclusion(m_tree.Path("mnt"));
     walker.AddExclusion(m_tree.Path("keep/a.doc")); // a file can be excluded too
     walker.EnumerateDrive(m_tree.Root());
-    EXPECT_EQ(Paths(), std::set<std::string>{m_tree.Path("TrashCan/a.doc")});
+    EXPECT_EQ(Paths(),
+              (std::set<std::string>{m_tree.Path("Trash/b.doc"), m_tree.Path("trashCan/a.doc"),
+                                     m_tree.Path("MNT/d.DOC")}));
 
     auto pLister = std::make_unique<CMemoryLister>();
     pLister->Add("skip/deep/a.doc", EntryKind::File);
     pLister->Add("walk/a.doc", EntryKind::File);
     CMemoryLister& lister = *pLister;
     auto pWalker = WalkerOf(std::move(pLister));
-    pWalker->AddExclusion("/r/SKIP");
+    pWalker->AddExclusion("/r/skip");
     pWalker->EnumerateDrive("/r");
     std::vector<std::string> opened = lister.Opened();
     EXPECT_EQ(std::count(opened.begin(), opened.end(), "skip"), 0);
