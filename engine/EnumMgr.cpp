@@ -6,6 +6,8 @@
 #include "SimpleEnum.h"
 #include "StringTable.h"
 
+#include <algorithm>
+#include <map>
 #include <strings.h>
 #include <system_error>
 #include <vector>
@@ -33,6 +35,26 @@ void AddExclusions(IFsEnum& e, const std::string& strRoot,
         TLOG_TAGGED(LogLevel::debug, pszTag)
             << strRoot << S << "Exclusion filter is added: " << strFolder;
     }
+}
+
+// The per-user trash folders at a drive's root, whoever they belong to: a scan run by
+// one user must not count another's deleted files.
+std::vector<std::string> RootTrashFolders(const std::string& strRoot) {
+    std::vector<std::string> arrNames;
+    std::unique_ptr<IDirectoryLister> pLister = CreateDirectoryLister();
+    DWORD dwError = 0;
+    const int hRoot = pLister->OpenRoot(strRoot, dwError);
+    if (hRoot < 0)
+        return arrNames; // the walk tells why
+    DirEntry entry;
+    while (pLister->Next(hRoot, entry, dwError)) {
+        if (entry.strName.starts_with(".Trash-") &&
+            (entry.kind == EntryKind::Directory || entry.kind == EntryKind::Unknown))
+            arrNames.emplace_back(entry.strName);
+    }
+    pLister->Close(hRoot);
+    std::sort(arrNames.begin(), arrNames.end());
+    return arrNames;
 }
 
 void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup& setup,
@@ -65,14 +87,23 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     }
 
     const std::string strBase = strRoot == "/" ? std::string() : strRoot;
-    const std::string arrTrash[] = {strBase + "/.Trash",
-                                    strBase + "/.Trash-" + std::to_string(known.nUserId)};
-    for (int i = 0; i < 2; ++i) {
+    const std::string strOwnTrash = ".Trash-" + std::to_string(known.nUserId);
+    std::vector<std::string> arrTrash = {strBase + "/.Trash", strBase + "/" + strOwnTrash};
+    for (const std::string& strName : RootTrashFolders(strRoot)) {
+        if (strName != strOwnTrash)
+            arrTrash.push_back(strBase + "/" + strName);
+    }
+    for (std::size_t i = 0; i < arrTrash.size(); ++i) {
         e.AddExclusion(arrTrash[i]);
-        TLOG_TAGGED(LogLevel::debug, kTrashTags[i])
+        TLOG_TAGGED(LogLevel::debug, kTrashTags[std::min<std::size_t>(i, 1)])
             << strRoot << S << "Exclusion filter is added: " << arrTrash[i];
     }
-    AddExclusions(e, strRoot, {known.strUserTrash}, arrMountPoints, kTrashTags[2]);
+    std::vector<std::string> arrHomeTrash = {known.strUserTrash};
+    for (const std::string& strTrash : known.arrHomeTrash) {
+        if (strTrash != known.strUserTrash)
+            arrHomeTrash.push_back(strTrash);
+    }
+    AddExclusions(e, strRoot, arrHomeTrash, arrMountPoints, kTrashTags[2]);
 
     // Never walk into another mount: each fixed drive has its own worker, and what
     // else is mounted below (system, network, removable) is not ours to scan.
@@ -103,12 +134,18 @@ bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const s
            volumes.CanReadVolume(strRoot);
 }
 
-void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
-                      const IVolumeTable& volumes) {
+namespace {
+
+// One drive, as the design's worker scans it, on the thread of the worker of its file
+// system.
+void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolumeTable& volumes,
+               CLinkedFiles& links) {
     TLOG_DEBUG("EnumMgr.cpp", 181) << "Working thread for drive " << strRoot << " started";
     std::unique_ptr<IFsEnum> pVolumeEnum =
         setup.createVolumeEnum ? setup.createVolumeEnum() : nullptr;
     CSimpleEnum simpleEnum;
+    simpleEnum.ShareLinkedFiles(links);
+    simpleEnum.SetFolderNotRead(setup.onFolderNotRead);
 
     if (WaitForAnyEvent({&ForceEvent, &ResumeEvent}, INFINITE) == WAIT_OBJECT_0) {
         TLOG_DEBUG("EnumMgr.cpp", 193) << "Working thread for drive " << strRoot
@@ -137,10 +174,21 @@ void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
             PrepareAndEnumerate(*pEnum, strRoot, setup, volumes);
         } catch (DWORD dwCode) {
             TLOG_ERROR("EnumMgr.cpp", 366) << strRoot << S << GetErrorText(dwCode);
+            if (setup.onDriveNotScanned)
+                setup.onDriveNotScanned(strRoot, dwCode);
         }
     }
     TLOG_DEBUG("EnumMgr.cpp", 369)
         << strRoot << S << "Working thread for drive " << strRoot << " finished";
+}
+
+} // namespace
+
+void WorkerThreadProc(const std::vector<std::string>& arrRoots, const ScanSetup& setup,
+                      const IVolumeTable& volumes) {
+    CLinkedFiles links; // hard links never cross a file system
+    for (const std::string& strRoot : arrRoots)
+        ScanDrive(strRoot, setup, volumes, links);
 }
 
 void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
@@ -150,6 +198,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
     EnumFinished.Reset();
 
     std::vector<std::string> arrDrives;
+    std::vector<std::vector<std::string>> arrFileSystems; // the drives of each worker
     std::vector<std::thread> arrWorkers;
     std::shared_ptr<const IVolumeTable> pVolumes;
     bool bReleased = false;
@@ -165,18 +214,33 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
                 << "Type of " << strRoot << " is " << DriveTypeName(nType);
         }
 
-        // Every worker is started before any is released: they wait on the events.
-        arrWorkers.reserve(arrDrives.size());
+        // One worker per file system: a thread per folder given to the command-line
+        // scanner would cost thousands of threads and gain nothing on one disk.
+        std::map<std::string, std::size_t> mapFileSystem;
         for (const std::string& strRoot : arrDrives) {
             if (pVolumes->GetDriveType(strRoot) != DRIVE_FIXED)
                 continue;
+            auto [it, bNew] = mapFileSystem.try_emplace(pVolumes->GetFileSystemId(strRoot),
+                                                        arrFileSystems.size());
+            if (bNew)
+                arrFileSystems.emplace_back();
+            arrFileSystems[it->second].push_back(strRoot);
+        }
+
+        // Every worker is started before any is released: they wait on the events.
+        arrWorkers.reserve(arrFileSystems.size());
+        for (const std::vector<std::string>& arrRoots : arrFileSystems) {
             try {
-                arrWorkers.emplace_back(WorkerThreadProc, std::cref(strRoot), std::cref(*pSetup),
+                arrWorkers.emplace_back(WorkerThreadProc, std::cref(arrRoots), std::cref(*pSetup),
                                         std::cref(*pVolumes));
             } catch (const std::system_error& e) {
-                // The other drives are still scanned.
-                TLOG_ERROR("EnumMgr.cpp", 147)
-                    << GetErrorText(static_cast<DWORD>(e.code().value()));
+                // The other drives are still scanned; these are said to be missing.
+                const DWORD dwCode = static_cast<DWORD>(e.code().value());
+                TLOG_ERROR("EnumMgr.cpp", 147) << GetErrorText(dwCode);
+                for (const std::string& strRoot : arrRoots) {
+                    if (pSetup->onDriveNotScanned)
+                        pSetup->onDriveNotScanned(strRoot, dwCode);
+                }
             }
         }
         TLOG_DEBUG("EnumMgr.cpp", 136) << arrDrives.size() << " working threads were created";
@@ -200,6 +264,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
             t.join();
     }
     arrWorkers.clear();
+    arrFileSystems.clear();
     arrDrives.clear();
 
     TLOG_DEBUG("EnumMgr.cpp", 166) << "Raise EnumFinished event";

@@ -2,7 +2,9 @@
 
 #include "Environment.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include <limits.h>
 #include <pwd.h>
@@ -59,6 +61,7 @@ public:
             strTemp.pop_back();
         s.arrTemporary = {strTemp, "/var/tmp"};
         s.strUserTrash = XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash";
+        s.arrHomeTrash = HomeTrashFolders();
         s.nUserId = static_cast<unsigned>(::getuid());
         return s;
     }
@@ -67,6 +70,33 @@ public:
         char resolved[PATH_MAX];
         return ::realpath(strPath.c_str(), resolved) ? std::string(resolved) : std::string();
     }
+
+private:
+    // The trash folder of every home in the user database that has one: a scan run as
+    // root must not count other users' deleted files.
+    std::vector<std::string> HomeTrashFolders() const {
+        std::vector<std::string> arr;
+        std::lock_guard lock(m_lock); // the database is read through one cursor per process
+        ::setpwent();
+        struct passwd pw, *pResult = nullptr;
+        std::vector<char> buf(16384);
+        while (::getpwent_r(&pw, buf.data(), buf.size(), &pResult) == 0 && pResult) {
+            std::string strHome = pw.pw_dir ? pw.pw_dir : "";
+            while (strHome.size() > 1 && strHome.back() == '/')
+                strHome.pop_back();
+            if (strHome.empty() || strHome[0] != '/')
+                continue;
+            std::string strTrash = (strHome == "/" ? "" : strHome) + "/.local/share/Trash";
+            if (IsRealFolder(strTrash.c_str()))
+                arr.push_back(std::move(strTrash));
+        }
+        ::endpwent();
+        std::sort(arr.begin(), arr.end());
+        arr.erase(std::unique(arr.begin(), arr.end()), arr.end());
+        return arr;
+    }
+
+    mutable std::mutex m_lock;
 };
 
 } // namespace

@@ -42,6 +42,9 @@ public:
     virtual std::vector<std::string> GetMountPoints() const = 0;
     // Whether the drive's NTFS volume can be opened for a raw read of its file table.
     virtual bool CanReadVolume(const std::string& strRoot) const = 0;
+    // Drives with the same answer lie on one file system: one worker scans them one
+    // after another. Each drive is a file system of its own unless a table knows better.
+    virtual std::string GetFileSystemId(const std::string& strRoot) const { return strRoot; }
 };
 
 // What the volume table needs to know about devices beyond the mount table.
