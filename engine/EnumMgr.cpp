@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <strings.h>
 #include <system_error>
 #include <vector>
@@ -25,11 +27,58 @@ constexpr const char* kTrashTags[] = {TLOG_FILE_TAG("EnumMgr.cpp", 351),
                                       TLOG_FILE_TAG("EnumMgr.cpp", 355),
                                       TLOG_FILE_TAG("EnumMgr.cpp", 359)};
 
+// The mount points, sorted once per worker: with thousands of folders standing as
+// drives, going through all of them for each drive would cost more than the scan.
+class CMountPoints {
+public:
+    explicit CMountPoints(std::vector<std::string> arr) : m_arr(std::move(arr)) {
+        std::sort(m_arr.begin(), m_arr.end());
+        m_arr.erase(std::unique(m_arr.begin(), m_arr.end()), m_arr.end());
+    }
+
+    // As MountPointOf: the longest one at or above the path, tried from the path up.
+    std::string MountPointOf(std::string_view strPath) const {
+        while (!strPath.empty()) {
+            if (std::binary_search(m_arr.begin(), m_arr.end(), strPath))
+                return std::string(strPath);
+            if (strPath == "/")
+                break;
+            const std::size_t n = strPath.rfind('/');
+            if (n == std::string_view::npos)
+                break;
+            strPath = n == 0 ? std::string_view("/") : strPath.substr(0, n);
+        }
+        return {};
+    }
+
+    // Those strictly below a folder, in order.
+    std::vector<std::string> Below(const std::string& strFolder) const {
+        const std::string strPrefix = strFolder == "/" ? strFolder : strFolder + "/";
+        std::vector<std::string> arr;
+        for (auto it = std::lower_bound(m_arr.begin(), m_arr.end(), strPrefix);
+             it != m_arr.end() && it->starts_with(strPrefix); ++it) {
+            if (*it != strFolder)
+                arr.push_back(*it);
+        }
+        return arr;
+    }
+
+private:
+    std::vector<std::string> m_arr;
+};
+
+// What a worker looks up once for all its drives, after its release.
+struct WorkerState {
+    CLinkedFiles links; // hard links never cross a file system
+    std::optional<CMountPoints> mounts;
+    std::optional<KnownFolderSet> known;
+};
+
 void AddExclusions(IFsEnum& e, const std::string& strRoot,
-                   const std::vector<std::string>& arrFolders,
-                   const std::vector<std::string>& arrMountPoints, const char* pszTag) {
+                   const std::vector<std::string>& arrFolders, const CMountPoints& mounts,
+                   const char* pszTag) {
     for (const std::string& strFolder : arrFolders) {
-        if (MountPointOf(strFolder, arrMountPoints) != strRoot)
+        if (mounts.MountPointOf(strFolder) != strRoot)
             continue; // lies on another drive
         e.AddExclusion(strFolder);
         TLOG_TAGGED(LogLevel::debug, pszTag)
@@ -58,9 +107,13 @@ std::vector<std::string> RootTrashFolders(const std::string& strRoot) {
 }
 
 void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup& setup,
-                         const IVolumeTable& volumes) {
-    const std::vector<std::string> arrMountPoints = volumes.GetMountPoints();
-    const KnownFolderSet known = setup.pKnownFolders->Get();
+                         const IVolumeTable& volumes, WorkerState& state) {
+    if (!state.mounts)
+        state.mounts.emplace(volumes.GetMountPoints());
+    if (!state.known)
+        state.known = setup.pKnownFolders->Get();
+    const CMountPoints& mounts = *state.mounts;
+    const KnownFolderSet& known = *state.known;
 
     for (int i = 0; i < kGroupCount; ++i) {
         const std::string strName = LoadString(g_groupTable[i].nNameId);
@@ -71,15 +124,13 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
             << " group is added with the following filter: " << strFilter;
     }
 
-    AddExclusions(e, strRoot, known.arrSystem, arrMountPoints, TLOG_FILE_TAG("EnumMgr.cpp", 260));
-    AddExclusions(e, strRoot, known.arrPrograms, arrMountPoints, TLOG_FILE_TAG("EnumMgr.cpp", 281));
-    AddExclusions(e, strRoot, known.arrProgramData, arrMountPoints,
-                  TLOG_FILE_TAG("EnumMgr.cpp", 302));
-    AddExclusions(e, strRoot, known.arrInternetCache, arrMountPoints,
-                  TLOG_FILE_TAG("EnumMgr.cpp", 323));
+    AddExclusions(e, strRoot, known.arrSystem, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 260));
+    AddExclusions(e, strRoot, known.arrPrograms, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 281));
+    AddExclusions(e, strRoot, known.arrProgramData, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 302));
+    AddExclusions(e, strRoot, known.arrInternetCache, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 323));
 
     for (const std::string& strTemp : known.arrTemporary) {
-        if (MountPointOf(strTemp, arrMountPoints) != strRoot)
+        if (mounts.MountPointOf(strTemp) != strRoot)
             continue;
         const std::string strLong = setup.pKnownFolders->LongPathName(strTemp);
         e.AddExclusion(strLong); // refuses the empty long form of a folder that is gone
@@ -103,16 +154,13 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
         if (strTrash != known.strUserTrash)
             arrHomeTrash.push_back(strTrash);
     }
-    AddExclusions(e, strRoot, arrHomeTrash, arrMountPoints, kTrashTags[2]);
+    AddExclusions(e, strRoot, arrHomeTrash, mounts, kTrashTags[2]);
 
     // Never walk into another mount: each fixed drive has its own worker, and what
     // else is mounted below (system, network, removable) is not ours to scan.
-    for (const std::string& strMount : arrMountPoints) {
-        if (strMount != strRoot && IsPathAtOrBelow(strMount, strRoot)) {
-            e.AddExclusion(strMount);
-            TLOG_DEBUG("EnumMgr.cpp", 361)
-                << strRoot << S << "Exclusion filter is added: " << strMount;
-        }
+    for (const std::string& strMount : mounts.Below(strRoot)) {
+        e.AddExclusion(strMount);
+        TLOG_DEBUG("EnumMgr.cpp", 361) << strRoot << S << "Exclusion filter is added: " << strMount;
     }
 
     e.EnumerateDrive(strRoot);
@@ -139,12 +187,12 @@ namespace {
 // One drive, as the design's worker scans it, on the thread of the worker of its file
 // system.
 void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolumeTable& volumes,
-               CLinkedFiles& links) {
+               WorkerState& state) {
     TLOG_DEBUG("EnumMgr.cpp", 181) << "Working thread for drive " << strRoot << " started";
     std::unique_ptr<IFsEnum> pVolumeEnum =
         setup.createVolumeEnum ? setup.createVolumeEnum() : nullptr;
     CSimpleEnum simpleEnum;
-    simpleEnum.ShareLinkedFiles(links);
+    simpleEnum.ShareLinkedFiles(state.links);
     simpleEnum.SetFolderNotRead(setup.onFolderNotRead);
 
     if (WaitForAnyEvent({&ForceEvent, &ResumeEvent}, INFINITE) == WAIT_OBJECT_0) {
@@ -171,7 +219,7 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
                 TLOG_DEBUG("EnumMgr.cpp", 207)
                     << strRoot << S << "The volume cannot be read directly; its folders are walked";
             }
-            PrepareAndEnumerate(*pEnum, strRoot, setup, volumes);
+            PrepareAndEnumerate(*pEnum, strRoot, setup, volumes, state);
         } catch (DWORD dwCode) {
             TLOG_ERROR("EnumMgr.cpp", 366) << strRoot << S << GetErrorText(dwCode);
             if (setup.onDriveNotScanned)
@@ -186,9 +234,9 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
 
 void WorkerThreadProc(const std::vector<std::string>& arrRoots, const ScanSetup& setup,
                       const IVolumeTable& volumes) {
-    CLinkedFiles links; // hard links never cross a file system
+    WorkerState state;
     for (const std::string& strRoot : arrRoots)
-        ScanDrive(strRoot, setup, volumes, links);
+        ScanDrive(strRoot, setup, volumes, state);
 }
 
 void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {

@@ -266,6 +266,14 @@ public:
         return points;
     }
 
+    // Folders on one file system are walked by one worker, one after another.
+    std::string GetFileSystemId(const std::string& strRoot) const override {
+        struct stat st;
+        if (::stat(strRoot.c_str(), &st) != 0)
+            return strRoot; // its worker finds out why
+        return std::to_string(st.st_dev);
+    }
+
     bool CanReadVolume(const std::string& strRoot) const override {
         // Only a folder that is the volume's mount point stands for the whole volume.
         return std::find(m_arrMountPoints.begin(), m_arrMountPoints.end(), strRoot) !=

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -155,6 +156,19 @@ TEST(VolumeTable, FoldersStandingAsDrives) {
     auto missing = CreateFolderTable({"/no/such/folder"}, pMounts);
     EXPECT_FALSE(missing->GetVolumeInformation("/no/such/folder", strFs, dwError));
     EXPECT_EQ(dwError, static_cast<DWORD>(ENOENT));
+}
+
+TEST(VolumeTable, FoldersOfOneFileSystemShareAWorker) {
+    std::shared_ptr<const IVolumeTable> pMounts = Table("desktop.txt");
+    const std::string strTemp = std::filesystem::temp_directory_path().string();
+    auto t = CreateFolderTable({strTemp, "/proc", "/proc/self", "/no/such/folder"}, pMounts);
+    EXPECT_EQ(t->GetFileSystemId(strTemp), t->GetFileSystemId(strTemp + "/."));
+    EXPECT_EQ(t->GetFileSystemId("/proc"), t->GetFileSystemId("/proc/self"));
+    EXPECT_NE(t->GetFileSystemId(strTemp), t->GetFileSystemId("/proc"));
+    // A folder that cannot be queried is a file system of its own.
+    EXPECT_NE(t->GetFileSystemId("/no/such/folder"), t->GetFileSystemId("/no/such/other"));
+    // Drives of the mount table are each a file system of their own.
+    EXPECT_NE(pMounts->GetFileSystemId("/"), pMounts->GetFileSystemId("/home"));
 }
 
 TEST(VolumeTable, MountPointOfAPath) {
