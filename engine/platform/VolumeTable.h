@@ -55,7 +55,8 @@ public:
     virtual dev_t DeviceOf(const std::string& strSource) const = 0;
     // The disk's removable-medium flag, inherited by its partitions; -1 if unknown.
     virtual int IsRemovable(dev_t dev) const = 0;
-    // Whether the source (block device or image file) starts with an NTFS boot sector.
+    // Whether the source (block device or image file) starts with an NTFS boot sector;
+    // when it cannot be read, whether libblkid's cache knows it as NTFS.
     virtual bool HasNtfsBootSector(const std::string& strSource, dev_t dev) const = 0;
     // Whether the source is an existing regular file (a mounted image).
     virtual bool IsImageFile(const std::string& strSource) const = 0;
