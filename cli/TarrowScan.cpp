@@ -8,7 +8,9 @@
 #include "ScanReport.h"
 #include "StringTable.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -16,19 +18,23 @@
 #include <cstring>
 #include <iostream>
 #include <limits.h>
+#include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kExitStopped = 130;
+constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 130;
 
 struct Options {
     bool bJson = false;
@@ -38,23 +44,113 @@ struct Options {
     std::vector<std::string> arrFolders;
 };
 
-const char* const kUsage =
-    "Usage: tarrow-scan [OPTION]... [FOLDER]...\n"
-    "Counts the documents, images, music and video files that would be lost\n"
-    "without a backup, on every fixed drive or in the folders given.\n"
-    "\n"
-    "  --json      print one JSON object instead of the table\n"
-    "  --files     with --json: list every file found (group, size, local time of\n"
-    "              the last write, path); bytes of a path that are not UTF-8 are\n"
-    "              written as \\udcXX escapes\n"
-    "  --lists     write the per-group list files, as the window does at the end\n"
-    "              of a scan\n"
-    "  --debug     write the diagnostic log\n"
-    "  --help      show this help and exit\n"
-    "  --version   show the version and exit\n"
-    "\n"
-    "Ctrl-C stops the scan and prints what was found until then (exit status 130);\n"
-    "a second Ctrl-C ends the program at once.\n";
+// Everything is written through here, so that a write that fails (a full disk,
+// /dev/full) is an error and never a report cut short with status 0. 0 or errno.
+DWORD WriteStandardOutput(const std::string& strText) {
+    const char* p = strText.data();
+    std::size_t nLeft = strText.size();
+    while (nLeft > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, p, nLeft);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? static_cast<DWORD>(errno) : EIO;
+        p += n;
+        nLeft -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// For --help and --version, which end the program.
+[[noreturn]] void PrintAndExit(const std::string& strText) {
+    if (DWORD dwError = WriteStandardOutput(strText)) {
+        std::cerr << "tarrow-scan: write error: " << std::strerror(static_cast<int>(dwError))
+                  << "\n";
+        std::exit(kExitError);
+    }
+    std::exit(0);
+}
+
+std::string Join(const std::vector<std::string>& arr) {
+    std::string s;
+    for (const std::string& str : arr)
+        s += (s.empty() ? "" : ", ") + str;
+    return s;
+}
+
+// "*.doc; *.docx" as ".doc .docx".
+std::string Extensions(const std::string& strFilter) {
+    std::string s;
+    std::istringstream in(strFilter);
+    std::string strToken;
+    while (std::getline(in, strToken, ';')) {
+        const std::size_t n = strToken.find('*');
+        if (n != std::string::npos)
+            s += (s.empty() ? "" : " ") + strToken.substr(n + 1);
+    }
+    return s;
+}
+
+std::string Usage() {
+    const std::string strFolder = GetLogFolder();
+    std::ostringstream o;
+    o << "Usage: tarrow-scan [OPTION]... [FOLDER]...\n"
+         "Counts the documents, images, music and video files that would be lost\n"
+         "without a backup, on every fixed drive or in the folders given.\n"
+         "\n"
+         "  --json      print one JSON object instead of the table\n"
+         "  --files     with --json: list every file found (group, size, local time of\n"
+         "              the last write, path); bytes of a path that are not UTF-8 are\n"
+         "              written as \\udcXX escapes\n"
+         "  --lists     write the per-group list files, as the window does at the end\n"
+         "              of a scan, into "
+      << strFolder
+      << " (Documents.log and so on,\n"
+         "              one path per line) when that folder exists; --debug makes it\n"
+         "  --debug     write the diagnostic log to "
+      << strFolder << GetModuleFileName()
+      << ".log\n"
+         "  --help      show this help and exit\n"
+         "  --version   show the version and exit\n"
+         "\n"
+         "Files are sorted into groups by their extension, in any letter case:\n";
+    for (int i = 0; i < kGroupCount; ++i) {
+        std::string strName = LoadString(g_groupTable[i].nNameId);
+        strName.resize(std::max<std::size_t>(strName.size(), 11), ' ');
+        o << "  " << strName << Extensions(LoadString(g_groupTable[i].nFilterId)) << "\n";
+    }
+    const KnownFolderSet known = SystemKnownFolders()->Get();
+    std::vector<std::string> arrSystem = known.arrSystem;
+    arrSystem.insert(arrSystem.end(), known.arrPrograms.begin(), known.arrPrograms.end());
+    arrSystem.insert(arrSystem.end(), known.arrProgramData.begin(), known.arrProgramData.end());
+    std::vector<std::string> arrCaches = known.arrInternetCache;
+    arrCaches.insert(arrCaches.end(), known.arrTemporary.begin(), known.arrTemporary.end());
+    o << "Sizes are apparent sizes: the length of each file (as ls -l shows it), not the\n"
+         "space it takes on the disk. A file with several names (hard links) is counted\n"
+         "once, under the first name met. Symbolic links are not followed.\n"
+         "\n"
+         "Left out of every scan:\n"
+         "  system and programs: "
+      << Join(arrSystem)
+      << "\n"
+         "  caches and temporary files: "
+      << Join(arrCaches)
+      << "\n"
+         "  the trash of every user: .Trash and .Trash-* at each drive's root, and\n"
+         "  .local/share/Trash in every home (yours: "
+      << known.strUserTrash
+      << ")\n"
+         "  other file systems mounted inside a drive (each fixed drive is scanned on its own)\n"
+         "A folder named on the command line is scanned even when it is one of these: it was\n"
+         "asked for. What lies below it and is left out stays left out.\n"
+         "\n"
+         "Folders that cannot be read are counted, and the count said on standard error\n"
+         "(--debug lists them in the log); a folder named that cannot be read is an error.\n"
+         "Ctrl-C stops the scan and prints what was found until then (exit status 130);\n"
+         "a second Ctrl-C ends the program at once. Exit status 1: a folder named could not\n"
+         "be read or scanned, or the report could not be written; 2: wrong usage.\n";
+    return o.str();
+}
 
 [[noreturn]] void UsageError(const std::string& strReason) {
     std::cerr << "tarrow-scan: " << strReason
@@ -79,12 +175,10 @@ Options ParseOptions(int argc, char** argv) {
             else if (s == "--debug")
                 o.bDebug = true;
             else if (s == "--help" || s == "-h") {
-                std::cout << kUsage;
-                std::exit(0);
+                PrintAndExit(Usage());
             } else if (s == "--version") {
-                std::cout << "tarrow-scan (" << LoadString(IDS_APP_TITLE) << ") " << TARROW_VERSION
-                          << "\n";
-                std::exit(0);
+                PrintAndExit("tarrow-scan (" + LoadString(IDS_APP_TITLE) + ") " + TARROW_VERSION +
+                             "\n");
             } else
                 UsageError("unknown option '" + s + "'");
         } else {
@@ -107,25 +201,21 @@ Options ParseOptions(int argc, char** argv) {
     return o;
 }
 
-// Deep trees keep one folder open per level: allow as many as the system lets us.
-void RaiseOpenFileLimit() {
-    struct rlimit rl;
-    if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
-        rl.rlim_cur = rl.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &rl);
-    }
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1); // sent by CStopOnSignal's destructor: the program is ending
+    return set;
 }
 
 // Ctrl-C is Stop; the second one ends the program. Signals are taken by a thread of
 // their own with sigwait, so that setting the stop event happens outside a handler.
+// main blocks them before anything else; a signal that came early waits for this.
 class CStopOnSignal {
 public:
-    CStopOnSignal() {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        sigaddset(&m_set, SIGUSR1); // sent by the destructor: the program is ending
-        pthread_sigmask(SIG_BLOCK, &m_set, nullptr); // inherited by every thread started later
+    CStopOnSignal() : m_set(StopSignals()) {
         m_thread = std::thread([this] {
             for (;;) {
                 int nSignal = 0;
@@ -151,6 +241,78 @@ private:
     std::thread m_thread;
 };
 
+// Folders given to the scan that are themselves among the folders every scan leaves
+// out (/usr, the temporary folder, a trash) are scanned: the user asked for them.
+class CAskedFolders final : public IKnownFolders {
+public:
+    CAskedFolders(std::shared_ptr<const IKnownFolders> pKnown, std::vector<std::string> arrAsked)
+        : m_pKnown(std::move(pKnown)), m_setAsked(arrAsked.begin(), arrAsked.end()) {}
+
+    KnownFolderSet Get() const override {
+        KnownFolderSet s = m_pKnown->Get();
+        for (auto* pList : {&s.arrSystem, &s.arrPrograms, &s.arrProgramData, &s.arrInternetCache,
+                            &s.arrTemporary, &s.arrHomeTrash}) {
+            std::erase_if(*pList, [&](const std::string& str) { return IsAsked(str); });
+        }
+        if (IsAsked(s.strUserTrash))
+            s.strUserTrash.clear();
+        return s;
+    }
+    std::string LongPathName(const std::string& strPath) const override {
+        return m_pKnown->LongPathName(strPath);
+    }
+
+private:
+    bool IsAsked(const std::string& strFolder) const {
+        return m_setAsked.count(strFolder) || m_setAsked.count(m_pKnown->LongPathName(strFolder));
+    }
+
+    std::shared_ptr<const IKnownFolders> m_pKnown;
+    std::set<std::string> m_setAsked;
+};
+
+// What the scan could not read. Told on the scan's threads.
+class CNotRead {
+public:
+    explicit CNotRead(const std::vector<std::string>& arrAsked)
+        : m_setAsked(arrAsked.begin(), arrAsked.end()) {}
+
+    void FolderNotRead(const std::string& strFolder, DWORD dwError) {
+        std::lock_guard lock(m_lock);
+        if (m_setAsked.count(strFolder))
+            m_arrErrors.push_back("cannot read folder '" + strFolder + "': " + Text(dwError));
+        else
+            ++m_nFolders;
+    }
+    void DriveNotScanned(const std::string& strRoot, DWORD dwError) {
+        std::lock_guard lock(m_lock);
+        m_arrErrors.push_back("'" + strRoot + "' was not scanned: " + Text(dwError));
+    }
+
+    // Said on stderr once the scan has ended; false when something asked for is missing.
+    bool Report(bool bDebug) const {
+        std::lock_guard lock(m_lock);
+        for (const std::string& s : m_arrErrors)
+            std::cerr << "tarrow-scan: " << s << "\n";
+        if (m_nFolders > 0) {
+            std::cerr << "tarrow-scan: " << m_nFolders << (m_nFolders == 1 ? " folder" : " folders")
+                      << " could not be read; the files in them are not counted ("
+                      << (bDebug ? "listed in " + GetLogFolder() + GetModuleFileName() + ".log"
+                                 : "--debug lists them in the log")
+                      << ")\n";
+        }
+        return m_arrErrors.empty();
+    }
+
+private:
+    static std::string Text(DWORD dwError) { return std::strerror(static_cast<int>(dwError)); }
+
+    const std::set<std::string> m_setAsked;
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_arrErrors;
+    std::int64_t m_nFolders = 0;
+};
+
 std::size_t TerminalWidth() {
     struct winsize ws;
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1)
@@ -158,18 +320,7 @@ std::size_t TerminalWidth() {
     return 79;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    Options options = ParseOptions(argc, argv);
-
-    if (options.bDebug) {
-        ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log", kDefaultMaxLogFileSize, 1,
-                      "full", true});
-    }
-    RaiseOpenFileLimit();
-
-    // Blocks the stop signals before any other thread exists.
+int Scan(const Options& options) {
     CStopOnSignal stop;
 
     auto pSetup = std::make_shared<ScanSetup>(SystemScanSetup());
@@ -178,7 +329,16 @@ int main(int argc, char** argv) {
             return std::shared_ptr<const IVolumeTable>(CreateFolderTable(
                 folders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
         };
+        pSetup->pKnownFolders =
+            std::make_shared<CAskedFolders>(pSetup->pKnownFolders, options.arrFolders);
     }
+    CNotRead notRead(options.arrFolders);
+    pSetup->onFolderNotRead = [&notRead](const std::string& strFolder, DWORD dwError) {
+        notRead.FolderNotRead(strFolder, dwError);
+    };
+    pSetup->onDriveNotScanned = [&notRead](const std::string& strRoot, DWORD dwError) {
+        notRead.DriveNotScanned(strRoot, dwError);
+    };
 
     CScanResults results(options.bFiles || options.bLists);
     CDirectWindow window([&](UINT nMsg, WPARAM wParam, LPARAM lParam) {
@@ -205,6 +365,20 @@ int main(int argc, char** argv) {
         std::cerr << "\r\x1b[K" << std::flush;
     const bool bStopped = stop.Stopped();
 
+    // The lists before the report: a reader that stops early (| head -1) ends this
+    // process as the report is written, and must not take the lists with it.
+    if (options.bLists) {
+        for (int i = 0; i < kGroupCount; ++i) {
+            std::vector<FileProperty> records;
+            for (const FoundRecord& r : results.Records()) {
+                if (r.nGroup == i)
+                    records.push_back(r.prop);
+            }
+            WriteGroupListFile(GetLogFolder(), results.GroupName(i), GroupListText(records));
+        }
+    }
+
+    std::string strReport;
     if (options.bJson) {
         std::vector<DriveReport> drives;
         auto pVolumes = pSetup->volumeTable();
@@ -218,21 +392,45 @@ int main(int argc, char** argv) {
                     UsesVolumeEnum(*pSetup, *pVolumes, strRoot, d.strFileSystem) ? "mft" : "walk";
             drives.push_back(std::move(d));
         }
-        std::cout << FormatJson(results, drives, bStopped, elapsed, options.bFiles);
+        strReport = FormatJson(results, drives, bStopped, elapsed, options.bFiles);
     } else {
-        std::cout << FormatTable(results, bStopped);
+        strReport = FormatTable(results, bStopped);
     }
-    std::cout.flush();
+    const DWORD dwWriteError = WriteStandardOutput(strReport);
+    const bool bAllRead = notRead.Report(options.bDebug);
+    if (dwWriteError != 0) {
+        std::cerr << "tarrow-scan: write error: " << std::strerror(static_cast<int>(dwWriteError))
+                  << "\n";
+        return kExitError;
+    }
+    if (bStopped)
+        return kExitStopped;
+    return bAllRead ? 0 : kExitError;
+}
 
-    if (options.bLists) {
-        for (int i = 0; i < kGroupCount; ++i) {
-            std::vector<FileProperty> records;
-            for (const FoundRecord& r : results.Records()) {
-                if (r.nGroup == i)
-                    records.push_back(r.prop);
-            }
-            WriteGroupListFile(GetLogFolder(), results.GroupName(i), GroupListText(records));
-        }
+} // namespace
+
+int main(int argc, char** argv) {
+    // Before anything else, so that a Ctrl-C in the first milliseconds waits for the
+    // scan to answer it; every thread started later inherits the mask.
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    Options options = ParseOptions(argc, argv);
+
+    if (options.bDebug) {
+        ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log", kDefaultMaxLogFileSize, 1,
+                      "full", true});
+    } else {
+        // Nothing will read the log: its statements are not even kept.
+        g_nLogThreshold.store(UINT32_MAX, std::memory_order_relaxed);
     }
-    return bStopped ? kExitStopped : 0;
+
+    try {
+        return Scan(options);
+    } catch (const std::system_error& e) {
+        // A thread of our own could not be started (a process limit): no scan at all.
+        std::cerr << "tarrow-scan: cannot scan: " << e.code().message() << "\n";
+        return kExitError;
+    }
 }

@@ -7,6 +7,10 @@
 #include "SimpleEnum.h"
 #include "StringTable.h"
 
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string_view>
 #include <strings.h>
 #include <system_error>
 #include <vector>
@@ -30,21 +34,92 @@ constexpr const char* kTrashTags[] = {TLOG_FILE_TAG("EnumMgr.cpp", 351),
                                       TLOG_FILE_TAG("EnumMgr.cpp", 355),
                                       TLOG_FILE_TAG("EnumMgr.cpp", 359)};
 
+// The mount points, sorted once per worker: with thousands of folders standing as
+// drives, going through all of them for each drive would cost more than the scan.
+class CMountPoints {
+public:
+    explicit CMountPoints(std::vector<std::string> arr) : m_arr(std::move(arr)) {
+        std::sort(m_arr.begin(), m_arr.end());
+        m_arr.erase(std::unique(m_arr.begin(), m_arr.end()), m_arr.end());
+    }
+
+    // As MountPointOf: the longest one at or above the path, tried from the path up.
+    std::string MountPointOf(std::string_view strPath) const {
+        while (!strPath.empty()) {
+            if (std::binary_search(m_arr.begin(), m_arr.end(), strPath))
+                return std::string(strPath);
+            if (strPath == "/")
+                break;
+            const std::size_t n = strPath.rfind('/');
+            if (n == std::string_view::npos)
+                break;
+            strPath = n == 0 ? std::string_view("/") : strPath.substr(0, n);
+        }
+        return {};
+    }
+
+    // Those strictly below a folder, in order.
+    std::vector<std::string> Below(const std::string& strFolder) const {
+        const std::string strPrefix = strFolder == "/" ? strFolder : strFolder + "/";
+        std::vector<std::string> arr;
+        for (auto it = std::lower_bound(m_arr.begin(), m_arr.end(), strPrefix);
+             it != m_arr.end() && it->starts_with(strPrefix); ++it) {
+            if (*it != strFolder)
+                arr.push_back(*it);
+        }
+        return arr;
+    }
+
+private:
+    std::vector<std::string> m_arr;
+};
+
+// What a worker looks up once for all its drives, after its release.
+struct WorkerState {
+    CLinkedFiles links; // hard links never cross a file system
+    std::optional<CMountPoints> mounts;
+    std::optional<KnownFolderSet> known;
+};
+
 void AddExclusions(IFsEnum& e, const std::string& strRoot,
-                   const std::vector<std::string>& arrFolders,
-                   const std::vector<std::string>& arrMountPoints, const char* pszTag) {
+                   const std::vector<std::string>& arrFolders, const CMountPoints& mounts,
+                   const char* pszTag) {
     for (const std::string& strFolder : arrFolders) {
-        if (MountPointOf(strFolder, arrMountPoints) != strRoot)
+        if (mounts.MountPointOf(strFolder) != strRoot)
             continue; // lies on another drive
         e.AddExclusion(strFolder);
         TLOG_TAGGED(LogLevel::debug, pszTag) << strRoot << S << kExclusionAdded << strFolder;
     }
 }
 
+// The per-user trash folders at a drive's root, whoever they belong to: a scan run by
+// one user must not count another's deleted files.
+std::vector<std::string> RootTrashFolders(const std::string& strRoot) {
+    std::vector<std::string> arrNames;
+    std::unique_ptr<IDirectoryLister> pLister = CreateDirectoryLister();
+    DWORD dwError = 0;
+    const int hRoot = pLister->OpenRoot(strRoot, dwError);
+    if (hRoot < 0)
+        return arrNames; // the walk tells why
+    DirEntry entry;
+    while (pLister->Next(hRoot, entry, dwError)) {
+        if (entry.strName.starts_with(".Trash-") &&
+            (entry.kind == EntryKind::Directory || entry.kind == EntryKind::Unknown))
+            arrNames.emplace_back(entry.strName);
+    }
+    pLister->Close(hRoot);
+    std::sort(arrNames.begin(), arrNames.end());
+    return arrNames;
+}
+
 void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup& setup,
-                         const IVolumeTable& volumes) {
-    const std::vector<std::string> arrMountPoints = volumes.GetMountPoints();
-    const KnownFolderSet known = setup.pKnownFolders->Get();
+                         const IVolumeTable& volumes, WorkerState& state) {
+    if (!state.mounts)
+        state.mounts.emplace(volumes.GetMountPoints());
+    if (!state.known)
+        state.known = setup.pKnownFolders->Get();
+    const CMountPoints& mounts = *state.mounts;
+    const KnownFolderSet& known = *state.known;
 
     for (int i = 0; i < kGroupCount; ++i) {
         const std::string strName = LoadString(g_groupTable[i].nNameId);
@@ -55,37 +130,43 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
             << " group is added with the following filter: " << strFilter;
     }
 
-    AddExclusions(e, strRoot, known.arrSystem, arrMountPoints, TLOG_FILE_TAG("EnumMgr.cpp", 260));
-    AddExclusions(e, strRoot, known.arrPrograms, arrMountPoints, TLOG_FILE_TAG("EnumMgr.cpp", 281));
-    AddExclusions(e, strRoot, known.arrProgramData, arrMountPoints,
-                  TLOG_FILE_TAG("EnumMgr.cpp", 302));
-    AddExclusions(e, strRoot, known.arrInternetCache, arrMountPoints,
-                  TLOG_FILE_TAG("EnumMgr.cpp", 323));
+    AddExclusions(e, strRoot, known.arrSystem, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 260));
+    AddExclusions(e, strRoot, known.arrPrograms, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 281));
+    AddExclusions(e, strRoot, known.arrProgramData, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 302));
+    AddExclusions(e, strRoot, known.arrInternetCache, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 323));
 
     for (const std::string& strTemp : known.arrTemporary) {
-        if (MountPointOf(strTemp, arrMountPoints) != strRoot)
+        if (mounts.MountPointOf(strTemp) != strRoot)
             continue;
         const std::string strLong = setup.pKnownFolders->LongPathName(strTemp);
         e.AddExclusion(strLong); // refuses the empty long form of a folder that is gone
         TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << kExclusionAdded << strLong;
     }
 
-    const std::string arrTrash[] = {JoinPath(strRoot, ".Trash"),
-                                    JoinPath(strRoot, ".Trash-" + std::to_string(known.nUserId))};
-    for (int i = 0; i < 2; ++i) {
+    const std::string strOwnTrash = ".Trash-" + std::to_string(known.nUserId);
+    std::vector<std::string> arrTrash = {JoinPath(strRoot, ".Trash"),
+                                         JoinPath(strRoot, strOwnTrash)};
+    for (const std::string& strName : RootTrashFolders(strRoot)) {
+        if (strName != strOwnTrash)
+            arrTrash.push_back(JoinPath(strRoot, strName));
+    }
+    for (std::size_t i = 0; i < arrTrash.size(); ++i) {
         e.AddExclusion(arrTrash[i]);
-        TLOG_TAGGED(LogLevel::debug, kTrashTags[i])
+        TLOG_TAGGED(LogLevel::debug, kTrashTags[std::min<std::size_t>(i, 1)])
             << strRoot << S << kExclusionAdded << arrTrash[i];
     }
-    AddExclusions(e, strRoot, {known.strUserTrash}, arrMountPoints, kTrashTags[2]);
+    std::vector<std::string> arrHomeTrash = {known.strUserTrash};
+    for (const std::string& strTrash : known.arrHomeTrash) {
+        if (strTrash != known.strUserTrash)
+            arrHomeTrash.push_back(strTrash);
+    }
+    AddExclusions(e, strRoot, arrHomeTrash, mounts, kTrashTags[2]);
 
     // Never walk into another mount: each fixed drive has its own worker, and what
     // else is mounted below (system, network, removable) is not ours to scan.
-    for (const std::string& strMount : arrMountPoints) {
-        if (strMount != strRoot && IsPathAtOrBelow(strMount, strRoot)) {
-            e.AddExclusion(strMount);
-            TLOG_DEBUG("EnumMgr.cpp", 361) << strRoot << S << kExclusionAdded << strMount;
-        }
+    for (const std::string& strMount : mounts.Below(strRoot)) {
+        e.AddExclusion(strMount);
+        TLOG_DEBUG("EnumMgr.cpp", 361) << strRoot << S << kExclusionAdded << strMount;
     }
 
     e.EnumerateDrive(strRoot);
@@ -93,10 +174,10 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
 
 // std::thread says by an exception that a thread cannot be started; the engine's
 // failures are codes. Answers 0, or the errno value.
-DWORD StartWorker(std::vector<std::thread>& arrWorkers, const std::string& strRoot,
+DWORD StartWorker(std::vector<std::thread>& arrWorkers, const std::vector<std::string>& arrRoots,
                   const ScanSetup& setup, const IVolumeTable& volumes) {
     try {
-        arrWorkers.emplace_back(WorkerThreadProc, std::cref(strRoot), std::cref(setup),
+        arrWorkers.emplace_back(WorkerThreadProc, std::cref(arrRoots), std::cref(setup),
                                 std::cref(volumes));
     } catch (const std::system_error& e) {
         return static_cast<DWORD>(e.code().value());
@@ -120,12 +201,18 @@ bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const s
            volumes.CanReadVolume(strRoot);
 }
 
-void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
-                      const IVolumeTable& volumes) {
+namespace {
+
+// One drive, as the design's worker scans it, on the thread of the worker of its file
+// system.
+void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolumeTable& volumes,
+               WorkerState& state) {
     TLOG_DEBUG("EnumMgr.cpp", 181) << "Working thread for drive " << strRoot << " started";
     std::unique_ptr<IFsEnum> pVolumeEnum =
         setup.createVolumeEnum ? setup.createVolumeEnum() : nullptr;
     CSimpleEnum simpleEnum;
+    simpleEnum.ShareLinkedFiles(state.links);
+    simpleEnum.SetFolderNotRead(setup.onFolderNotRead);
 
     if (WaitForAnyEvent({&ForceEvent, &ResumeEvent}, INFINITE) == WAIT_OBJECT_0) {
         TLOG_DEBUG("EnumMgr.cpp", 193) << "Working thread for drive " << strRoot
@@ -151,13 +238,24 @@ void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
                 TLOG_DEBUG("EnumMgr.cpp", 207)
                     << strRoot << S << "The volume cannot be read directly; its folders are walked";
             }
-            PrepareAndEnumerate(*pEnum, strRoot, setup, volumes);
+            PrepareAndEnumerate(*pEnum, strRoot, setup, volumes, state);
         } catch (DWORD dwCode) {
             TLOG_ERROR("EnumMgr.cpp", 366) << strRoot << S << GetErrorText(dwCode);
+            if (setup.onDriveNotScanned)
+                setup.onDriveNotScanned(strRoot, dwCode);
         }
     }
     TLOG_DEBUG("EnumMgr.cpp", 369)
         << strRoot << S << "Working thread for drive " << strRoot << " finished";
+}
+
+} // namespace
+
+void WorkerThreadProc(const std::vector<std::string>& arrRoots, const ScanSetup& setup,
+                      const IVolumeTable& volumes) {
+    WorkerState state;
+    for (const std::string& strRoot : arrRoots)
+        ScanDrive(strRoot, setup, volumes, state);
 }
 
 void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
@@ -167,6 +265,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
     EnumFinished.Reset();
 
     std::vector<std::string> arrDrives;
+    std::vector<std::vector<std::string>> arrFileSystems; // the drives of each worker
     std::vector<std::thread> arrWorkers;
     std::shared_ptr<const IVolumeTable> pVolumes;
     bool bReleased = false;
@@ -182,14 +281,29 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
                 << "Type of " << strRoot << " is " << DriveTypeName(nType);
         }
 
-        // Every worker is started before any is released: they wait on the events.
-        arrWorkers.reserve(arrDrives.size());
+        // One worker per file system: a thread per folder given to the command-line
+        // scanner would cost thousands of threads and gain nothing on one disk.
+        std::map<std::string, std::size_t> mapFileSystem;
         for (const std::string& strRoot : arrDrives) {
             if (pVolumes->GetDriveType(strRoot) != DRIVE_FIXED)
                 continue;
-            // The other drives are still scanned.
-            if (DWORD dwError = StartWorker(arrWorkers, strRoot, *pSetup, *pVolumes)) {
-                TLOG_TAGGED(LogLevel::error, kManagerErrorTag) << GetErrorText(dwError);
+            auto [it, bNew] = mapFileSystem.try_emplace(pVolumes->GetFileSystemId(strRoot),
+                                                        arrFileSystems.size());
+            if (bNew)
+                arrFileSystems.emplace_back();
+            arrFileSystems[it->second].push_back(strRoot);
+        }
+
+        // Every worker is started before any is released: they wait on the events.
+        arrWorkers.reserve(arrFileSystems.size());
+        for (const std::vector<std::string>& arrRoots : arrFileSystems) {
+            // The other drives are still scanned; these are said to be missing.
+            if (DWORD dwCode = StartWorker(arrWorkers, arrRoots, *pSetup, *pVolumes)) {
+                TLOG_TAGGED(LogLevel::error, kManagerErrorTag) << GetErrorText(dwCode);
+                for (const std::string& strRoot : arrRoots) {
+                    if (pSetup->onDriveNotScanned)
+                        pSetup->onDriveNotScanned(strRoot, dwCode);
+                }
             }
         }
         TLOG_DEBUG("EnumMgr.cpp", 136) << arrDrives.size() << " working threads were created";
@@ -213,6 +327,7 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup) {
             t.join();
     }
     arrWorkers.clear();
+    arrFileSystems.clear();
     arrDrives.clear();
 
     TLOG_DEBUG("EnumMgr.cpp", 166) << "Raise EnumFinished event";

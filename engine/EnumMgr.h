@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 // What a scan reads the machine through. The program uses the system's; tests and
 // the command-line scanner substitute folders as drives.
@@ -19,6 +20,13 @@ struct ScanSetup {
     std::shared_ptr<const IKnownFolders> pKnownFolders;
     // The enumerator of NTFS volumes; null: NTFS volumes are walked like the others.
     std::function<std::unique_ptr<IFsEnum>()> createVolumeEnum;
+
+    // What a scan could not read, for a caller that says so; each may be empty. Called
+    // on the scan's threads, several at once, with the reason (an errno value).
+    // A folder a walk could not list, wholly or in part (a drive's root among them):
+    std::function<void(const std::string& strFolder, DWORD dwError)> onFolderNotRead;
+    // A drive that got no worker, or whose volume could not be queried:
+    std::function<void(const std::string& strRoot, DWORD dwError)> onDriveNotScanned;
 };
 
 ScanSetup SystemScanSetup();
@@ -35,6 +43,8 @@ std::thread StartManagerThread(std::shared_ptr<const ScanSetup> pSetup);
 bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
                     const std::string& strFileSystem);
 
-// One drive's worker, named by the drive's root (valid for the worker's whole life).
-void WorkerThreadProc(const std::string& strRoot, const ScanSetup& setup,
+// One worker: the drives of one file system, named by their roots (valid for the
+// worker's whole life), scanned one after another, each as a drive of its own. A file
+// with several names among them is reported once.
+void WorkerThreadProc(const std::vector<std::string>& arrRoots, const ScanSetup& setup,
                       const IVolumeTable& volumes);

@@ -28,12 +28,10 @@ bool IsStarDotExtension(std::string_view strToken) {
     return strExt.size() <= kMaxPackedExt && strExt.find_first_of("*?./") == std::string_view::npos;
 }
 
-// The root folder becomes "", which IsBelowAny takes for the root.
-std::string FoldFolder(const std::string& strFolder) {
-    std::string s(FolderPrefix(strFolder));
-    for (char& c : s)
-        c = FoldAscii(c);
-    return s;
+// Folders compare byte for byte, as Linux file systems compare names. The root
+// folder becomes "", which IsBelowAny takes for the root.
+std::string TrimFolder(const std::string& strFolder) {
+    return std::string(FolderPrefix(strFolder));
 }
 
 } // namespace
@@ -84,7 +82,7 @@ bool IFsEnum::AddExclusion(const std::string& strFolder) {
     if (strFolder.empty())
         return false;
     m_arrExclude.push_back(strFolder);
-    m_arrExcludeFolded.push_back(FoldFolder(strFolder));
+    m_arrExcludeTrimmed.push_back(TrimFolder(strFolder));
     return true;
 }
 
@@ -127,8 +125,8 @@ bool IFsEnum::MatchGroup(std::string_view strPath, std::string& strGroup) const 
     return false;
 }
 
-bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrFolded) {
-    for (const std::string& strFolder : arrFolded) {
+bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrTrimmed) {
+    for (const std::string& strFolder : arrTrimmed) {
         const std::size_t n = strFolder.size();
         if (n == 0) {
             if (!strPath.empty() && strPath.front() == '/')
@@ -138,7 +136,7 @@ bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string
         if (strPath.size() < n || (strPath.size() > n && strPath[n] != '/'))
             continue;
         std::size_t i = n;
-        while (i > 0 && FoldAscii(strPath[i - 1]) == strFolder[i - 1])
+        while (i > 0 && strPath[i - 1] == strFolder[i - 1])
             --i;
         if (i == 0)
             return true;
@@ -149,15 +147,15 @@ bool IFsEnum::IsBelowAny(std::string_view strPath, const std::vector<std::string
 bool IFsEnum::IsIncluded(std::string_view strPath) const {
     if (m_arrInclude.empty())
         return true;
-    // Nothing in the program fills the list, so it is folded here, not kept folded.
-    std::vector<std::string> arrFolded;
+    // Nothing in the program fills the list, so it is trimmed here, not kept trimmed.
+    std::vector<std::string> arrTrimmed;
     for (const std::string& strFolder : m_arrInclude)
-        arrFolded.push_back(FoldFolder(strFolder));
-    return IsBelowAny(strPath, arrFolded);
+        arrTrimmed.push_back(TrimFolder(strFolder));
+    return IsBelowAny(strPath, arrTrimmed);
 }
 
 bool IFsEnum::IsExcluded(std::string_view strPath) const {
-    return IsBelowAny(strPath, m_arrExcludeFolded);
+    return IsBelowAny(strPath, m_arrExcludeTrimmed);
 }
 
 bool IFsEnum::WaitWhilePaused() const {

@@ -53,10 +53,10 @@ private:
         std::vector<std::string> arrWildcards;
     };
     void CompileGroups();
-    static bool IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrFolded);
+    static bool IsBelowAny(std::string_view strPath, const std::vector<std::string>& arrTrimmed);
 
     std::vector<CompiledGroup> m_arrCompiled;             // same order as m_mapGroups
     std::unordered_map<std::uint64_t, int> m_mapExtGroup; // packed extension -> first group
     bool m_bAnyWildcard = false;
-    std::vector<std::string> m_arrExcludeFolded; // trimmed, lower-cased
+    std::vector<std::string> m_arrExcludeTrimmed; // without trailing separators
 };

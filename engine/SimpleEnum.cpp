@@ -1,8 +1,264 @@
 #include "SimpleEnum.h"
 
+#include "Log.h"
 #include "ScanControl.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <utility>
 #include <vector>
+
+#include <limits.h>
+
+namespace {
+
+// Folders one walk keeps open at most, so that several walks together stay well
+// inside the default descriptor limit, whatever the depth of their trees.
+constexpr std::size_t kMaxOpenLevels = 32;
+// Folders opened again at once on the way back up.
+constexpr std::size_t kWindow = kMaxOpenLevels / 2;
+// The longest relative path one request may take.
+constexpr std::size_t kMaxRelative = PATH_MAX - 1;
+
+bool IsOutOfDescriptors(DWORD dwError) {
+    return dwError == EMFILE || dwError == ENFILE;
+}
+
+// The chain of folders from the walk's root to the one being listed, depth first.
+//
+// Deeper than kMaxOpenLevels (or when the process runs out of descriptors), the
+// outermost open folder below the root is closed: the rest of its listing is kept
+// in memory, and on the way back it is opened again from an open ancestor, checked
+// to be the same folder. So a tree of any depth is walked within the descriptor
+// limit, no position in a listing is ever sought, and a folder that cannot be
+// opened again is told, never silently dropped.
+class CFolderChain {
+public:
+    using NotRead = std::function<void(const std::string& strFolder, DWORD dwError)>;
+
+    // strPath: the walk's path buffer; the chain's folder names are its prefix.
+    CFolderChain(IDirectoryLister& lister, std::string& strPath, NotRead notRead)
+        : m_lister(lister), m_strPath(strPath), m_notRead(std::move(notRead)) {}
+    ~CFolderChain() {
+        for (Level& l : m_levels) {
+            if (l.hDir >= 0)
+                m_lister.Close(l.hDir);
+        }
+    }
+    CFolderChain(const CFolderChain&) = delete;
+    CFolderChain& operator=(const CFolderChain&) = delete;
+
+    bool Start(const std::string& strRoot) {
+        m_strRoot = strRoot;
+        DWORD dwError = 0;
+        int hRoot = m_lister.OpenRoot(strRoot, dwError);
+        if (hRoot < 0) {
+            m_notRead(strRoot, dwError);
+            return false;
+        }
+        m_strPath = strRoot;
+        if (m_strPath.empty() || m_strPath.back() != '/')
+            m_strPath += '/';
+        m_levels.emplace_back(hRoot, m_strPath.size());
+        m_nOpen = 1;
+        return true;
+    }
+
+    // The next entry of the innermost folder, leaving folders that are done; false
+    // once the root is done. The name is valid until the next call.
+    bool Next(DirEntry& entry) {
+        while (!m_levels.empty()) {
+            Level& top = m_levels.back();
+            if (top.hDir < 0) {
+                if (top.HasRest())
+                    Reopen();
+                else
+                    m_levels.pop_back(); // nothing left to list: no need to open it again
+                continue;
+            }
+            DWORD dwError = 0;
+            if (top.bKept) {
+                if (top.nNextKept < top.arrRest.size()) {
+                    const auto& [strName, kind] = top.arrRest[top.nNextKept++];
+                    entry.strName = strName;
+                    entry.kind = kind;
+                    return true;
+                }
+            } else if (m_lister.Next(top.hDir, entry, dwError)) {
+                return true;
+            } else if (dwError != 0) {
+                Tell(m_levels.size() - 1, dwError);
+            }
+            m_lister.Close(top.hDir);
+            --m_nOpen;
+            m_levels.pop_back();
+        }
+        return false;
+    }
+
+    // Length of the innermost folder's path, with its trailing '/'.
+    std::size_t Base() const { return m_levels.back().nBase; }
+
+    // Attributes of an entry of the innermost folder; false when it vanished, or
+    // could not be read (the folder is then told).
+    bool GetAttributes(std::string_view strName, FileAttributes& attr) {
+        DWORD dwError = 0;
+        if (m_lister.GetAttributes(m_levels.back().hDir, strName, attr, dwError))
+            return true;
+        if (dwError != ENOENT)
+            Tell(m_levels.size() - 1, dwError);
+        return false;
+    }
+
+    // Enters the subfolder of the innermost folder whose path the buffer now holds.
+    void Enter(std::string_view strName) {
+        const std::size_t nParent = m_levels.size() - 1;
+        if (m_nOpen >= kMaxOpenLevels)
+            CloseOutermost(nParent);
+        DWORD dwError = 0;
+        int h = m_lister.OpenChild(m_levels[nParent].hDir, strName, dwError);
+        while (h < 0 && IsOutOfDescriptors(dwError) && CloseOutermost(nParent))
+            h = m_lister.OpenChild(m_levels[nParent].hDir, strName, dwError);
+        if (h < 0) {
+            // No longer a folder (replaced since the listing) is no folder lost.
+            if (dwError != ENOTDIR && dwError != ELOOP)
+                m_notRead(m_strPath, dwError);
+            return;
+        }
+        m_strPath += '/';
+        m_levels.emplace_back(h, m_strPath.size());
+        ++m_nOpen;
+    }
+
+private:
+    struct Level {
+        Level(int h, std::size_t n) : hDir(h), nBase(n) {}
+        int hDir;          // -1 while closed
+        std::size_t nBase; // length of the level's path, with its trailing '/'
+        // Once closed: the rest of its listing, served from here from then on.
+        bool bKept = false;
+        std::vector<std::pair<std::string, EntryKind>> arrRest;
+        std::size_t nNextKept = 0;
+        bool bHaveId = false;
+        FileId id;
+        bool bTold = false;
+        bool HasRest() const { return !bKept || nNextKept < arrRest.size(); }
+    };
+
+    std::string PathOf(std::size_t i) const {
+        return i == 0 ? m_strRoot : m_strPath.substr(0, m_levels[i].nBase - 1);
+    }
+
+    void Tell(std::size_t i, DWORD dwError) {
+        if (!m_levels[i].bTold) {
+            m_levels[i].bTold = true;
+            m_notRead(PathOf(i), dwError);
+        }
+    }
+
+    // Closes the outermost open folder between the root and level nKeep; false when
+    // there is none.
+    bool CloseOutermost(std::size_t nKeep) {
+        for (std::size_t i = 1; i < nKeep; ++i) {
+            Level& l = m_levels[i];
+            if (l.hDir < 0)
+                continue;
+            if (!l.bKept) {
+                DWORD dwError = 0;
+                FileAttributes attr;
+                l.bHaveId = m_lister.GetAttributes(l.hDir, ".", attr, dwError);
+                l.id = attr.id;
+                DirEntry entry;
+                while (m_lister.Next(l.hDir, entry, dwError))
+                    l.arrRest.emplace_back(std::string(entry.strName), entry.kind);
+                if (dwError != 0)
+                    Tell(i, dwError);
+                l.bKept = true;
+            }
+            m_lister.Close(l.hDir);
+            l.hDir = -1;
+            --m_nOpen;
+            return true;
+        }
+        return false;
+    }
+
+    // Opens the innermost folder again, with the closed ones just above it (half the
+    // budget), from the nearest open ancestor: the first of them in one request by
+    // its path relative to that ancestor, each checked to be the folder it was. A
+    // folder that cannot be reached again, or is no longer the same, is left with
+    // everything below it; those with entries still to list are told. The folders
+    // above it are dealt with as the walk comes back to them.
+    void Reopen() {
+        const std::size_t nTop = m_levels.size() - 1;
+        std::size_t nAt = nTop;
+        while (m_levels[nAt].hDir < 0)
+            --nAt;
+        const std::size_t nFirst = std::max(nAt + 1, nTop + 1 - std::min(nTop + 1, kWindow));
+        int hAt = m_levels[nAt].hDir;
+        bool bTemporary = false; // hAt is a folder on the way, not kept open
+        while (nAt < nTop) {
+            std::size_t nTo = nAt + 1;
+            while (nTo < nFirst && m_levels[nTo + 1].nBase - m_levels[nAt].nBase <= kMaxRelative)
+                ++nTo;
+            if (m_nOpen + (bTemporary ? 1 : 0) >= kMaxOpenLevels)
+                CloseOutermost(nAt);
+            DWORD dwError = 0;
+            int h = OpenLevel(hAt, nAt, nTo, dwError);
+            if (bTemporary)
+                m_lister.Close(hAt);
+            if (h < 0) {
+                for (std::size_t i = nTo; i <= nTop; ++i) {
+                    if (m_levels[i].HasRest())
+                        Tell(i, dwError);
+                }
+                m_levels.erase(m_levels.begin() + static_cast<std::ptrdiff_t>(nTo), m_levels.end());
+                return;
+            }
+            hAt = h;
+            nAt = nTo;
+            bTemporary = nAt < nFirst;
+            if (!bTemporary) {
+                m_levels[nAt].hDir = h;
+                ++m_nOpen;
+            }
+        }
+    }
+
+    // Level nTo, below the open level nAt, checked to be the folder it was.
+    int OpenLevel(int hAt, std::size_t nAt, std::size_t nTo, DWORD& dwError) {
+        const std::size_t nStart = m_levels[nAt].nBase;
+        const std::string strRelative = m_strPath.substr(nStart, m_levels[nTo].nBase - 1 - nStart);
+        auto open = [&] {
+            return nTo == nAt + 1 ? m_lister.OpenChild(hAt, strRelative, dwError)
+                                  : m_lister.OpenBelow(hAt, strRelative, dwError);
+        };
+        int h = open();
+        while (h < 0 && IsOutOfDescriptors(dwError) && CloseOutermost(nAt))
+            h = open();
+        if (h < 0)
+            return -1;
+        FileAttributes attr;
+        dwError = 0;
+        if (!m_levels[nTo].bHaveId || !m_lister.GetAttributes(h, ".", attr, dwError) ||
+            attr.id != m_levels[nTo].id) {
+            m_lister.Close(h);
+            if (dwError == 0)
+                dwError = ENOENT; // another folder under the same name now
+            return -1;
+        }
+        return h;
+    }
+
+    IDirectoryLister& m_lister;
+    std::string& m_strPath;
+    NotRead m_notRead;
+    std::string m_strRoot;
+    std::vector<Level> m_levels;
+    std::size_t m_nOpen = 0;
+};
+
+} // namespace
 
 CSimpleEnum::CSimpleEnum() : CSimpleEnum(CreateDirectoryLister()) {}
 
@@ -22,48 +278,32 @@ bool CSimpleEnum::EnumeratePath(const std::string& strPath) {
     return true;
 }
 
-// Depth first with an explicit stack of open folders, so that a deep tree cannot
-// exhaust the thread's stack. Each level keeps its listing open while its subfolders
-// are walked; a subfolder is walked completely at the moment it is met.
+void CSimpleEnum::FolderNotRead(const std::string& strFolder, DWORD dwError) {
+    TLOG_DEBUG("SimpleEnum.cpp", 96)
+        << "Cannot read folder " << strFolder << ": " << GetErrorText(dwError);
+    if (m_onFolderNotRead)
+        m_onFolderNotRead(strFolder, dwError);
+}
+
+// Depth first with an explicit stack of folders, so that a deep tree cannot exhaust
+// the thread's stack; a subfolder is walked completely at the moment it is met.
 void CSimpleEnum::WalkFolder(const std::string& strFolder) {
-    struct Level {
-        int hDir;
-        std::size_t nBase; // length of the level's path, with its trailing '/'
-    };
-
-    int hRoot = m_pLister->OpenRoot(strFolder);
-    if (hRoot < 0)
-        return; // a folder that cannot be listed is passed over silently
-
-    std::string strPath = strFolder;
-    if (strPath.empty() || strPath.back() != '/')
-        strPath += '/';
-    std::vector<Level> stack{{hRoot, strPath.size()}};
+    std::string strPath;
+    CFolderChain chain(*m_pLister, strPath,
+                       [this](const std::string& s, DWORD dw) { FolderNotRead(s, dw); });
+    if (!chain.Start(strFolder))
+        return;
     std::string strGroup;
     DirEntry entry;
     FileAttributes attr;
 
-    auto closeAll = [&] {
-        for (const Level& level : stack)
-            m_pLister->Close(level.hDir);
-        stack.clear();
-    };
-
-    while (!stack.empty()) {
-        const Level level = stack.back();
-        if (!m_pLister->Next(level.hDir, entry)) {
-            m_pLister->Close(level.hDir);
-            stack.pop_back();
-            continue;
-        }
+    while (chain.Next(entry)) {
         if (entry.strName == "." || entry.strName == "..")
             continue;
-        if (!WaitWhilePaused()) {
-            closeAll();
-            return;
-        }
+        if (!WaitWhilePaused())
+            return; // the chain closes every folder still open
 
-        strPath.resize(level.nBase);
+        strPath.resize(chain.Base());
         strPath += entry.strName;
         if (IsExcluded(strPath) || !IsIncluded(strPath))
             continue;
@@ -71,28 +311,27 @@ void CSimpleEnum::WalkFolder(const std::string& strFolder) {
         EntryKind kind = entry.kind;
         bool bHaveAttributes = false;
         if (kind == EntryKind::Unknown) {
-            if (!m_pLister->GetAttributes(level.hDir, entry.strName, attr))
-                continue; // vanished
+            if (!chain.GetAttributes(entry.strName, attr))
+                continue;
             kind = attr.kind;
             bHaveAttributes = true;
         }
 
         if (kind == EntryKind::Directory) {
-            int hChild = m_pLister->OpenChild(level.hDir, entry.strName);
-            if (hChild >= 0) {
-                strPath += '/';
-                stack.push_back({hChild, strPath.size()});
-            }
+            chain.Enter(entry.strName);
             continue;
         }
         // Symbolic links hold no data of their own and following them counts files
         // twice or loops; fifos, sockets and devices are not files a user keeps.
         if (kind != EntryKind::File || !MatchGroup(strPath, strGroup))
             continue;
-        if (!bHaveAttributes && !m_pLister->GetAttributes(level.hDir, entry.strName, attr))
+        if (!bHaveAttributes && !chain.GetAttributes(entry.strName, attr))
             continue; // vanished since the listing
         if (attr.kind != EntryKind::File)
             continue; // replaced by something else since the listing
+        // Data lost without a backup is counted once, whatever the number of names.
+        if (attr.nLinks > 1 && !m_pLinks->FirstMeeting(attr.id))
+            continue;
 
         FileProperty prop;
         prop.m_strPath = strPath;

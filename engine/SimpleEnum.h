@@ -4,7 +4,28 @@
 #include "FsEnum.h"
 #include "platform/DirListing.h"
 
+#include <functional>
 #include <memory>
+#include <unordered_set>
+
+// The files with more than one name met so far on one file system: each is reported
+// once, under the first name met. Files with one name need no remembering.
+class CLinkedFiles {
+public:
+    // true the first time the file is met.
+    bool FirstMeeting(const FileId& id) { return m_set.insert(id).second; }
+
+private:
+    struct Hash {
+        std::size_t operator()(const FileId& id) const noexcept {
+            return std::hash<std::uint64_t>()(id.nInode * 0x9E3779B97F4A7C15ull ^ id.nDevice);
+        }
+    };
+    std::unordered_set<FileId, Hash> m_set;
+};
+
+// A folder the walk could not read, wholly or in part, and the reason (an errno value).
+using FolderNotReadHandler = std::function<void(const std::string& strFolder, DWORD dwError)>;
 
 class CSimpleEnum : public IFsEnum {
 public:
@@ -18,8 +39,18 @@ public:
     // An empty root: FALSE at once; otherwise the walk of the root.
     bool EnumerateDrive(const std::string& strRoot) override;
 
+    // Remembers files with several names in the caller's set (shared by the walks of
+    // one file system) instead of the walker's own; it must outlive the walker.
+    void ShareLinkedFiles(CLinkedFiles& links) { m_pLinks = &links; }
+    // Also told of every folder that could not be read; each is logged in any case.
+    void SetFolderNotRead(FolderNotReadHandler handler) { m_onFolderNotRead = std::move(handler); }
+
 private:
     void WalkFolder(const std::string& strPath);
+    void FolderNotRead(const std::string& strFolder, DWORD dwError);
 
     std::unique_ptr<IDirectoryLister> m_pLister;
+    CLinkedFiles m_ownLinks;
+    CLinkedFiles* m_pLinks = &m_ownLinks;
+    FolderNotReadHandler m_onFolderNotRead;
 };

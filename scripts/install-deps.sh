@@ -13,7 +13,7 @@ PACKAGES=(
   # diagnostic log
   libboost-dev libboost-filesystem-dev libboost-date-time-dev locales
   # drives and volumes
-  libmount-dev
+  libmount-dev libblkid-dev
   # NTFS images in tests
   ntfs-3g fuse3
   # user interface; file type names (the details list) and an icon theme for the gallery

@@ -1,5 +1,6 @@
 #include "DirListing.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include <dirent.h>
@@ -62,23 +63,31 @@ public:
         }
     }
 
-    int OpenRoot(const std::string& strPath) override {
-        return Adopt(::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int OpenRoot(const std::string& strPath, DWORD& dwError) override {
+        return Adopt(::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), dwError);
     }
 
-    int OpenChild(int hParent, std::string_view strName) override {
+    int OpenChild(int hParent, std::string_view strName, DWORD& dwError) override {
         return Adopt(::openat(m_slots[static_cast<std::size_t>(hParent)].fd, m_name(strName),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+                     dwError);
     }
 
-    bool Next(int hDir, DirEntry& entry) override {
+    int OpenBelow(int hAncestor, std::string_view strRelative, DWORD& dwError) override {
+        return OpenChild(hAncestor, strRelative, dwError);
+    }
+
+    bool Next(int hDir, DirEntry& entry, DWORD& dwError) override {
         Slot& s = m_slots[static_cast<std::size_t>(hDir)];
+        dwError = 0;
         if (s.nPos >= s.nEnd) {
             if (s.bDone)
                 return false;
             long n = ::syscall(SYS_getdents64, s.fd, s.pBuffer.get(), s.nSize);
             if (n <= 0) {
                 s.bDone = true; // the end, or an error: both end this folder's listing
+                if (n < 0)
+                    dwError = static_cast<DWORD>(errno);
                 return false;
             }
             s.nPos = 0;
@@ -100,14 +109,19 @@ public:
         m_free.push_back(hDir);
     }
 
-    bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr) override {
+    bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr,
+                       DWORD& dwError) override {
         struct stat st;
         if (::fstatat(m_slots[static_cast<std::size_t>(hDir)].fd, m_name(strName), &st,
-                      AT_SYMLINK_NOFOLLOW) != 0)
+                      AT_SYMLINK_NOFOLLOW) != 0) {
+            dwError = static_cast<DWORD>(errno);
             return false;
+        }
         attr.kind = KindOfMode(st.st_mode);
         attr.nSize = static_cast<std::int64_t>(st.st_size);
         attr.mtime = st.st_mtim;
+        attr.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        attr.nLinks = static_cast<std::uint64_t>(st.st_nlink);
         return true;
     }
 
@@ -121,9 +135,11 @@ private:
         bool bDone = false;
     };
 
-    int Adopt(int fd) {
-        if (fd < 0)
+    int Adopt(int fd, DWORD& dwError) {
+        if (fd < 0) {
+            dwError = static_cast<DWORD>(errno);
             return -1;
+        }
         int h;
         if (!m_free.empty()) {
             h = m_free.back();

@@ -5,6 +5,8 @@
 // depth whatever the length of the full path.
 #pragma once
 
+#include "Types.h"
+
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -19,24 +21,38 @@ struct DirEntry {
     EntryKind kind;
 };
 
+// Who a file is: every name of a file with several (hard links) gives the same.
+struct FileId {
+    std::uint64_t nDevice = 0;
+    std::uint64_t nInode = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+
 struct FileAttributes {
     EntryKind kind = EntryKind::Unknown;
     std::int64_t nSize = 0;
     std::timespec mtime{};
+    FileId id;
+    std::uint64_t nLinks = 1; // names the file has
 };
 
 class IDirectoryLister {
 public:
     virtual ~IDirectoryLister() = default;
-    // A handle of the open folder, or -1 when it cannot be listed.
-    virtual int OpenRoot(const std::string& strPath) = 0;
+    // A handle of the open folder, or -1 with the reason when it cannot be listed.
+    virtual int OpenRoot(const std::string& strPath, DWORD& dwError) = 0;
     // A subfolder by name; never follows a symbolic link.
-    virtual int OpenChild(int hParent, std::string_view strName) = 0;
-    // false at the end of the listing or on an error.
-    virtual bool Next(int hDir, DirEntry& entry) = 0;
+    virtual int OpenChild(int hParent, std::string_view strName, DWORD& dwError) = 0;
+    // A folder below an open one by its relative path (several names). Only the last
+    // name is never followed when a symbolic link: callers check what they reached.
+    virtual int OpenBelow(int hAncestor, std::string_view strRelative, DWORD& dwError) = 0;
+    // false at the end of the listing (dwError 0) or on an error.
+    virtual bool Next(int hDir, DirEntry& entry, DWORD& dwError) = 0;
     virtual void Close(int hDir) = 0;
-    // Attributes of an entry of an open folder, not following a symbolic link.
-    virtual bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr) = 0;
+    // Attributes of an entry of an open folder, not following a symbolic link; the
+    // name "." gives the folder's own.
+    virtual bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr,
+                               DWORD& dwError) = 0;
 };
 
 // getdents64 on directory descriptors.

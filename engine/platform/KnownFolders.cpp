@@ -3,7 +3,9 @@
 #include "Environment.h"
 #include "Path.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include <limits.h>
 #include <pwd.h>
@@ -57,6 +59,7 @@ public:
         // The temporary folder as the log names it, without its trailing separator.
         s.arrTemporary = {std::string(TrimTrailingSeparators(GetTempPath())), "/var/tmp"};
         s.strUserTrash = XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash";
+        s.arrHomeTrash = HomeTrashFolders();
         s.nUserId = static_cast<unsigned>(::getuid());
         return s;
     }
@@ -65,6 +68,33 @@ public:
         char resolved[PATH_MAX];
         return ::realpath(strPath.c_str(), resolved) ? std::string(resolved) : std::string();
     }
+
+private:
+    // The trash folder of every home in the user database that has one: a scan run as
+    // root must not count other users' deleted files.
+    std::vector<std::string> HomeTrashFolders() const {
+        std::vector<std::string> arr;
+        std::lock_guard lock(m_lock); // the database is read through one cursor per process
+        ::setpwent();
+        struct passwd pw, *pResult = nullptr;
+        std::vector<char> buf(16384);
+        while (::getpwent_r(&pw, buf.data(), buf.size(), &pResult) == 0 && pResult) {
+            std::string strHome = pw.pw_dir ? pw.pw_dir : "";
+            while (strHome.size() > 1 && strHome.back() == '/')
+                strHome.pop_back();
+            if (strHome.empty() || strHome[0] != '/')
+                continue;
+            std::string strTrash = (strHome == "/" ? "" : strHome) + "/.local/share/Trash";
+            if (IsRealFolder(strTrash.c_str()))
+                arr.push_back(std::move(strTrash));
+        }
+        ::endpwent();
+        std::sort(arr.begin(), arr.end());
+        arr.erase(std::unique(arr.begin(), arr.end()), arr.end());
+        return arr;
+    }
+
+    mutable std::mutex m_lock;
 };
 
 } // namespace

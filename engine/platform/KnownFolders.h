@@ -13,6 +13,7 @@ struct KnownFolderSet {
     std::vector<std::string> arrInternetCache; // the user's cache folder
     std::vector<std::string> arrTemporary;     // the user's temporary folder, /var/tmp
     std::string strUserTrash;                  // the user's trash in the home folder
+    std::vector<std::string> arrHomeTrash;     // the trash of every other home that has one
     unsigned nUserId = 0;                      // names the per-user trash of every drive
 };
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <string_view>
 
+#include <blkid/blkid.h>
 #include <fcntl.h>
 #include <libmount/libmount.h>
 #include <limits.h>
@@ -78,6 +79,38 @@ constexpr std::array kImagesAndLayers = {
 
 template <std::size_t N> bool In(const std::array<std::string_view, N>& list, std::string_view s) {
     return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+// An NTFS driver that runs under FUSE and names itself: "fuseblk.ntfs-3g" and so on.
+bool IsNtfsFuseType(std::string_view strType) {
+    const std::size_t nDot = strType.find('.');
+    if (nDot == std::string_view::npos ||
+        (strType.substr(0, nDot) != "fuse" && strType.substr(0, nDot) != "fuseblk"))
+        return false;
+    const std::string_view strSubtype = strType.substr(nDot + 1);
+    return strSubtype == "ntfs" || strSubtype == "ntfs-3g" || strSubtype == "lowntfs-3g";
+}
+
+// What libblkid last found on a device it probed, from its cache: a user who may not
+// read the device (an ntfs-3g mount) still learns that it is NTFS. Nothing is probed
+// or written here.
+bool CachedAsNtfs(const std::string& strDevice) {
+    blkid_cache cache = nullptr;
+    if (blkid_get_cache(&cache, nullptr) != 0)
+        return false;
+    bool bNtfs = false;
+    if (blkid_dev dev = blkid_get_dev(cache, strDevice.c_str(), 0)) {
+        blkid_tag_iterate it = blkid_tag_iterate_begin(dev);
+        const char* pszType = nullptr;
+        const char* pszValue = nullptr;
+        while (it && blkid_tag_next(it, &pszType, &pszValue) == 0) {
+            if (std::string_view(pszType) == "TYPE")
+                bNtfs = std::string_view(pszValue) == "ntfs";
+        }
+        blkid_tag_iterate_end(it);
+    }
+    blkid_put_cache(cache);
+    return bNtfs;
 }
 
 struct Mount {
@@ -197,7 +230,7 @@ public:
             return false;
         }
         strFileSystem = p->strType;
-        if (p->strType == "ntfs" || p->strType == "ntfs3" ||
+        if (p->strType == "ntfs" || p->strType == "ntfs3" || IsNtfsFuseType(p->strType) ||
             ((p->strType == "fuseblk" || p->strType == "fuse") &&
              m_pDevices->HasNtfsBootSector(p->strSource, p->dev)))
             strFileSystem = "NTFS";
@@ -263,6 +296,14 @@ public:
         return points;
     }
 
+    // Folders on one file system are walked by one worker, one after another.
+    std::string GetFileSystemId(const std::string& strRoot) const override {
+        struct stat st;
+        if (::stat(strRoot.c_str(), &st) != 0)
+            return strRoot; // its worker finds out why
+        return std::to_string(st.st_dev);
+    }
+
     bool CanReadVolume(const std::string& strRoot) const override {
         // Only a folder that is the volume's mount point stands for the whole volume.
         return std::find(m_arrMountPoints.begin(), m_arrMountPoints.end(), strRoot) !=
@@ -314,7 +355,7 @@ public:
         }
         int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
         if (fd < 0)
-            return false;
+            return CachedAsNtfs(strPath);
         std::uint8_t sector[kNtfsBootSectorSize];
         NtfsBootSector boot;
         bool bNtfs = ::pread(fd, sector, sizeof sector, 0) == static_cast<ssize_t>(sizeof sector) &&

@@ -42,6 +42,9 @@ public:
     virtual std::vector<std::string> GetMountPoints() const = 0;
     // Whether the drive's NTFS volume can be opened for a raw read of its file table.
     virtual bool CanReadVolume(const std::string& strRoot) const = 0;
+    // Drives with the same answer lie on one file system: one worker scans them one
+    // after another. Each drive is a file system of its own unless a table knows better.
+    virtual std::string GetFileSystemId(const std::string& strRoot) const { return strRoot; }
 };
 
 // What the volume table needs to know about devices beyond the mount table.
@@ -52,7 +55,8 @@ public:
     virtual dev_t DeviceOf(const std::string& strSource) const = 0;
     // The disk's removable-medium flag, inherited by its partitions; -1 if unknown.
     virtual int IsRemovable(dev_t dev) const = 0;
-    // Whether the source (block device or image file) starts with an NTFS boot sector.
+    // Whether the source (block device or image file) starts with an NTFS boot sector;
+    // when it cannot be read, whether libblkid's cache knows it as NTFS.
     virtual bool HasNtfsBootSector(const std::string& strSource, dev_t dev) const = 0;
     // Whether the source is an existing regular file (a mounted image).
     virtual bool IsImageFile(const std::string& strSource) const = 0;

@@ -13,7 +13,7 @@ extern char** environ;
 
 ProcessResult RunProcess(const std::vector<std::string>& arrArgs,
                          const std::vector<std::string>& arrEnv,
-                         const std::function<void(pid_t)>& onStarted) {
+                         const std::function<void(pid_t)>& onStarted, int fdStdout) {
     ProcessResult result;
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
@@ -36,7 +36,7 @@ ProcessResult RunProcess(const std::vector<std::string>& arrArgs,
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fdStdout >= 0 ? fdStdout : out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -82,4 +82,15 @@ ProcessResult RunProcess(const std::vector<std::string>& arrArgs,
     ::waitpid(pid, &status, 0);
     result.nExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+bool UnprivilegedPrefix(std::vector<std::string>& arrPrefix) {
+    arrPrefix.clear();
+    if (::geteuid() != 0)
+        return true;
+    if (::access("/usr/bin/setpriv", X_OK) != 0)
+        return false;
+    arrPrefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(kNobody),
+                 "--regid=" + std::to_string(kNobody), "--clear-groups", "--"};
+    return true;
 }

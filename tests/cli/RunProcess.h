@@ -4,6 +4,7 @@
 #include <csignal>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,13 @@ struct ProcessResult {
 };
 
 // strEnv entries "NAME=value" are added to (or replace in) the current environment.
-// onStarted, if given, is called with the child's pid once it runs.
+// onStarted, if given, is called with the child's pid once it runs. fdStdout, if not
+// -1, is the child's standard output instead of a pipe that is collected.
 ProcessResult RunProcess(const std::vector<std::string>& arrArgs,
                          const std::vector<std::string>& arrEnv = {},
-                         const std::function<void(pid_t)>& onStarted = nullptr);
+                         const std::function<void(pid_t)>& onStarted = nullptr, int fdStdout = -1);
+
+// The words that run a program as the unprivileged user "nobody" (none when this
+// process is not root); false when this machine offers no way to.
+bool UnprivilegedPrefix(std::vector<std::string>& arrPrefix);
+inline constexpr uid_t kNobody = 65534;

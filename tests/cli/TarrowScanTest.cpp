@@ -1,8 +1,11 @@
 #include "RunProcess.h"
 #include "ScanTestSupport.h"
+#include "StringTable.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -207,4 +210,203 @@ TEST_F(TarrowScanTest, CtrlCStopsAndPrintsThePartialResults) {
     if (r.nExitStatus == 130) {
         EXPECT_NE(r.strOut.find("Stopped before the end"), std::string::npos);
     }
+}
+
+namespace {
+
+// The task's state letter from /proc; 0 once it is gone.
+char State(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string s((std::istreambuf_iterator<char>(in)), {});
+    std::size_t n = s.rfind(") ");
+    return n == std::string::npos ? 0 : s[n + 2];
+}
+
+// Whether the process blocks SIGINT now.
+bool BlocksInterrupt(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string strLine;
+    while (std::getline(in, strLine)) {
+        if (strLine.rfind("SigBlk:", 0) == 0)
+            return (std::stoull(strLine.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    }
+    return false;
+}
+
+// Tasks of a user, all processes together: what RLIMIT_NPROC counts.
+int TasksOf(uid_t uid) {
+    int n = 0;
+    std::error_code ec;
+    for (auto& p : fs::directory_iterator("/proc", ec)) {
+        struct stat st;
+        if (std::isdigit(static_cast<unsigned char>(p.path().filename().string()[0])) &&
+            ::stat(p.path().c_str(), &st) == 0 && st.st_uid == uid)
+            n += Threads(std::stoi(p.path().filename().string()));
+    }
+    return n;
+}
+
+} // namespace
+
+TEST_F(TarrowScanTest, WriteErrorsOnStandardOutputAreErrors) {
+    int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--json", m_tree.Root()}, {m_tree.Root()}, {"--help"}}) {
+        args.insert(args.begin(), kScan);
+        ProcessResult r = RunProcess(args, {"TEMP=" + m_strTemp}, nullptr, fd);
+        EXPECT_EQ(r.nExitStatus, 1) << args[1];
+        EXPECT_EQ(r.strErr, "tarrow-scan: write error: No space left on device\n") << args[1];
+    }
+    ::close(fd);
+}
+
+TEST_F(TarrowScanTest, ListFilesAreWrittenBeforeTheReport) {
+    ASSERT_EQ(::mkdir((m_strTemp + "/Tarrow").c_str(), 0700), 0);
+    int p[2];
+    ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+    ::close(p[0]); // a reader that has gone, as head -1 has once it has its line
+    ProcessResult r =
+        RunProcess({kScan, "--lists", m_tree.Root()}, {"TEMP=" + m_strTemp}, nullptr, p[1]);
+    ::close(p[1]);
+    EXPECT_NE(r.nExitStatus, 0);
+    EXPECT_TRUE(fs::exists(m_strTemp + "/Tarrow/Documents.log"));
+    EXPECT_TRUE(fs::exists(m_strTemp + "/Tarrow/Images.log"));
+}
+
+TEST_F(TarrowScanTest, CtrlCInTheFirstMillisecondsStillGivesTheReport) {
+    // Folders named by paths of thousands of components take a while to resolve: the
+    // start is long. The signal comes as soon as the program blocks it, or after half
+    // a second if it does not.
+    std::string strLong = m_tree.Path("docs");
+    while (strLong.size() < PATH_MAX - 16)
+        strLong += "/../docs";
+    std::vector<std::string> args = {kScan, "--json"};
+    args.insert(args.end(), 300, strLong);
+    ProcessResult r = RunProcess(args, {"TEMP=" + m_strTemp}, [](pid_t pid) {
+        const auto deadline = std::chrono::steady_clock::now() + 500ms;
+        while (!BlocksInterrupt(pid) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(100us);
+        ::kill(pid, SIGINT);
+    });
+    EXPECT_EQ(r.nExitStatus, 130);
+    EXPECT_NE(r.strOut.find("\"stopped\": true"), std::string::npos) << r.strOut;
+}
+
+TEST_F(TarrowScanTest, HelpSaysWhatIsCountedWhatIsLeftOutAndWhereFilesGo) {
+    ProcessResult r = Scan({"--help"});
+    ASSERT_EQ(r.nExitStatus, 0);
+    const std::string& s = r.strOut;
+    for (const GroupEntry& g : g_groupTable) {
+        EXPECT_NE(s.find(LoadString(g.nNameId)), s.npos);
+        std::string strFilter = LoadString(g.nFilterId);
+        for (std::size_t i = strFilter.find("*."); i != std::string::npos;
+             i = strFilter.find("*.", i + 1)) {
+            std::string strExt = strFilter.substr(i + 1, strFilter.find(';', i) - i - 1);
+            EXPECT_TRUE(std::regex_search(s, std::regex("\\" + strExt + "( |\n)"))) << strExt;
+        }
+    }
+    for (const char* psz : {"/usr", "/etc", "/var/lib", "/var/cache", "/var/tmp", ".Trash-*",
+                            ".local/share/Trash", "apparent size"})
+        EXPECT_NE(s.find(psz), s.npos) << psz;
+    EXPECT_NE(s.find(m_strTemp + ","), s.npos); // the temporary folder is left out
+    EXPECT_NE(s.find("into " + m_strTemp + "/Tarrow/ (Documents.log"), s.npos);
+    EXPECT_NE(s.find("log to " + m_strTemp + "/Tarrow/tarrow-scan.log"), s.npos);
+}
+
+TEST_F(TarrowScanTest, AFolderLeftOutOfEveryScanIsScannedWhenAskedFor) {
+    // The temporary folder is left out of every scan, and so of its parent's.
+    m_temp.File("t/x/a.doc", 1);
+    m_temp.File("b.doc", 1);
+    ProcessResult r = Scan({m_temp.Root()});
+    EXPECT_NE(r.strOut.find("Total          1"), std::string::npos) << r.strOut;
+    r = Scan({m_strTemp});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_NE(r.strOut.find("Total          1"), std::string::npos) << r.strOut;
+}
+
+TEST_F(TarrowScanTest, FoldersThatCannotBeReadAreCountedAndAGivenOneIsAnError) {
+    std::vector<std::string> prefix;
+    if (!UnprivilegedPrefix(prefix))
+        GTEST_SKIP() << "cannot run as an unprivileged user here (no setpriv)";
+    // Readable by nobody, but for two folders; a temporary folder of nobody's own.
+    ASSERT_EQ(::chmod(m_tree.Root().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(m_temp.Root().c_str(), 0755), 0);
+    const std::string strTemp = m_temp.Folder("nobody");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(strTemp.c_str(), kNobody, kNobody), 0);
+    }
+    const std::string strLocked = m_tree.Folder("docs/locked");
+    m_tree.File("docs/locked/hidden.doc");
+    m_tree.File("img/locked/hidden.png");
+    ASSERT_EQ(::chmod(strLocked.c_str(), 0), 0);
+    ASSERT_EQ(::chmod(m_tree.Path("img/locked").c_str(), 0), 0);
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), kScan);
+        args.insert(args.begin(), prefix.begin(), prefix.end());
+        return RunProcess(args, {"TEMP=" + strTemp, "TMPDIR=" + strTemp});
+    };
+
+    ProcessResult r = run({"--debug", m_tree.Root()});
+    EXPECT_EQ(r.nExitStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find("Total          5"), std::string::npos) << r.strOut;
+    EXPECT_EQ(r.strErr, "tarrow-scan: 2 folders could not be read; the files in them are not "
+                        "counted (listed in " +
+                            strTemp + "/Tarrow/tarrow-scan.log)\n");
+    std::string strLog = Read(strTemp + "/Tarrow/tarrow-scan.log");
+    EXPECT_NE(strLog.find("[File: .\\SimpleEnum.cpp] [Line: 96]"), std::string::npos);
+    EXPECT_NE(strLog.find("Cannot read folder " + strLocked + ": Permission denied"),
+              std::string::npos)
+        << strLog;
+
+    // A folder given that cannot be read at all is an error; the others are reported.
+    r = run({strLocked, m_tree.Path("img")});
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_EQ(r.strErr,
+              "tarrow-scan: cannot read folder '" + strLocked +
+                  "': Permission denied\n"
+                  "tarrow-scan: 1 folder could not be read; the files in them are not counted "
+                  "(--debug lists them in the log)\n");
+    EXPECT_NE(r.strOut.find("Images         2"), std::string::npos) << r.strOut;
+
+    ::chmod(strLocked.c_str(), 0755);
+    ::chmod(m_tree.Path("img/locked").c_str(), 0755);
+}
+
+TEST_F(TarrowScanTest, ThousandsOfFoldersOnOneFileSystemTakeOneWorker) {
+    std::vector<std::string> args = {kScan};
+    const std::string strMany = m_tree.Folder("many");
+    for (int i = 0; i < 1000; ++i) {
+        args.push_back(strMany + "/f" + std::to_string(i));
+        ASSERT_EQ(::mkdir(args.back().c_str(), 0755), 0);
+        if (i % 4 == 0)
+            m_tree.File("many/f" + std::to_string(i) + "/a.doc", 1);
+    }
+    int nMost = 0;
+    ProcessResult r = RunProcess(args, {"TEMP=" + m_strTemp}, [&](pid_t pid) {
+        for (char c = State(pid); c != 0 && c != 'Z'; c = State(pid)) {
+            nMost = std::max(nMost, Threads(pid));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    EXPECT_EQ(r.nExitStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find("Documents    250"), std::string::npos) << r.strOut;
+    EXPECT_LE(nMost, 4); // the program, its signal thread, the manager and one worker
+}
+
+TEST_F(TarrowScanTest, AWorkerThatCannotBeStartedIsAnError) {
+    std::vector<std::string> prefix;
+    if (::geteuid() != 0 || !UnprivilegedPrefix(prefix) || ::access("/usr/bin/prlimit", X_OK))
+        GTEST_SKIP() << "needs root, setpriv and prlimit to run under another user's task limit";
+    ASSERT_EQ(::chmod(m_tree.Root().c_str(), 0755), 0);
+    // Room for the program, its signal thread and the manager, not for a worker.
+    const int nLimit = TasksOf(kNobody) + 3;
+    std::vector<std::string> args = {"/usr/bin/prlimit", "--nproc=" + std::to_string(nLimit) + ":" +
+                                                             std::to_string(nLimit)};
+    args.insert(args.end(), prefix.begin(), prefix.end());
+    args.insert(args.end(), {kScan, m_tree.Root()});
+    ProcessResult r = RunProcess(args, {"TEMP=" + m_strTemp});
+    EXPECT_EQ(r.nExitStatus, 1) << r.strOut;
+    EXPECT_NE(r.strErr.find("Resource temporarily unavailable"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.rfind("tarrow-scan: ", 0), 0u) << r.strErr;
 }

@@ -8,8 +8,11 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -56,8 +59,13 @@ public:
         return points;
     }
     bool CanReadVolume(const std::string&) const override { return false; }
+    std::string GetFileSystemId(const std::string& strRoot) const override {
+        auto it = m_fileSystems.find(strRoot);
+        return it == m_fileSystems.end() ? strRoot : it->second;
+    }
 
     std::vector<Drive> m_drives;
+    std::map<std::string, std::string> m_fileSystems; // root -> file system, when shared
     std::vector<std::string> m_arrOtherMounts;
     std::function<void()> m_onList;
 
@@ -173,13 +181,21 @@ TEST_F(EnumMgrTest, WholeScanOfSeveralDrivesWithItsLog) {
     m_pKnown->m_gone = {A + "/gone-tmp"};
     m_pKnown->m_set.strUserTrash = A + "/home/.local/share/Trash";
 
+    // Every user's trash is left out: each .Trash-UID at a drive's root, whoever owns
+    // it, and the trash of each home on the drive.
+    m_pKnown->m_set.arrHomeTrash = {A + "/home/alice/.local/share/Trash",
+                                    "/elsewhere/home/bob/.local/share/Trash"};
+
     std::set<std::string> expected = {
-        m_tree.File("a/x.doc", 10), m_tree.File("a/home/photo.png", 20),
-        m_tree.File("b/song.mp3", 30), m_tree.File("b/Users/v.MKV", 40)};
+        m_tree.File("a/x.doc", 10),          m_tree.File("a/home/photo.png", 20),
+        m_tree.File("b/song.mp3", 30),       m_tree.File("b/Users/v.MKV", 40),
+        m_tree.File("a/.trash/mine.doc", 1), m_tree.File("a/home/Trash/mine.doc", 1)};
     for (const char* psz :
          {"a/usr/share/a.pdf", "a/home/.cache/b.jpg", "a/tmp/c.doc", "a/.Trash/d.doc",
           "a/.Trash-1000/e.doc", "a/home/.local/share/Trash/files/f.doc", "a/proc/g.doc",
-          "b/opt/h.pdf", "b/.Trash-1000/i.doc", "c/j.doc", "d/k.doc"})
+          "b/opt/h.pdf", "b/.Trash-1000/i.doc", "c/j.doc", "d/k.doc", "a/.Trash-0/files/l.doc",
+          "a/.Trash-1001/files/m.doc", "b/.Trash-1002/files/n.doc",
+          "a/home/alice/.local/share/Trash/files/o.doc"})
         m_tree.File(psz, 1);
 
     CRecordingTarget target;
@@ -233,7 +249,10 @@ TEST_F(EnumMgrTest, WholeScanOfSeveralDrivesWithItsLog) {
           Debug(346, A + S + "Exclusion filter is added: "), // gone: no long form
           Debug(351, A + S + "Exclusion filter is added: " + A + "/.Trash"),
           Debug(355, A + S + "Exclusion filter is added: " + A + "/.Trash-1000"),
+          Debug(355, A + S + "Exclusion filter is added: " + A + "/.Trash-0"),
+          Debug(355, A + S + "Exclusion filter is added: " + A + "/.Trash-1001"),
           Debug(359, A + S + "Exclusion filter is added: " + A + "/home/.local/share/Trash"),
+          Debug(359, A + S + "Exclusion filter is added: " + A + "/home/alice/.local/share/Trash"),
           Debug(361, A + S + "Exclusion filter is added: " + A + "/proc"),
           Debug(369, A + S + "Working thread for drive " + A + " finished")})
         a.push_back(l);
@@ -248,6 +267,7 @@ TEST_F(EnumMgrTest, WholeScanOfSeveralDrivesWithItsLog) {
     for (LogLine l : {Debug(281, B + S + "Exclusion filter is added: " + B + "/opt"),
                       Debug(351, B + S + "Exclusion filter is added: " + B + "/.Trash"),
                       Debug(355, B + S + "Exclusion filter is added: " + B + "/.Trash-1000"),
+                      Debug(355, B + S + "Exclusion filter is added: " + B + "/.Trash-1002"),
                       Debug(369, B + S + "Working thread for drive " + B + " finished")})
         b.push_back(l);
     EXPECT_EQ(WorkerLog(log, B), b);
@@ -352,14 +372,27 @@ TEST_F(EnumMgrTest, StopAndPauseDuringAScan) {
     }
 }
 
-TEST_F(EnumMgrTest, DriveThatCannotBeQueriedLeavesTheOthersScanned) {
+TEST_F(EnumMgrTest, DriveThatCannotBeQueriedLeavesTheOthersScannedAndIsTold) {
     AddDrive("a", DRIVE_FIXED, "ext4", EACCES);
     AddDrive("b");
+    m_pVolumes->m_drives.push_back({m_tree.Path("gone"), DRIVE_FIXED, "ext4", 0});
     m_tree.File("a/x.doc");
     m_tree.File("b/y.doc");
+    std::mutex lock;
+    std::set<std::pair<std::string, DWORD>> notScanned, notRead;
+    m_setup->onDriveNotScanned = [&](const std::string& s, DWORD dw) {
+        std::lock_guard guard(lock);
+        notScanned.emplace(s, dw);
+    };
+    m_setup->onFolderNotRead = [&](const std::string& s, DWORD dw) {
+        std::lock_guard guard(lock);
+        notRead.emplace(s, dw);
+    };
     CRecordingTarget target;
     Scan();
     EXPECT_EQ(Found(target), std::set<std::string>{m_tree.Path("b/y.doc")});
+    EXPECT_EQ(notScanned, (std::set<std::pair<std::string, DWORD>>{{m_tree.Path("a"), EACCES}}));
+    EXPECT_EQ(notRead, (std::set<std::pair<std::string, DWORD>>{{m_tree.Path("gone"), ENOENT}}));
     const std::string A = m_tree.Path("a");
     EXPECT_EQ(
         WorkerLog(LogByThread(), A),
@@ -400,4 +433,35 @@ TEST_F(EnumMgrTest, VolumeTableFailureIsLoggedAndTheScanStillEnds) {
     auto lines = ManagerLog(LogByThread());
     EXPECT_NE(std::find(lines.begin(), lines.end(), Error(147, "Input/output error\r\n")),
               lines.end());
+}
+
+TEST_F(EnumMgrTest, DrivesOfOneFileSystemShareOneWorkerAndCountAHardLinkOnce) {
+    AddDrive("a");
+    AddDrive("b");
+    AddDrive("c");
+    const std::string A = m_tree.Path("a"), B = m_tree.Path("b"), C = m_tree.Path("c");
+    m_pVolumes->m_fileSystems = {{A, "one"}, {B, "one"}};
+    m_tree.File("a/x.doc", 1000);
+    ASSERT_EQ(::link(m_tree.Path("a/x.doc").c_str(), m_tree.Path("b/same.doc").c_str()), 0);
+    m_tree.File("c/z.doc", 1);
+
+    CRecordingTarget target;
+    Scan();
+    EXPECT_EQ(Found(target), (std::set<std::string>{A + "/x.doc", C + "/z.doc"}));
+
+    auto log = LogByThread();
+    ASSERT_EQ(log.size(), 3u); // the manager and two workers
+    // The first worker scans a, then b, each as a drive of its own.
+    std::vector<LogLine> ab = WorkerLog(log, A);
+    std::vector<LogLine> markers;
+    for (const LogLine& l : ab) {
+        if (l.strTag == Tag(181) || l.strTag == Tag(369))
+            markers.push_back(l);
+    }
+    EXPECT_EQ(markers, (std::vector<LogLine>{
+                           Debug(181, "Working thread for drive " + A + " started"),
+                           Debug(369, A + S + "Working thread for drive " + A + " finished"),
+                           Debug(181, "Working thread for drive " + B + " started"),
+                           Debug(369, B + S + "Working thread for drive " + B + " finished")}));
+    EXPECT_FALSE(WorkerLog(log, C).empty());
 }

@@ -83,11 +83,18 @@ TEST(PathMatchSpec, StarsAndQuestionMarks) {
     EXPECT_FALSE(PathMatchSpec("abc", "ab"));
 }
 
-TEST(IsExcluded, FolderItselfAndEverythingBelowInAnyCase) {
+TEST(IsExcluded, FolderItselfAndEverythingBelowByteForByte) {
     CDecisions e;
     EXPECT_TRUE(e.AddExclusion("/home/bob/.cache"));
     EXPECT_TRUE(e.IsExcluded("/home/bob/.cache"));
-    EXPECT_TRUE(e.IsExcluded("/HOME/Bob/.Cache/x/a.doc"));
+    EXPECT_TRUE(e.IsExcluded("/home/bob/.cache/x/a.doc"));
+    // Names differing in letter case are other folders on a Linux file system.
+    EXPECT_FALSE(e.IsExcluded("/HOME/Bob/.Cache/x/a.doc"));
+    EXPECT_FALSE(e.IsExcluded("/home/bob/.CACHE"));
+    e.AddExclusion("/mnt/Caf\xC3\xA9");
+    EXPECT_TRUE(e.IsExcluded("/mnt/Caf\xC3\xA9/a.doc"));
+    EXPECT_FALSE(e.IsExcluded("/mnt/caf\xC3\xA9/a.doc"));
+    EXPECT_FALSE(e.IsExcluded("/mnt/Caf\xC3\x89/a.doc"));
     EXPECT_FALSE(e.IsExcluded("/home/bob/.cacheX/a.doc")); // a neighbour with the same prefix
     EXPECT_FALSE(e.IsExcluded("/home/bob/.cach"));
     EXPECT_FALSE(e.IsExcluded("/home/bob"));
@@ -124,7 +131,8 @@ TEST(IsExcluded, DozensOfFoldersDuplicatesAllowed) {
     e.AddExclusion("/data/f3");
     EXPECT_EQ(e.m_arrExclude.size(), 41u);
     EXPECT_TRUE(e.IsExcluded("/data/f39/x"));
-    EXPECT_TRUE(e.IsExcluded("/data/F3"));
+    EXPECT_TRUE(e.IsExcluded("/data/f3"));
+    EXPECT_FALSE(e.IsExcluded("/data/F3"));
     EXPECT_FALSE(e.IsExcluded("/data/f40"));
 }
 

@@ -5,6 +5,9 @@
 
 #include "platform/DirListing.h"
 
+#include <climits>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,9 +20,12 @@ public:
         EntryKind kind = EntryKind::Directory;
         std::int64_t nSize = 0;
         std::timespec mtime{1299234030, 0};
-        bool bCannotOpen = false; // listing refused
-        bool bVanished = false;   // listed, but gone when its attributes are read
-        bool bHideKind = false;   // listed with an unknown kind
+        bool bCannotOpen = false;          // listing refused
+        bool bVanished = false;            // listed, but gone when its attributes are read
+        bool bHideKind = false;            // listed with an unknown kind
+        DWORD dwAttributesError = 0;       // its attributes cannot be read
+        std::size_t nFailAfter = SIZE_MAX; // its listing fails after this many entries
+        std::uint64_t nInode = 0;          // a new value: another folder under the same name
         // Replaced by an entry of this kind between the listing and the reading of its
         // attributes; Unknown: not replaced.
         EntryKind readKind = EntryKind::Unknown;
@@ -28,29 +34,49 @@ public:
 
     CMemoryLister() : m_root(std::make_unique<Node>()) {}
 
+    Node& Root() { return *m_root; }
     // Adds entries below the root by relative path, creating the folders above them.
     Node& Add(const std::string& strRelative, EntryKind kind, std::int64_t nSize = 0);
+    // Puts a new empty folder in the place of an added one, as a rename and a mkdir
+    // would; the old one lives on for whoever has it open.
+    Node& Replace(const std::string& strRelative);
+    // A second name of an added file (a hard link).
+    Node& Link(const std::string& strExisting, const std::string& strRelative);
 
     std::vector<std::string> Opened() const { return m_opened; } // folder names, in order
     int OpenCount() const { return m_nOpen; }
+    int MostOpen() const { return m_nMostOpen; }
+    // Folders open at once beyond this fail as a process out of descriptors does.
+    void LimitOpen(int nMax) { m_nMaxOpen = nMax; }
+    // Called with each folder's name as it is opened.
+    void OnOpen(std::function<void(const std::string&)> f) { m_onOpen = std::move(f); }
 
-    int OpenRoot(const std::string& strPath) override;
-    int OpenChild(int hParent, std::string_view strName) override;
-    bool Next(int hDir, DirEntry& entry) override;
+    int OpenRoot(const std::string& strPath, DWORD& dwError) override;
+    int OpenChild(int hParent, std::string_view strName, DWORD& dwError) override;
+    int OpenBelow(int hAncestor, std::string_view strRelative, DWORD& dwError) override;
+    bool Next(int hDir, DirEntry& entry, DWORD& dwError) override;
     void Close(int hDir) override;
-    bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr) override;
+    bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr,
+                       DWORD& dwError) override;
 
 private:
     struct Open {
         Node* pNode;
         std::size_t nNext;
     };
-    int Track(Node* pNode);
+    int Track(Node* pNode, DWORD& dwError);
     Node* Child(Node* pParent, std::string_view strName);
+    Node* Find(const std::string& strRelative);
 
     std::unique_ptr<Node> m_root;
+    std::vector<std::unique_ptr<Node>> m_replaced;
     std::map<int, Open> m_open;
+    std::map<std::uint64_t, std::uint64_t> m_links; // inode -> names
+    std::uint64_t m_nNextInode = 1;
     int m_nNextHandle = 0;
     int m_nOpen = 0;
+    int m_nMostOpen = 0;
+    int m_nMaxOpen = INT_MAX;
+    std::function<void(const std::string&)> m_onOpen;
     std::vector<std::string> m_opened;
 };

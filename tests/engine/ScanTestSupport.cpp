@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 std::string CTempTree::File(const std::string& strRelative, std::int64_t nSize) const {
@@ -44,4 +45,67 @@ CTimeZone::~CTimeZone() {
 void AddProgramGroups(IFsEnum& e) {
     for (const GroupEntry& g : g_groupTable)
         e.AddGroup(LoadString(g.nNameId), LoadString(g.nFilterId));
+}
+
+void MakeDeepTree(const std::string& strRoot, int nLevels) {
+    int fd = ::open(strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int i = 0;; ++i) {
+        int fdFile = ::openat(fd, "f.doc", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fdFile, 0);
+        ASSERT_EQ(::write(fdFile, "x", 1), 1);
+        ::close(fdFile);
+        if (i == nLevels)
+            break;
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        int fdNext = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(fdNext, 0);
+        fd = fdNext;
+    }
+    ::close(fd);
+}
+
+void RemoveDeepTree(const std::string& strRoot, int nLevels) {
+    int fd = ::open(strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < nLevels && fd >= 0; ++i) {
+        int fdNext = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = fdNext;
+    }
+    // Up again by "..", removing each level once it is empty.
+    for (int i = nLevels; i >= 0 && fd >= 0; --i) {
+        ::unlinkat(fd, "f.doc", 0);
+        if (i == 0)
+            break;
+        int fdUp = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = fdUp;
+        if (fd >= 0)
+            ::unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
+
+CDescriptorLimit::CDescriptorLimit(unsigned long nLimit) {
+    struct rlimit rl;
+    ::getrlimit(RLIMIT_NOFILE, &rl);
+    m_nSaved = rl.rlim_cur;
+    rl.rlim_cur = nLimit;
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &rl), 0);
+}
+
+CDescriptorLimit::~CDescriptorLimit() {
+    struct rlimit rl;
+    ::getrlimit(RLIMIT_NOFILE, &rl);
+    rl.rlim_cur = m_nSaved;
+    ::setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+int OpenDescriptorCount() {
+    int n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n - 1; // the iterator's own
 }

@@ -111,5 +111,26 @@ private:
     std::optional<std::string> m_old;
 };
 
+// A chain of nLevels folders named "d" below the root, each holding one file "f.doc"
+// of one byte, as is the root: nLevels + 1 files. Built and taken down through
+// descriptors, so that its depth is not bounded by the length of a path.
+void MakeDeepTree(const std::string& strRoot, int nLevels);
+void RemoveDeepTree(const std::string& strRoot, int nLevels);
+
+// Lowers this process's soft limit of open descriptors for its lifetime.
+class CDescriptorLimit {
+public:
+    explicit CDescriptorLimit(unsigned long nLimit);
+    ~CDescriptorLimit();
+    CDescriptorLimit(const CDescriptorLimit&) = delete;
+    CDescriptorLimit& operator=(const CDescriptorLimit&) = delete;
+
+private:
+    unsigned long m_nSaved;
+};
+
+// Descriptors this process has open now.
+int OpenDescriptorCount();
+
 // The four groups of the program, added to an enumerator in table order.
 void AddProgramGroups(struct IFsEnum& e);

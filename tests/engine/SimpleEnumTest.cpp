@@ -1,4 +1,5 @@
 #include "SimpleEnum.h"
+#include "Log.h"
 #include "MemoryLister.h"
 #include "ScanTestSupport.h"
 
@@ -110,25 +111,31 @@ TEST_F(SimpleEnumTest, PathsFromTheFileSystemRootHaveOneSeparator) {
     EXPECT_EQ(Paths(), (std::set<std::string>{"/a.pdf", "/home/b.pdf"}));
 }
 
-TEST_F(SimpleEnumTest, ExcludedFoldersAreNotEnteredInAnyCase) {
-    m_tree.File("Trash/a.doc");
+TEST_F(SimpleEnumTest, ExcludedFoldersAreNotEnteredNamesCompareByteForByte) {
+    m_tree.File("trash/a.doc");
+    m_tree.File("Trash/b.doc"); // another folder: the file system tells the two apart
     m_tree.File("keep/a.doc");
-    m_tree.File("TrashCan/a.doc"); // a neighbour with the same prefix
+    m_tree.File("trashCan/a.doc"); // a neighbour with the same prefix
     m_tree.File("cache/x/y.png");
+    m_tree.File("mnt/c.doc");
+    m_tree.File("MNT/d.DOC"); // beside a folder "mnt" that is excluded; extensions in any case
     CSimpleEnum walker;
     AddProgramGroups(walker);
     walker.AddExclusion(m_tree.Path("trash/"));
     walker.AddExclusion(m_tree.Path("cache"));
+    walker.AddExclusion(m_tree.Path("mnt"));
     walker.AddExclusion(m_tree.Path("keep/a.doc")); // a file can be excluded too
     walker.EnumerateDrive(m_tree.Root());
-    EXPECT_EQ(Paths(), std::set<std::string>{m_tree.Path("TrashCan/a.doc")});
+    EXPECT_EQ(Paths(),
+              (std::set<std::string>{m_tree.Path("Trash/b.doc"), m_tree.Path("trashCan/a.doc"),
+                                     m_tree.Path("MNT/d.DOC")}));
 
     auto pLister = std::make_unique<CMemoryLister>();
     pLister->Add("skip/deep/a.doc", EntryKind::File);
     pLister->Add("walk/a.doc", EntryKind::File);
     CMemoryLister& lister = *pLister;
     auto pWalker = WalkerOf(std::move(pLister));
-    pWalker->AddExclusion("/r/SKIP");
+    pWalker->AddExclusion("/r/skip");
     pWalker->EnumerateDrive("/r");
     std::vector<std::string> opened = lister.Opened();
     EXPECT_EQ(std::count(opened.begin(), opened.end(), "skip"), 0);
@@ -321,4 +328,160 @@ TEST_F(SimpleEnumTest, StopDuringADeepWalkReportsNothingMoreAndClosesEveryFolder
     paused.join();
     EXPECT_TRUE(second.Found().empty());
     EXPECT_EQ(OpenDescriptors(), nBefore);
+}
+
+TEST_F(SimpleEnumTest, AFileWithSeveralNamesIsReportedOnceUnderTheFirstNameMet) {
+    m_tree.File("a/report.doc", 1000);
+    ASSERT_EQ(::link(m_tree.Path("a/report.doc").c_str(), m_tree.Path("copy.doc").c_str()), 0);
+    m_tree.Folder("b");
+    ASSERT_EQ(::link(m_tree.Path("a/report.doc").c_str(), m_tree.Path("b/same.doc").c_str()), 0);
+    m_tree.File("b/other.doc", 7); // one name: never remembered, always reported
+
+    CSimpleEnum walker;
+    AddProgramGroups(walker);
+    walker.EnumerateDrive(m_tree.Root());
+    std::int64_t nBytes = 0;
+    for (const FoundFile& f : m_target.Found())
+        nBytes += f.prop.m_nSize;
+    EXPECT_EQ(m_target.Found().size(), 2u);
+    EXPECT_EQ(nBytes, 1007);
+
+    // The name reported is the first the walk met, in the order it lists.
+    auto pLister = std::make_unique<CMemoryLister>();
+    pLister->Add("z/first.pdf", EntryKind::File, 10);
+    pLister->Link("z/first.pdf", "a/second.pdf");
+    pLister->Link("z/first.pdf", "third.pdf");
+    auto pWalker = WalkerOf(std::move(pLister));
+    CRecordingTarget target;
+    pWalker->EnumerateDrive("/r");
+    ASSERT_EQ(target.Found().size(), 1u);
+    EXPECT_EQ(target.Found()[0].prop.m_strPath, "/r/z/first.pdf");
+}
+
+TEST_F(SimpleEnumTest, TreesDeeperThanTheDescriptorLimitAreWalkedWhole) {
+    const int nLevels = 3000;
+    MakeDeepTree(m_tree.Root(), nLevels);
+    for (unsigned long nLimit : {1024ul, static_cast<unsigned long>(OpenDescriptorCount() + 6)}) {
+        CRecordingTarget target;
+        int nBefore = OpenDescriptorCount();
+        {
+            CDescriptorLimit limit(nLimit);
+            CSimpleEnum walker;
+            AddProgramGroups(walker);
+            EXPECT_TRUE(walker.EnumerateDrive(m_tree.Root()));
+        }
+        EXPECT_EQ(target.Found().size(), static_cast<std::size_t>(nLevels + 1)) << nLimit;
+        EXPECT_EQ(OpenDescriptorCount(), nBefore);
+    }
+    RemoveDeepTree(m_tree.Root(), nLevels);
+}
+
+TEST_F(SimpleEnumTest, FoldersThatCannotBeReadAreToldAndLogged) {
+    auto pLister = std::make_unique<CMemoryLister>();
+    pLister->Add("locked/a.doc", EntryKind::File);
+    pLister->Add("locked", EntryKind::Directory).bCannotOpen = true;
+    pLister->Add("gone/b.doc", EntryKind::File);
+    pLister->Add("gone", EntryKind::Directory).bVanished = true; // listed, then removed
+    pLister->Add("broken/c.doc", EntryKind::File, 1);
+    pLister->Add("broken/d.doc", EntryKind::File, 1);
+    pLister->Add("broken", EntryKind::Directory).nFailAfter = 1;
+    pLister->Add("noexec/e.doc", EntryKind::File).dwAttributesError = EACCES;
+    pLister->Add("noexec/f.doc", EntryKind::File).dwAttributesError = EACCES;
+    pLister->Add("vanished.doc", EntryKind::File).bVanished = true; // nothing lost: not told
+    pLister->Add("ok.doc", EntryKind::File);
+    auto pWalker = WalkerOf(std::move(pLister));
+    std::vector<std::pair<std::string, DWORD>> told;
+    pWalker->SetFolderNotRead([&](const std::string& s, DWORD dw) { told.emplace_back(s, dw); });
+    TakePendingLogRecords();
+    EXPECT_TRUE(pWalker->EnumerateDrive("/r"));
+
+    EXPECT_EQ(Paths(), (std::set<std::string>{"/r/broken/c.doc", "/r/ok.doc"}));
+    const std::vector<std::pair<std::string, DWORD>> expected = {
+        {"/r/locked", EACCES}, {"/r/gone", ENOENT}, {"/r/broken", EIO}, {"/r/noexec", EACCES}};
+    EXPECT_EQ(told, expected);
+    std::vector<std::string> log;
+    for (const PendingLogRecord& r : TakePendingLogRecords()) {
+        EXPECT_EQ(r.nLevel, LogLevel::debug);
+        EXPECT_EQ(r.strFileTag, " [File: .\\SimpleEnum.cpp] [Line: 96]");
+        log.push_back(r.strMessage);
+    }
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"Cannot read folder /r/locked: Permission denied\r\n",
+                                        "Cannot read folder /r/gone: No such file or directory\r\n",
+                                        "Cannot read folder /r/broken: Input/output error\r\n",
+                                        "Cannot read folder /r/noexec: Permission denied\r\n"}));
+
+    // A root that cannot be listed at all is told too.
+    auto pLocked = std::make_unique<CMemoryLister>();
+    pLocked->Root().bCannotOpen = true;
+    auto pLockedWalker = WalkerOf(std::move(pLocked));
+    told.clear();
+    pLockedWalker->SetFolderNotRead(
+        [&](const std::string& s, DWORD dw) { told.emplace_back(s, dw); });
+    EXPECT_TRUE(pLockedWalker->EnumerateDrive("/r"));
+    EXPECT_EQ(told, (std::vector<std::pair<std::string, DWORD>>{{"/r", EACCES}}));
+}
+
+TEST_F(SimpleEnumTest, DeepChainsWithFewDescriptorsAndFoldersReplacedWhileClosed) {
+    // 100 levels; levels 3 and 40 list a folder "side" after the deep branch, so they
+    // are reached again only on the way back, long after they were closed.
+    auto chain = [](CMemoryLister& lister) {
+        std::string strDeep;
+        for (int i = 0; i < 100; ++i) {
+            lister.Add(strDeep + "f.doc", EntryKind::File, 1);
+            if (i == 3 || i == 40) {
+                lister.Add(strDeep + "d", EntryKind::Directory);
+                lister.Add(strDeep + "side/x.doc", EntryKind::File, 1);
+            }
+            strDeep += "d/";
+        }
+    };
+    auto level = [](int n) {
+        std::string s = "/r";
+        for (int i = 0; i < n; ++i)
+            s += "/d";
+        return s;
+    };
+    {
+        // Without a shortage, a walk still keeps few folders open: others need some.
+        auto pLister = std::make_unique<CMemoryLister>();
+        CMemoryLister& lister = *pLister;
+        chain(lister);
+        CRecordingTarget target;
+        auto pWalker = WalkerOf(std::move(pLister));
+        pWalker->EnumerateDrive("/r");
+        EXPECT_EQ(target.Found().size(), 102u);
+        EXPECT_LE(lister.MostOpen(), 32);
+    }
+    for (bool bReplace : {false, true}) {
+        auto pLister = std::make_unique<CMemoryLister>();
+        CMemoryLister& lister = *pLister;
+        chain(lister);
+        lister.LimitOpen(8);
+        int nOpens = 0;
+        lister.OnOpen([&](const std::string&) {
+            // At the bottom: level 3 is renamed away and a new, empty one made.
+            if (++nOpens == 100 && bReplace)
+                lister.Replace("d/d/d");
+        });
+        CRecordingTarget target;
+        auto pWalker = WalkerOf(std::move(pLister));
+        std::vector<std::pair<std::string, DWORD>> told;
+        pWalker->SetFolderNotRead(
+            [&](const std::string& s, DWORD dw) { told.emplace_back(s, dw); });
+        pWalker->EnumerateDrive("/r");
+
+        std::set<std::string> paths;
+        for (const FoundFile& f : target.Found())
+            paths.insert(f.prop.m_strPath);
+        EXPECT_EQ(paths.size(), bReplace ? 100u : 102u) << bReplace;
+        EXPECT_EQ(paths.count(level(3) + "/side/x.doc"), bReplace ? 0u : 1u);
+        EXPECT_EQ(paths.count(level(40) + "/side/x.doc"), bReplace ? 0u : 1u);
+        // What was left to list below the replaced folder is told, never dropped.
+        using Told = std::vector<std::pair<std::string, DWORD>>;
+        const Told expected = bReplace ? Told{{level(40), ENOENT}, {level(3), ENOENT}} : Told{};
+        EXPECT_EQ(told, expected);
+        EXPECT_LE(lister.MostOpen(), 8);
+        EXPECT_EQ(lister.OpenCount(), 0);
+    }
 }

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
+#include <sys/socket.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +107,58 @@ TEST(VolumeTable, FileSystemNames) {
     EXPECT_FALSE(t->CanReadVolume("/"));
 }
 
+TEST(VolumeTable, NtfsUnderFuseWhenTheDeviceCannotBeRead) {
+    // Mounted by ntfs-3g for a user who may not read the device: the mount table names
+    // the driver when it was given a subtype; otherwise the devices are asked.
+    auto t = Table("ntfs-fuse.txt");
+    std::map<std::string, std::string> names;
+    for (const std::string& strRoot : t->GetLogicalDrives()) {
+        DWORD dwError = 0;
+        ASSERT_TRUE(t->GetVolumeInformation(strRoot, names[strRoot], dwError)) << strRoot;
+    }
+    EXPECT_EQ(names, (std::map<std::string, std::string>{{"/", "ext4"},
+                                                         {"/mnt/win", "NTFS"},
+                                                         {"/mnt/data", "NTFS"},
+                                                         {"/mnt/low", "NTFS"},
+                                                         {"/mnt/exfat", "fuseblk"}}));
+}
+
+TEST(BlockDevices, LibblkidsCacheTellsNtfsWhenTheDeviceCannotBeRead) {
+    // Sources that exist but cannot be opened, even by root (sockets), and a cache of
+    // the test's own saying what libblkid once found on them.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tarrow-blkid-" + std::to_string(::getpid()));
+    std::filesystem::create_directory(dir);
+    auto unopenable = [&](const char* pszName) {
+        const std::string strPath = (dir / pszName).string();
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        strPath.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ::close(fd);
+        return strPath;
+    };
+    const std::string strNtfs = unopenable("ntfs"), strExfat = unopenable("exfat"),
+                      strUnknown = unopenable("unknown");
+    const std::string strCache = (dir / "blkid.tab").string();
+    {
+        std::ofstream out(strCache);
+        out << "<device DEVNO=\"0x0803\" TIME=\"1700000000.1\" TYPE=\"ntfs\">" << strNtfs
+            << "</device>\n<device DEVNO=\"0x0807\" TIME=\"1700000000.1\" TYPE=\"exfat\">"
+            << strExfat << "</device>\n";
+    }
+    const auto written = std::filesystem::last_write_time(strCache);
+    ::setenv("BLKID_FILE", strCache.c_str(), 1);
+    std::shared_ptr<const IBlockDevices> p = SystemBlockDevices();
+    EXPECT_TRUE(p->HasNtfsBootSector(strNtfs, 0));
+    EXPECT_FALSE(p->HasNtfsBootSector(strExfat, 0));
+    EXPECT_FALSE(p->HasNtfsBootSector(strUnknown, 0));
+    ::unsetenv("BLKID_FILE");
+    EXPECT_EQ(std::filesystem::last_write_time(strCache), written); // asked, never written
+    std::filesystem::remove_all(dir);
+}
+
 TEST(VolumeTable, SnapPackagesAreNotFixed) {
     auto t = Table("snaps.txt");
     std::map<std::string, std::string> expected = {
@@ -158,6 +216,19 @@ TEST(VolumeTable, FoldersStandingAsDrives) {
     auto missing = CreateFolderTable({"/no/such/folder"}, pMounts);
     EXPECT_FALSE(missing->GetVolumeInformation("/no/such/folder", strFs, dwError));
     EXPECT_EQ(dwError, static_cast<DWORD>(ENOENT));
+}
+
+TEST(VolumeTable, FoldersOfOneFileSystemShareAWorker) {
+    std::shared_ptr<const IVolumeTable> pMounts = Table("desktop.txt");
+    const std::string strTemp = std::filesystem::temp_directory_path().string();
+    auto t = CreateFolderTable({strTemp, "/proc", "/proc/self", "/no/such/folder"}, pMounts);
+    EXPECT_EQ(t->GetFileSystemId(strTemp), t->GetFileSystemId(strTemp + "/."));
+    EXPECT_EQ(t->GetFileSystemId("/proc"), t->GetFileSystemId("/proc/self"));
+    EXPECT_NE(t->GetFileSystemId(strTemp), t->GetFileSystemId("/proc"));
+    // A folder that cannot be queried is a file system of its own.
+    EXPECT_NE(t->GetFileSystemId("/no/such/folder"), t->GetFileSystemId("/no/such/other"));
+    // Drives of the mount table are each a file system of their own.
+    EXPECT_NE(pMounts->GetFileSystemId("/"), pMounts->GetFileSystemId("/home"));
 }
 
 TEST(VolumeTable, MountPointOfAPath) {
