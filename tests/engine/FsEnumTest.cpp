@@ -141,9 +141,10 @@ TEST(IsIncluded, EmptyListIncludesEverythingAFilledOneLimitsLikeTheExclusions) {
     EXPECT_TRUE(e.IsIncluded("/any/path"));
     EXPECT_TRUE(e.IsIncluded(""));
     // Nothing in the program fills the list; filled, it takes the same test.
-    e.m_arrInclude.push_back("/home/Bob/");
+    e.m_arrInclude.push_back("/home/bob/");
     EXPECT_TRUE(e.IsIncluded("/home/bob/Docs/a.doc"));
     EXPECT_TRUE(e.IsIncluded("/home/bob"));
+    EXPECT_FALSE(e.IsIncluded("/home/Bob/a.doc")); // names compare byte for byte
     EXPECT_FALSE(e.IsIncluded("/home/bobby/a.doc"));
     EXPECT_FALSE(e.IsIncluded("/etc/a.doc"));
     EXPECT_FALSE(e.IsExcluded("/home/bob/a.doc"));
