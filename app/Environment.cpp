@@ -9,9 +9,11 @@
 
 namespace {
 
-std::optional<std::string> NonEmptyVariable(const char* pszName) {
+// A temporary folder named by a variable: only an absolute path counts. A relative
+// one would put the program's files wherever it happens to be started.
+std::optional<std::string> AbsoluteFolderVariable(const char* pszName) {
     const char* psz = std::getenv(pszName);
-    if (psz == nullptr || *psz == '\0')
+    if (psz == nullptr || *psz != '/')
         return std::nullopt;
     return std::string(psz);
 }
@@ -74,9 +76,9 @@ std::string ToNativeSeparators(std::string_view strPath) {
 }
 
 std::string GetTempPath() {
-    auto strTemp = NonEmptyVariable("TEMP");
+    auto strTemp = AbsoluteFolderVariable("TEMP");
     if (!strTemp)
-        strTemp = NonEmptyVariable("TMPDIR");
+        strTemp = AbsoluteFolderVariable("TMPDIR");
     std::string str = strTemp ? *strTemp : std::string("/tmp");
     if (str.back() != '/')
         str += '/';
@@ -84,5 +86,7 @@ std::string GetTempPath() {
 }
 
 std::string GetLogFolder() {
-    return ToNativeSeparators(ExpandEnvironmentStrings(kLogFolderSetting));
+    // The setting's own separators only: a backslash in a variable's value is a character of
+    // a Linux file name.
+    return ExpandEnvironmentStrings(ToNativeSeparators(kLogFolderSetting));
 }

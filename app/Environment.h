@@ -19,7 +19,8 @@ std::string ExpandEnvironmentStrings(std::string_view strText);
 std::string ToNativeSeparators(std::string_view strPath);
 
 // The user's temporary folder (TEMP, else TMPDIR, else /tmp), ending with '/'.
-// An empty variable counts as unset, so the folder is never the file system root.
+// A variable that is empty or not an absolute path counts as unset, so the folder is
+// never the file system root nor relative to the working folder.
 std::string GetTempPath();
 
 // The folder of the diagnostic log and of the per-group list files, as the log's

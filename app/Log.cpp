@@ -229,7 +229,9 @@ void CLog::Configure(LogSettings settings) {
     if (settings.strDirectory.empty()) {
         strFolder = GetModuleFolder();
     } else {
-        strFolder = ToNativeSeparators(ExpandEnvironmentStrings(settings.strDirectory));
+        // The setting's separators, not those in the variables' values: on Linux a backslash
+        // there is part of a name.
+        strFolder = ExpandEnvironmentStrings(ToNativeSeparators(settings.strDirectory));
         if (strFolder.empty() || strFolder.front() != '/') {
             std::string strModuleFolder = GetModuleFolder();
             if (strModuleFolder.empty())

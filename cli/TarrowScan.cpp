@@ -19,6 +19,7 @@
 #include <iostream>
 #include <limits.h>
 #include <mutex>
+#include <ranges>
 #include <set>
 #include <sstream>
 #include <string>
@@ -106,7 +107,8 @@ std::string Usage() {
          "              of a scan, into "
       << strFolder
       << " (Documents.log and so on,\n"
-         "              one path per line) when that folder exists; --debug makes it\n"
+         "              one path per line); the folder is created private when it is\n"
+         "              missing, and a list that cannot be written is an error\n"
          "  --debug     write the diagnostic log to "
       << strFolder << GetModuleFileName()
       << ".log\n"
@@ -313,6 +315,33 @@ private:
     std::int64_t m_nFolders = 0;
 };
 
+// The list files, into the log's folder, which is created by the log's rules when it
+// is missing (private, never through a link). Says on stderr each list that was not
+// written, and why; false when one was not.
+bool WriteLists(const CScanResults& results) {
+    const std::string strFolder = GetLogFolder();
+    CFileHandle folder;
+    if (SafeFileResult r = OpenPrivateFolder(strFolder, true, folder); !r) {
+        std::cerr << "tarrow-scan: no list file was written: " << strFolder << ": " << r.GetText()
+                  << "\n";
+        return false;
+    }
+    bool bAll = true;
+    for (int i = 0; i < kGroupCount; ++i) {
+        auto records = results.Records() |
+                       std::views::filter([i](const FoundRecord& r) { return r.nGroup == i; }) |
+                       std::views::transform(&FoundRecord::prop);
+        const std::string& strGroup = results.GroupName(i);
+        if (SafeFileResult r = WriteGroupListFile(strFolder, strGroup, GroupListText(records));
+            !r) {
+            std::cerr << "tarrow-scan: " << strFolder << GroupListFileName(strGroup)
+                      << " was not written: " << r.GetText() << "\n";
+            bAll = false;
+        }
+    }
+    return bAll;
+}
+
 std::size_t TerminalWidth() {
     struct winsize ws;
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1)
@@ -367,16 +396,7 @@ int Scan(const Options& options) {
 
     // The lists before the report: a reader that stops early (| head -1) ends this
     // process as the report is written, and must not take the lists with it.
-    if (options.bLists) {
-        for (int i = 0; i < kGroupCount; ++i) {
-            std::vector<FileProperty> records;
-            for (const FoundRecord& r : results.Records()) {
-                if (r.nGroup == i)
-                    records.push_back(r.prop);
-            }
-            WriteGroupListFile(GetLogFolder(), results.GroupName(i), GroupListText(records));
-        }
-    }
+    const bool bListsWritten = !options.bLists || WriteLists(results);
 
     std::string strReport;
     if (options.bJson) {
@@ -405,7 +425,7 @@ int Scan(const Options& options) {
     }
     if (bStopped)
         return kExitStopped;
-    return bAllRead ? 0 : kExitError;
+    return bAllRead && bListsWritten ? 0 : kExitError;
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <string_view>
 
 // The text of a list: folder and name of each record, in order.
-template <class Records> std::string GroupListText(const Records& records) {
+template <class Records> std::string GroupListText(Records&& records) {
     std::string strText;
     for (const FileProperty& p : records) {
         strText += p.GetFolder();

@@ -64,8 +64,13 @@ TEST(ExpandEnvironmentStrings, TempIsAlwaysTheTemporaryFolder) {
         EXPECT_EQ(ExpandEnvironmentStrings("%TEMP%"), "/run/user/1000");
         EXPECT_EQ(GetLogFolder(), "/run/user/1000/Tarrow/");
     }
-    // Unset or empty, neither leads to the root folder.
-    for (const char* pszTemp : {static_cast<const char*>(nullptr), ""}) {
+    {
+        // A '\\' in a value is part of a Linux name, not a separator.
+        CEnvVariable temp("TEMP", "/tmp/odd\\name");
+        EXPECT_EQ(GetLogFolder(), "/tmp/odd\\name/Tarrow/");
+    }
+    // Unset, empty or relative, none leads to the root or the working folder.
+    for (const char* pszTemp : {static_cast<const char*>(nullptr), "", "relative/tmp"}) {
         CEnvVariable temp("TEMP", pszTemp);
         CEnvVariable tmpdir("TMPDIR", pszTemp);
         EXPECT_EQ(ExpandEnvironmentStrings("%Temp%"), "/tmp");

@@ -115,17 +115,42 @@ TEST_F(TarrowScanTest, ListFilesByteForByte) {
     EXPECT_FALSE(fs::exists(m_strTemp + "/Tarrow/Video.log")); // a group without files
 }
 
-TEST_F(TarrowScanTest, ListsAreNotWrittenWithoutTheFolderOrThroughALink) {
+TEST_F(TarrowScanTest, ListsMakeTheirFolderPrivateAndNeverWriteThroughALink) {
     ProcessResult r = Scan({"--lists", m_tree.Root()});
-    ASSERT_EQ(r.nExitStatus, 0);
-    EXPECT_FALSE(fs::exists(m_strTemp + "/Tarrow")); // never created by the lists
+    ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
+    struct stat st;
+    ASSERT_EQ(::lstat((m_strTemp + "/Tarrow").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(fs::exists(m_strTemp + "/Tarrow/Documents.log"));
 
-    ASSERT_EQ(::mkdir((m_strTemp + "/Tarrow").c_str(), 0700), 0);
+    // A link at a list's name is replaced, and what it pointed to is left alone.
+    ASSERT_TRUE(fs::remove(m_strTemp + "/Tarrow/Documents.log"));
     fs::create_symlink(m_strTemp + "/victim", m_strTemp + "/Tarrow/Documents.log");
     r = Scan({"--lists", m_tree.Root()});
-    ASSERT_EQ(r.nExitStatus, 0);
+    ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
     EXPECT_FALSE(fs::exists(m_strTemp + "/victim"));
-    EXPECT_TRUE(fs::exists(m_strTemp + "/Tarrow/Images.log"));
+    EXPECT_FALSE(fs::is_symlink(m_strTemp + "/Tarrow/Documents.log"));
+}
+
+TEST_F(TarrowScanTest, ARefusedListFolderIsSaidAndFailsTheRun) {
+    // The folder is a link to a place of someone else's choosing: nothing is written
+    // there, and the run says so instead of ending well.
+    ASSERT_EQ(::mkdir((m_strTemp + "/elsewhere").c_str(), 0700), 0);
+    fs::create_symlink(m_strTemp + "/elsewhere", m_strTemp + "/Tarrow");
+    ProcessResult r = Scan({"--lists", m_tree.Root()});
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_NE(r.strErr.find("no list file was written"), std::string::npos) << r.strErr;
+    EXPECT_TRUE(fs::is_empty(m_strTemp + "/elsewhere"));
+    EXPECT_NE(r.strOut.find("Documents"), std::string::npos) << "the report is still printed";
+
+    // A folder others may write in is refused the same way.
+    ASSERT_TRUE(fs::remove(m_strTemp + "/Tarrow"));
+    ASSERT_EQ(::mkdir((m_strTemp + "/Tarrow").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((m_strTemp + "/Tarrow").c_str(), 0777), 0);
+    r = Scan({"--lists", m_tree.Root()});
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_FALSE(fs::exists(m_strTemp + "/Tarrow/Documents.log"));
 }
 
 TEST_F(TarrowScanTest, UsageErrors) {
