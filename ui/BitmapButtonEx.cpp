@@ -16,13 +16,13 @@ CBitmapButtonEx::~CBitmapButtonEx() = default;
 
 bool CBitmapButtonEx::LoadBitmaps(UINT nIDBitmapResource, UINT nIDBitmapResourceSel,
                                   UINT nIDBitmapResourceFocus, UINT nIDBitmapResourceDisabled) {
-    m_bitmap = QPixmap();
-    m_bitmapSel = QPixmap();
-    m_bitmapFocus = QPixmap();
-    m_bitmapDisabled = QPixmap();
+    m_bmpNormal = QPixmap();
+    m_bmpSelected = QPixmap();
+    m_bmpFocus = QPixmap();
+    m_bmpDisabled = QPixmap();
 
-    m_bitmap = LoadBitmap(nIDBitmapResource);
-    bool bAllLoaded = !m_bitmap.isNull();
+    m_bmpNormal = LoadBitmap(nIDBitmapResource);
+    bool bAllLoaded = !m_bmpNormal.isNull();
     if (bAllLoaded) {
         const auto load = [&bAllLoaded](QPixmap& bmp, UINT nId) {
             if (nId == 0)
@@ -30,23 +30,23 @@ bool CBitmapButtonEx::LoadBitmaps(UINT nIDBitmapResource, UINT nIDBitmapResource
             bmp = LoadBitmap(nId);
             bAllLoaded = bAllLoaded && !bmp.isNull();
         };
-        load(m_bitmapSel, nIDBitmapResourceSel);
-        load(m_bitmapFocus, nIDBitmapResourceFocus);
-        load(m_bitmapDisabled, nIDBitmapResourceDisabled);
+        load(m_bmpSelected, nIDBitmapResourceSel);
+        load(m_bmpFocus, nIDBitmapResourceFocus);
+        load(m_bmpDisabled, nIDBitmapResourceDisabled);
     }
     update();
     return bAllLoaded;
 }
 
 void CBitmapButtonEx::SizeToContent() {
-    if (!m_bitmap.isNull())
-        resize(m_bitmap.size());
+    if (!m_bmpNormal.isNull())
+        resize(m_bmpNormal.size());
 }
 
 void CBitmapButtonEx::PreSubclassWindow() {
-    if (!m_hCursor)
-        m_hCursor = QCursor(Qt::PointingHandCursor);
-    setCursor(*m_hCursor);
+    if (!m_cursorHand)
+        m_cursorHand = QCursor(Qt::PointingHandCursor);
+    setCursor(*m_cursorHand);
 }
 
 CBitmapButtonEx::Image CBitmapButtonEx::ChooseImage(UINT nItemState, bool bHasSelected,
@@ -75,28 +75,28 @@ CBitmapButtonEx::Image CBitmapButtonEx::GetDrawnImage() const {
     UINT nState = GetItemState();
     if (m_bHover)
         nState |= ODS_FOCUS; // hovering shows the focus image
-    if (m_bitmap.isNull())
+    if (m_bmpNormal.isNull())
         return Image::None;
-    return ChooseImage(nState, !m_bitmapSel.isNull(), !m_bitmapFocus.isNull(),
-                       !m_bitmapDisabled.isNull());
+    return ChooseImage(nState, !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
+                       !m_bmpDisabled.isNull());
 }
 
 void CBitmapButtonEx::DrawItem(QPainter& painter, UINT nItemState) {
-    if (m_bitmap.isNull())
+    if (m_bmpNormal.isNull())
         return;
     if (m_bHover)
         nItemState |= ODS_FOCUS;
-    const QPixmap* pImage = &m_bitmap;
-    switch (ChooseImage(nItemState, !m_bitmapSel.isNull(), !m_bitmapFocus.isNull(),
-                        !m_bitmapDisabled.isNull())) {
+    const QPixmap* pImage = &m_bmpNormal;
+    switch (ChooseImage(nItemState, !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
+                        !m_bmpDisabled.isNull())) {
     case Image::Selected:
-        pImage = &m_bitmapSel;
+        pImage = &m_bmpSelected;
         break;
     case Image::Focus:
-        pImage = &m_bitmapFocus;
+        pImage = &m_bmpFocus;
         break;
     case Image::Disabled:
-        pImage = &m_bitmapDisabled;
+        pImage = &m_bmpDisabled;
         break;
     case Image::Normal:
     case Image::None:
@@ -111,7 +111,7 @@ void CBitmapButtonEx::paintEvent(QPaintEvent*) {
 }
 
 QSize CBitmapButtonEx::sizeHint() const {
-    return m_bitmap.isNull() ? QSize(0, 0) : m_bitmap.size();
+    return m_bmpNormal.isNull() ? QSize(0, 0) : m_bmpNormal.size();
 }
 
 bool CBitmapButtonEx::event(QEvent* pEvent) {

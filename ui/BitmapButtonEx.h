@@ -59,11 +59,11 @@ protected:
     void keyReleaseEvent(QKeyEvent* pEvent) override;
     void focusOutEvent(QFocusEvent* pEvent) override;
 
-    QPixmap m_bitmap;                 // normal; required
-    QPixmap m_bitmapSel;              // pressed
-    QPixmap m_bitmapFocus;            // keyboard focus, and hover
-    QPixmap m_bitmapDisabled;         // disabled
-    std::optional<QCursor> m_hCursor; // hand, once attached
+    QPixmap m_bmpNormal; // required
+    QPixmap m_bmpSelected;
+    QPixmap m_bmpFocus; // keyboard focus, and hover
+    QPixmap m_bmpDisabled;
+    std::optional<QCursor> m_cursorHand; // once attached
     bool m_bHover;
     bool m_bEnterDown; // Enter went down while this button had the focus
 };

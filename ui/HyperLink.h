@@ -43,7 +43,7 @@ protected:
     void mousePressEvent(QMouseEvent* pEvent) override;
 
 private:
-    std::optional<QCursor> m_hCursor;
+    std::optional<QCursor> m_cursorHand;
     bool m_bOverControl;
     bool m_bVisited;
     QFont m_fontUnderline;
