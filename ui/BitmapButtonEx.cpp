@@ -5,6 +5,7 @@
 
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <utility>
@@ -115,6 +116,21 @@ QSize CBitmapButtonEx::sizeHint() const {
 }
 
 bool CBitmapButtonEx::event(QEvent* pEvent) {
+    // Disabled, the button lets the mouse through to the dialog (a press drags the
+    // window); Qt would offer it the tool tip and swallow the presses.
+    if (!isEnabled()) {
+        switch (pEvent->type()) {
+        case QEvent::ToolTip:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+            pEvent->ignore();
+            return false;
+        default:
+            break;
+        }
+    }
     if (pEvent->type() == QEvent::ToolTip) {
         ShowControlToolTip(this, static_cast<QHelpEvent*>(pEvent), m_strToolTip, kToolTipMaxWidth);
         return true;
@@ -122,9 +138,22 @@ bool CBitmapButtonEx::event(QEvent* pEvent) {
     return QAbstractButton::event(pEvent);
 }
 
+void CBitmapButtonEx::changeEvent(QEvent* pEvent) {
+    if (pEvent->type() == QEvent::EnabledChange && m_cursorHand) {
+        if (isEnabled())
+            setCursor(*m_cursorHand);
+        else
+            unsetCursor();
+    }
+    QAbstractButton::changeEvent(pEvent);
+}
+
+// Qt sends Enter to disabled widgets as well.
 void CBitmapButtonEx::enterEvent(QEnterEvent* pEvent) {
-    m_bHover = true;
-    update();
+    if (isEnabled()) {
+        m_bHover = true;
+        update();
+    }
     QAbstractButton::enterEvent(pEvent);
 }
 
@@ -134,6 +163,11 @@ void CBitmapButtonEx::leaveEvent(QEvent* pEvent) {
     m_bHover = false;
     update();
     QAbstractButton::leaveEvent(pEvent);
+}
+
+// The second press of a double-click is no click of its own.
+void CBitmapButtonEx::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    pEvent->accept();
 }
 
 namespace {
@@ -167,4 +201,12 @@ void CBitmapButtonEx::keyReleaseEvent(QKeyEvent* pEvent) {
 void CBitmapButtonEx::focusOutEvent(QFocusEvent* pEvent) {
     m_bEnterDown = false;
     QAbstractButton::focusOutEvent(pEvent);
+}
+
+// Qt moves the focus on when the focused widget is disabled (Stop disables Start), which
+// would put the focus face on a neighbour; the focus is dropped instead.
+bool CBitmapButtonEx::focusNextPrevChild(bool bNext) {
+    if (!isEnabled())
+        return false;
+    return QAbstractButton::focusNextPrevChild(bNext);
 }

@@ -1,5 +1,7 @@
 // Picture button: separate images for normal, pressed, hover/focus and disabled, a hand
 // cursor and an optional tool tip. Enter released on the focused button clicks it.
+// Disabled, it takes no mouse input: no hover, no tip, no hand, and a press drags the
+// window; a double-click is one click.
 #pragma once
 
 #include "Resource.h"
@@ -53,11 +55,14 @@ protected:
 
     bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
+    void changeEvent(QEvent* pEvent) override;
     void enterEvent(QEnterEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void keyReleaseEvent(QKeyEvent* pEvent) override;
     void focusOutEvent(QFocusEvent* pEvent) override;
+    bool focusNextPrevChild(bool bNext) override;
 
     QPixmap m_bmpNormal; // required
     QPixmap m_bmpSelected;

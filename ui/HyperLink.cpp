@@ -84,3 +84,8 @@ void CHyperLink::mousePressEvent(QMouseEvent* pEvent) {
     pEvent->accept();
     OnClicked();
 }
+
+// Qt would take the second press of a double-click for another click.
+void CHyperLink::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    pEvent->accept();
+}
