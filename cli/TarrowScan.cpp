@@ -171,13 +171,8 @@ int main(int argc, char** argv) {
     // Blocks the stop signals before any other thread exists.
     CStopOnSignal stop;
 
-    auto pSetup = std::make_shared<ScanSetup>(SystemScanSetup());
-    if (!options.arrFolders.empty()) {
-        pSetup->volumeTable = [folders = options.arrFolders] {
-            return std::shared_ptr<const IVolumeTable>(CreateFolderTable(
-                folders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
-        };
-    }
+    auto pSetup = std::make_shared<ScanSetup>(
+        options.arrFolders.empty() ? SystemScanSetup() : FolderScanSetup(options.arrFolders));
 
     CScanResults results(options.bFiles || options.bLists);
     CDirectWindow window([&](UINT nMsg, WPARAM wParam, LPARAM lParam) {

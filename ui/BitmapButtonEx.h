@@ -42,6 +42,7 @@ public:
     static Image ChooseImage(UINT nItemState, bool bHasSelected, bool bHasFocus, bool bHasDisabled);
     // The image the button shows now.
     Image GetDrawnImage() const;
+    const QPixmap& GetNormalBitmap() const { return m_bmpNormal; }
     bool IsHovered() const { return m_bHover; }
 
     std::string m_strToolTip; // empty: no tip
