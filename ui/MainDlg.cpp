@@ -62,8 +62,9 @@ CMainDlg::CMainDlg(std::shared_ptr<const ScanSetup> pScanSetup)
       m_mapResults(17), m_nGroupFiles{}, m_nGroupBytes{}, m_nRecords(0), m_bStopped(false),
       m_bClosing(false), m_nShownFiles{}, m_nShownRecords(0), m_bRefreshPending(false),
       m_idInterface(std::this_thread::get_id()),
-      m_pScanSetup(pScanSetup ? std::move(pScanSetup)
-                              : std::make_shared<const ScanSetup>(SystemScanSetup())),
+      m_pScanSetup(ReapplyingStop(pScanSetup
+                                      ? std::move(pScanSetup)
+                                      : std::make_shared<const ScanSetup>(SystemScanSetup()))),
       m_bScanActive(false) {
     m_timerRefresh.setSingleShot(true);
     QObject::connect(&m_timerRefresh, &QTimer::timeout, this, [this] { RefreshCounters(); });
@@ -80,11 +81,27 @@ CMainDlg::CMainDlg(std::shared_ptr<const ScanSetup> pScanSetup)
 CMainDlg::~CMainDlg() {
     m_pWindow.reset(); // no scan thread reaches this dialog from here on
     if (m_threadManager.joinable()) {
-        if (m_bScanActive)
+        if (m_bScanActive) {
+            m_bStopped = true;
             ForceEvent.Set();
+        }
         // Its messages go nowhere now, so it cannot wait for this thread.
         m_threadManager.join();
     }
+}
+
+// The manager clears ForceEvent as it starts: a Stop (or Close) pressed just before that
+// would be lost, and the scan run to its end. It is set again once the events are reset,
+// before any worker exists.
+std::shared_ptr<const ScanSetup> CMainDlg::ReapplyingStop(std::shared_ptr<const ScanSetup> pSetup) {
+    auto pOwn = std::make_shared<ScanSetup>(*pSetup);
+    pOwn->volumeTable = [this, fnVolumes = pSetup->volumeTable] {
+        auto pVolumes = fnVolumes();
+        if (m_bStopped)
+            ForceEvent.Set();
+        return pVolumes;
+    };
+    return pOwn;
 }
 
 // ---- Controls --------------------------------------------------------------------------

@@ -37,15 +37,12 @@ public:
     // What g_hTargetWnd names for the scans this window starts.
     HWND GetSafeHwnd() const { return m_pWindow->GetSafeHwnd(); }
 
-    // The store, read on the interface thread. While a scan runs, scan threads append
-    // under m_csResults (see LockResults). A stored record never moves.
+    // The store, read on the interface thread. While a scan runs, scan threads append to
+    // it under m_csResults; a stored record never moves.
     // The list of a group's records; null when the group has none.
     CFileList* FindGroupList(std::string_view strGroup);
     std::int64_t GetGroupFiles(int nGroup) const;
     std::int64_t GetGroupBytes(int nGroup) const;
-    std::unique_lock<std::recursive_mutex> LockResults() const {
-        return std::unique_lock(m_csResults);
-    }
     bool IsStopped() const { return m_bStopped; }
     bool IsClosing() const { return m_bClosing; }
 
@@ -79,6 +76,7 @@ private:
         std::unordered_map<std::string, std::unique_ptr<CFileList>, CNameHash, std::equal_to<>>;
     enum class Face { Start, Pause, Resume };
 
+    std::shared_ptr<const ScanSetup> ReapplyingStop(std::shared_ptr<const ScanSetup> pSetup);
     LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam);
     void StartScan();
     void ShowPausedState();
@@ -111,7 +109,7 @@ private:
     std::array<std::int64_t, kGroupCount> m_nGroupBytes;
     std::int64_t m_nRecords; // every stored record, counted in a group or not
     mutable std::recursive_mutex m_csResults;
-    bool m_bStopped; // interface thread only, as both flags
+    std::atomic<bool> m_bStopped; // also read by the scan's manager
     bool m_bClosing;
 
     // What the texts show; interface thread.

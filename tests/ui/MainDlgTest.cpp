@@ -345,6 +345,20 @@ TEST_F(MainDlgTest, StopTwiceIsStopOnce) {
     EXPECT_TRUE(Button(IDC_START_PAUSE).hasFocus()); // not Close, the neighbour of Stop
 }
 
+TEST_F(MainDlgTest, AStopPressedAsTheManagerResetsTheEventsStillStops) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    scan.listGate.Close();
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(scan.listGate.WaitForWaiter());
+    Button(IDC_STOP).click();
+    ForceEvent.Reset(); // the manager's reset lands just after the press
+    scan.listGate.Open();
+    ASSERT_TRUE(WaitForFinishedState());
+    EXPECT_EQ(pDlg->GetGroupFiles(1), 0);
+}
+
 TEST_F(MainDlgTest, FoundFilesAreKeptAndCountedByTheirExactGroupName) {
     Open(false);
     const HWND hWnd = pDlg->GetSafeHwnd();
