@@ -59,7 +59,7 @@ std::array<std::string, kGroupCount> LoadGroupNames() {
 
 CMainDlg::CMainDlg(std::shared_ptr<const ScanSetup> pScanSetup)
     : CBitmapDlg(IDD_MAIN, IDB_MAIN_BACKGROUND), m_arrGroupNames(LoadGroupNames()),
-      m_mapResults(17), m_nGroupFiles{}, m_nGroupBytes{}, m_nRecords(0), m_bStopped(false),
+      m_mapResults(17), m_nGroupFiles{}, m_nGroupBytes{}, m_nRecords{0}, m_bStopped(false),
       m_bClosing(false), m_nShownFiles{}, m_nShownRecords(0), m_bRefreshPending(false),
       m_idInterface(std::this_thread::get_id()),
       m_pScanSetup(ReapplyingStop(pScanSetup
@@ -253,14 +253,15 @@ LRESULT CMainDlg::OnFileFound(WPARAM wParam, LPARAM lParam) {
         if (it == m_mapResults.end())
             it = m_mapResults.emplace(strGroup, std::make_unique<CFileList>()).first;
         it->second->push_back(*pProp);
-        ++m_nRecords;
+        // One writer at a time; readers take the count first, so its bytes are in.
         for (int i = 0; i < kGroupCount; ++i) {
             if (strGroup == m_arrGroupNames[i]) {
-                ++m_nGroupFiles[i];
-                m_nGroupBytes[i] += pProp->m_nSize;
+                m_nGroupBytes[i].fetch_add(pProp->m_nSize, std::memory_order_relaxed);
+                m_nGroupFiles[i].fetch_add(1, std::memory_order_release);
                 break;
             }
         }
+        m_nRecords.fetch_add(1, std::memory_order_release);
     }
     RequestRefresh();
     return 0;
@@ -270,8 +271,10 @@ void CMainDlg::ClearResults() {
     std::lock_guard lock(m_csResults);
     m_bStopped = false;
     m_bClosing = false;
-    m_nGroupFiles = {};
-    m_nGroupBytes = {};
+    for (int i = 0; i < kGroupCount; ++i) {
+        m_nGroupFiles[i] = 0;
+        m_nGroupBytes[i] = 0;
+    }
     m_nRecords = 0;
     m_mapResults.clear();
     // The texts show "-" or what they showed: the next record rewrites its group's.
@@ -286,13 +289,11 @@ CFileList* CMainDlg::FindGroupList(std::string_view strGroup) {
 }
 
 std::int64_t CMainDlg::GetGroupFiles(int nGroup) const {
-    std::lock_guard lock(m_csResults);
-    return m_nGroupFiles[nGroup];
+    return m_nGroupFiles[nGroup].load(std::memory_order_acquire);
 }
 
 std::int64_t CMainDlg::GetGroupBytes(int nGroup) const {
-    std::lock_guard lock(m_csResults);
-    return m_nGroupBytes[nGroup];
+    return m_nGroupBytes[nGroup].load(std::memory_order_acquire);
 }
 
 void CMainDlg::RequestRefresh() {
@@ -317,17 +318,17 @@ void CMainDlg::OnRefreshRequested() {
 }
 
 // The texts of the groups that grew since they were last shown, and the totals once any
-// record came; values read together, so a text never goes back.
+// record came. Every counter only grows during a scan, so no text ever goes back.
 void CMainDlg::RefreshCounters() {
-    m_bRefreshPending.store(false); // before reading: a record stored later asks again
+    // Cleared before reading: a record stored later asks again. Reading the flag as the
+    // senders left it also makes their counts visible here.
+    m_bRefreshPending.exchange(false);
     m_tLastRefresh = std::chrono::steady_clock::now();
+    const std::int64_t nRecords = m_nRecords.load(std::memory_order_acquire);
     std::array<std::int64_t, kGroupCount> nFiles, nBytes;
-    std::int64_t nRecords;
-    {
-        std::lock_guard lock(m_csResults);
-        nFiles = m_nGroupFiles;
-        nBytes = m_nGroupBytes;
-        nRecords = m_nRecords;
+    for (int i = 0; i < kGroupCount; ++i) {
+        nFiles[i] = m_nGroupFiles[i].load(std::memory_order_acquire);
+        nBytes[i] = m_nGroupBytes[i].load(std::memory_order_relaxed);
     }
     std::int64_t nTotalFiles = 0, nTotalBytes = 0;
     for (int i = 0; i < kGroupCount; ++i) {

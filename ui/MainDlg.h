@@ -101,13 +101,14 @@ private:
     std::array<CHyperLink, kGroupCount> m_arrLinks;
     std::array<CBitmapButtonEx, kGroupCount> m_arrDetailsButtons;
 
-    // The results store. Scan threads write it under m_csResults, the interface thread
-    // reads it under the same lock while a scan runs.
+    // The results store. Scan threads write it under m_csResults; the interface thread
+    // reads the lists under the same lock while a scan runs, but the counters without it,
+    // so that it never waits for a scan thread that holds the lock.
     const std::array<std::string, kGroupCount> m_arrGroupNames;
     CResultMap m_mapResults;
-    std::array<std::int64_t, kGroupCount> m_nGroupFiles;
-    std::array<std::int64_t, kGroupCount> m_nGroupBytes;
-    std::int64_t m_nRecords; // every stored record, counted in a group or not
+    std::array<std::atomic<std::int64_t>, kGroupCount> m_nGroupFiles;
+    std::array<std::atomic<std::int64_t>, kGroupCount> m_nGroupBytes;
+    std::atomic<std::int64_t> m_nRecords; // every stored record, counted in a group or not
     mutable std::recursive_mutex m_csResults;
     std::atomic<bool> m_bStopped; // also read by the scan's manager
     bool m_bClosing;
