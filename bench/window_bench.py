@@ -89,18 +89,20 @@ def main():
             rounds["tarrow-scan"].append((out["elapsedSeconds"], wall, rss, 0.0))
             out, wall, rss = run(window)
             rounds["window"].append((out["elapsedSeconds"], wall, rss, out["maxGapMs"]))
+            print(f"  window: scan {out['elapsedSeconds']:.3f} s, longest gap {out['maxGapMs']:.1f} ms"
+                  f" at {out['maxGapAtMs']:.0f} ms", flush=True)
 
         med = {name: [statistics.median(r[i] for r in runs) for i in range(4)]
                for name, runs in rounds.items()}
         print(f"\n{'':12} {'scan s':>8} {'process s':>10} {'peak MiB':>9} {'busy ms':>8}"
-              f"   ({args.runs} runs, medians)")
+              f"   ({args.runs} runs, medians; the window's process waits 0.3 s for its first paint)")
         for name, (scan_s, wall, rss, gap) in med.items():
             print(f"{name:12} {scan_s:8.3f} {wall:10.3f} {rss / 1024:9.1f} {gap:8.1f}")
         w, t = med["window"], med["tarrow-scan"]
         worst_gap = max(r[3] for r in rounds["window"])
         peak = max(r[2] for r in rounds["window"]) / 1024
-        print(f"\nwindow / tarrow-scan   scan {w[0] / t[0]:5.2f}   process {w[1] / t[1]:5.2f}"
-              f"   (target <= 1.50, aim 1.20)")
+        print(f"\nwindow / tarrow-scan   {w[0] / t[0]:.2f} (scan, Start to the finished state;"
+              f" target <= 1.50, aim 1.20)")
         print(f"window peak memory     {peak:.1f} MiB at most (target < 128)")
         print(f"interface thread busy  {w[3]:.1f} ms median, {worst_gap:.1f} ms at most (target <= 50)")
 
