@@ -31,18 +31,13 @@ std::vector<std::string> ResolveScanFolders(std::string_view strValue,
 }
 
 std::shared_ptr<const ScanSetup> ScanSetupFromEnvironment() {
-    auto pSetup = std::make_shared<ScanSetup>(SystemScanSetup());
     const char* pszValue = std::getenv(kScanFoldersVariable);
     if (!pszValue)
-        return pSetup;
+        return std::make_shared<ScanSetup>(SystemScanSetup());
     std::vector<std::string> arrLeftOut;
     std::vector<std::string> arrFolders = ResolveScanFolders(pszValue, arrLeftOut);
     for (const std::string& strEntry : arrLeftOut)
         std::fprintf(stderr, "tarrow: %s: %s is not a folder; left out\n", kScanFoldersVariable,
                      strEntry.c_str());
-    pSetup->volumeTable = [arrFolders = std::move(arrFolders)] {
-        return std::shared_ptr<const IVolumeTable>(
-            CreateFolderTable(arrFolders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
-    };
-    return pSetup;
+    return std::make_shared<ScanSetup>(FolderScanSetup(std::move(arrFolders)));
 }

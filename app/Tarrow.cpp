@@ -4,8 +4,8 @@
 // process ends when the main window closes.
 #include "Bitmaps.h"
 #include "CommandLineInfo.h"
-#include "Foreground.h"
 #include "Environment.h"
+#include "Foreground.h"
 #include "Log.h"
 #include "MainDlg.h"
 #include "ModulePath.h"
@@ -67,9 +67,8 @@ bool CTarrowApp::InitInstance() {
             return false;
     }
 
-    CMainDlg dlg(nullptr);
+    CMainDlg dlg(ScanSetupFromEnvironment());
     m_pMainWnd = &dlg;
-    dlg.SetScanSetup(ScanSetupFromEnvironment());
     dlg.DoModal();
     m_pMainWnd = nullptr;
     return false;

@@ -352,12 +352,9 @@ std::size_t TerminalWidth() {
 int Scan(const Options& options) {
     CStopOnSignal stop;
 
-    auto pSetup = std::make_shared<ScanSetup>(SystemScanSetup());
+    auto pSetup = std::make_shared<ScanSetup>(
+        options.arrFolders.empty() ? SystemScanSetup() : FolderScanSetup(options.arrFolders));
     if (!options.arrFolders.empty()) {
-        pSetup->volumeTable = [folders = options.arrFolders] {
-            return std::shared_ptr<const IVolumeTable>(CreateFolderTable(
-                folders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
-        };
         pSetup->pKnownFolders =
             std::make_shared<CAskedFolders>(pSetup->pKnownFolders, options.arrFolders);
     }

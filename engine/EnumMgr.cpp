@@ -195,6 +195,15 @@ ScanSetup SystemScanSetup() {
     return setup;
 }
 
+ScanSetup FolderScanSetup(std::vector<std::string> arrFolders) {
+    ScanSetup setup = SystemScanSetup();
+    setup.volumeTable = [arrFolders = std::move(arrFolders)] {
+        return std::shared_ptr<const IVolumeTable>(
+            CreateFolderTable(arrFolders, std::shared_ptr<const IVolumeTable>(CreateMountTable())));
+    };
+    return setup;
+}
+
 bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
                     const std::string& strFileSystem) {
     return setup.createVolumeEnum && ::strcasecmp(strFileSystem.c_str(), "NTFS") == 0 &&

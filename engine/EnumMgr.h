@@ -30,6 +30,8 @@ struct ScanSetup {
 };
 
 ScanSetup SystemScanSetup();
+// The system's, with these folders standing as the fixed drives (each its own root).
+ScanSetup FolderScanSetup(std::vector<std::string> arrFolders);
 
 // The manager thread's work, from the reset of the events to the scan-finished
 // notification. The starter of a scan stores its window in g_hTargetWnd first.

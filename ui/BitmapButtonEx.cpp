@@ -5,6 +5,7 @@
 
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <utility>
@@ -16,13 +17,13 @@ CBitmapButtonEx::~CBitmapButtonEx() = default;
 
 bool CBitmapButtonEx::LoadBitmaps(UINT nIDBitmapResource, UINT nIDBitmapResourceSel,
                                   UINT nIDBitmapResourceFocus, UINT nIDBitmapResourceDisabled) {
-    m_bitmap = QPixmap();
-    m_bitmapSel = QPixmap();
-    m_bitmapFocus = QPixmap();
-    m_bitmapDisabled = QPixmap();
+    m_bmpNormal = QPixmap();
+    m_bmpSelected = QPixmap();
+    m_bmpFocus = QPixmap();
+    m_bmpDisabled = QPixmap();
 
-    m_bitmap = LoadBitmap(nIDBitmapResource);
-    bool bAllLoaded = !m_bitmap.isNull();
+    m_bmpNormal = LoadBitmap(nIDBitmapResource);
+    bool bAllLoaded = !m_bmpNormal.isNull();
     if (bAllLoaded) {
         const auto load = [&bAllLoaded](QPixmap& bmp, UINT nId) {
             if (nId == 0)
@@ -30,23 +31,23 @@ bool CBitmapButtonEx::LoadBitmaps(UINT nIDBitmapResource, UINT nIDBitmapResource
             bmp = LoadBitmap(nId);
             bAllLoaded = bAllLoaded && !bmp.isNull();
         };
-        load(m_bitmapSel, nIDBitmapResourceSel);
-        load(m_bitmapFocus, nIDBitmapResourceFocus);
-        load(m_bitmapDisabled, nIDBitmapResourceDisabled);
+        load(m_bmpSelected, nIDBitmapResourceSel);
+        load(m_bmpFocus, nIDBitmapResourceFocus);
+        load(m_bmpDisabled, nIDBitmapResourceDisabled);
     }
     update();
     return bAllLoaded;
 }
 
 void CBitmapButtonEx::SizeToContent() {
-    if (!m_bitmap.isNull())
-        resize(m_bitmap.size());
+    if (!m_bmpNormal.isNull())
+        resize(m_bmpNormal.size());
 }
 
 void CBitmapButtonEx::PreSubclassWindow() {
-    if (!m_hCursor)
-        m_hCursor = QCursor(Qt::PointingHandCursor);
-    setCursor(*m_hCursor);
+    if (!m_cursorHand)
+        m_cursorHand = QCursor(Qt::PointingHandCursor);
+    setCursor(*m_cursorHand);
 }
 
 CBitmapButtonEx::Image CBitmapButtonEx::ChooseImage(UINT nItemState, bool bHasSelected,
@@ -75,28 +76,28 @@ CBitmapButtonEx::Image CBitmapButtonEx::GetDrawnImage() const {
     UINT nState = GetItemState();
     if (m_bHover)
         nState |= ODS_FOCUS; // hovering shows the focus image
-    if (m_bitmap.isNull())
+    if (m_bmpNormal.isNull())
         return Image::None;
-    return ChooseImage(nState, !m_bitmapSel.isNull(), !m_bitmapFocus.isNull(),
-                       !m_bitmapDisabled.isNull());
+    return ChooseImage(nState, !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
+                       !m_bmpDisabled.isNull());
 }
 
 void CBitmapButtonEx::DrawItem(QPainter& painter, UINT nItemState) {
-    if (m_bitmap.isNull())
+    if (m_bmpNormal.isNull())
         return;
     if (m_bHover)
         nItemState |= ODS_FOCUS;
-    const QPixmap* pImage = &m_bitmap;
-    switch (ChooseImage(nItemState, !m_bitmapSel.isNull(), !m_bitmapFocus.isNull(),
-                        !m_bitmapDisabled.isNull())) {
+    const QPixmap* pImage = &m_bmpNormal;
+    switch (ChooseImage(nItemState, !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
+                        !m_bmpDisabled.isNull())) {
     case Image::Selected:
-        pImage = &m_bitmapSel;
+        pImage = &m_bmpSelected;
         break;
     case Image::Focus:
-        pImage = &m_bitmapFocus;
+        pImage = &m_bmpFocus;
         break;
     case Image::Disabled:
-        pImage = &m_bitmapDisabled;
+        pImage = &m_bmpDisabled;
         break;
     case Image::Normal:
     case Image::None:
@@ -111,10 +112,25 @@ void CBitmapButtonEx::paintEvent(QPaintEvent*) {
 }
 
 QSize CBitmapButtonEx::sizeHint() const {
-    return m_bitmap.isNull() ? QSize(0, 0) : m_bitmap.size();
+    return m_bmpNormal.isNull() ? QSize(0, 0) : m_bmpNormal.size();
 }
 
 bool CBitmapButtonEx::event(QEvent* pEvent) {
+    // Disabled, the button lets the mouse through to the dialog (a press drags the
+    // window); Qt would offer it the tool tip and swallow the presses.
+    if (!isEnabled()) {
+        switch (pEvent->type()) {
+        case QEvent::ToolTip:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+            pEvent->ignore();
+            return false;
+        default:
+            break;
+        }
+    }
     if (pEvent->type() == QEvent::ToolTip) {
         ShowControlToolTip(this, static_cast<QHelpEvent*>(pEvent), m_strToolTip, kToolTipMaxWidth);
         return true;
@@ -122,9 +138,22 @@ bool CBitmapButtonEx::event(QEvent* pEvent) {
     return QAbstractButton::event(pEvent);
 }
 
+void CBitmapButtonEx::changeEvent(QEvent* pEvent) {
+    if (pEvent->type() == QEvent::EnabledChange && m_cursorHand) {
+        if (isEnabled())
+            setCursor(*m_cursorHand);
+        else
+            unsetCursor();
+    }
+    QAbstractButton::changeEvent(pEvent);
+}
+
+// Qt sends Enter to disabled widgets as well.
 void CBitmapButtonEx::enterEvent(QEnterEvent* pEvent) {
-    m_bHover = true;
-    update();
+    if (isEnabled()) {
+        m_bHover = true;
+        update();
+    }
     QAbstractButton::enterEvent(pEvent);
 }
 
@@ -134,6 +163,11 @@ void CBitmapButtonEx::leaveEvent(QEvent* pEvent) {
     m_bHover = false;
     update();
     QAbstractButton::leaveEvent(pEvent);
+}
+
+// The second press of a double-click is no click of its own.
+void CBitmapButtonEx::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    pEvent->accept();
 }
 
 namespace {
@@ -167,4 +201,12 @@ void CBitmapButtonEx::keyReleaseEvent(QKeyEvent* pEvent) {
 void CBitmapButtonEx::focusOutEvent(QFocusEvent* pEvent) {
     m_bEnterDown = false;
     QAbstractButton::focusOutEvent(pEvent);
+}
+
+// Qt moves the focus on when the focused widget is disabled (Stop disables Start), which
+// would put the focus face on a neighbour; the focus is dropped instead.
+bool CBitmapButtonEx::focusNextPrevChild(bool bNext) {
+    if (!isEnabled())
+        return false;
+    return QAbstractButton::focusNextPrevChild(bNext);
 }

@@ -1,5 +1,7 @@
 // Picture button: separate images for normal, pressed, hover/focus and disabled, a hand
 // cursor and an optional tool tip. Enter released on the focused button clicks it.
+// Disabled, it takes no mouse input: no hover, no tip, no hand, and a press drags the
+// window; a double-click is one click.
 #pragma once
 
 #include "Resource.h"
@@ -40,6 +42,7 @@ public:
     static Image ChooseImage(UINT nItemState, bool bHasSelected, bool bHasFocus, bool bHasDisabled);
     // The image the button shows now.
     Image GetDrawnImage() const;
+    const QPixmap& GetNormalBitmap() const { return m_bmpNormal; }
     bool IsHovered() const { return m_bHover; }
 
     std::string m_strToolTip; // empty: no tip
@@ -53,17 +56,20 @@ protected:
 
     bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
+    void changeEvent(QEvent* pEvent) override;
     void enterEvent(QEnterEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void keyReleaseEvent(QKeyEvent* pEvent) override;
     void focusOutEvent(QFocusEvent* pEvent) override;
+    bool focusNextPrevChild(bool bNext) override;
 
-    QPixmap m_bitmap;                 // normal; required
-    QPixmap m_bitmapSel;              // pressed
-    QPixmap m_bitmapFocus;            // keyboard focus, and hover
-    QPixmap m_bitmapDisabled;         // disabled
-    std::optional<QCursor> m_hCursor; // hand, once attached
+    QPixmap m_bmpNormal; // required
+    QPixmap m_bmpSelected;
+    QPixmap m_bmpFocus; // keyboard focus, and hover
+    QPixmap m_bmpDisabled;
+    std::optional<QCursor> m_cursorHand; // once attached
     bool m_bHover;
     bool m_bEnterDown; // Enter went down while this button had the focus
 };

@@ -20,8 +20,8 @@ void CHyperLink::PreSubclassWindow() {
     m_fontUnderline = font();
     m_fontUnderline.setUnderline(true);
     setFont(m_fontUnderline);
-    m_hCursor = QCursor(Qt::PointingHandCursor);
-    setCursor(*m_hCursor);
+    m_cursorHand = QCursor(Qt::PointingHandCursor);
+    setCursor(*m_cursorHand);
 }
 
 COLORREF CHyperLink::GetCurrentColor() const {
@@ -83,4 +83,9 @@ void CHyperLink::mousePressEvent(QMouseEvent* pEvent) {
     }
     pEvent->accept();
     OnClicked();
+}
+
+// Qt would take the second press of a double-click for another click.
+void CHyperLink::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    pEvent->accept();
 }

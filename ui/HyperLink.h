@@ -41,9 +41,10 @@ protected:
     void enterEvent(QEnterEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
 
 private:
-    std::optional<QCursor> m_hCursor;
+    std::optional<QCursor> m_cursorHand;
     bool m_bOverControl;
     bool m_bVisited;
     QFont m_fontUnderline;

@@ -15,18 +15,18 @@ CStaticBanner::CStaticBanner(QWidget* pParent)
 CStaticBanner::~CStaticBanner() = default;
 
 void CStaticBanner::SetBitmaps(UINT nIDNormal, UINT nIDHover, UINT nIDPressed) {
-    m_hNormal = LoadBitmap(nIDNormal);
-    m_hHover = LoadBitmap(nIDHover);
-    m_hPressed = LoadBitmap(nIDPressed);
+    m_bmpNormal = LoadBitmap(nIDNormal);
+    m_bmpHover = LoadBitmap(nIDHover);
+    m_bmpPressed = LoadBitmap(nIDPressed);
     if (m_bAttached)
-        ShowImage(m_hNormal, Image::Normal);
+        ShowImage(m_bmpNormal, Image::Normal);
 }
 
 void CStaticBanner::PreSubclassWindow() {
     m_bAttached = true;
-    if (!m_hCursor)
-        m_hCursor = QCursor(Qt::PointingHandCursor);
-    setCursor(*m_hCursor);
+    if (!m_cursorHand)
+        m_cursorHand = QCursor(Qt::PointingHandCursor);
+    setCursor(*m_cursorHand);
 }
 
 // An image that did not load leaves the one shown; a picture static takes the size of
@@ -42,19 +42,19 @@ void CStaticBanner::ShowImage(const QPixmap& bmp, Image image) {
 void CStaticBanner::OnMouseHover() {
     m_bPressed = (QGuiApplication::mouseButtons() & Qt::LeftButton) != 0;
     if (m_bPressed)
-        ShowImage(m_hPressed, Image::Pressed);
+        ShowImage(m_bmpPressed, Image::Pressed);
     else
-        ShowImage(m_hHover, Image::Hover);
+        ShowImage(m_bmpHover, Image::Hover);
 }
 
 void CStaticBanner::OnMouseLeave() {
     m_bPressed = false;
-    ShowImage(m_hNormal, Image::Normal);
+    ShowImage(m_bmpNormal, Image::Normal);
 }
 
 void CStaticBanner::OnLButtonDown() {
     m_bPressed = true;
-    ShowImage(m_hPressed, Image::Pressed);
+    ShowImage(m_bmpPressed, Image::Pressed);
 }
 
 void CStaticBanner::OnLButtonUp() {

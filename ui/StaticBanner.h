@@ -50,11 +50,11 @@ protected:
 private:
     void ShowImage(const QPixmap& bmp, Image image);
 
-    std::optional<QCursor> m_hCursor;
+    std::optional<QCursor> m_cursorHand;
     bool m_bPressed;
     bool m_bAttached;
-    QPixmap m_hNormal;
-    QPixmap m_hHover;
-    QPixmap m_hPressed;
+    QPixmap m_bmpNormal;
+    QPixmap m_bmpHover;
+    QPixmap m_bmpPressed;
     Image m_shown;
 };

@@ -12,14 +12,14 @@ void CStaticEx::SetTextStyle(const std::string& strFaceName) {
     m_nFontWeight = 700;
     m_strFaceName = strFaceName;
     m_crText = kHouseText;
-    m_hBrush = QBrush(ToQColor(kHouseBox));
+    m_brushBox = QBrush(ToQColor(kHouseBox));
 
     // The text colour and the box are the label's own in every state: it is drawn over
     // the dialog's picture, which has no colour of its own to lend.
     QPalette palette = this->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::WindowText, ToQColor(m_crText));
-        palette.setBrush(group, QPalette::Window, m_hBrush);
+        palette.setBrush(group, QPalette::Window, m_brushBox);
     }
     setPalette(palette);
     setAutoFillBackground(true);

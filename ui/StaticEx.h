@@ -25,12 +25,12 @@ public:
     const std::string& GetFaceName() const { return m_strFaceName; }
     COLORREF GetTextColor() const { return m_crText; }
     // Qt::NoBrush until SetTextStyle: the label then leaves its colours to the dialog.
-    const QBrush& GetBackgroundBrush() const { return m_hBrush; }
+    const QBrush& GetBackgroundBrush() const { return m_brushBox; }
 
 private:
     int m_nFontHeight;
     int m_nFontWeight;
     std::string m_strFaceName;
     COLORREF m_crText;
-    QBrush m_hBrush;
+    QBrush m_brushBox;
 };

@@ -98,6 +98,60 @@ TEST(BitmapButtonEx, MouseClickReportsOnceAndDisabledButtonsIgnoreIt) {
     EXPECT_EQ(clicked.count(), 1);
 }
 
+TEST(BitmapButtonEx, DisabledTakesNoMouseInputAndADoubleClickIsOneClick) {
+    CBitmapButtonEx button;
+    button.LoadBitmaps(IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED);
+    button.SizeToContent();
+    button.PreSubclassWindow();
+    button.m_strToolTip = "Get Details";
+    QSignalSpy clicked(&button, &QAbstractButton::clicked);
+
+    button.setEnabled(false);
+    SendEnter(button); // Qt sends it to disabled widgets too
+    EXPECT_FALSE(button.IsHovered());
+    EXPECT_EQ(button.GetDrawnImage(), Image::Disabled);
+    EXPECT_NE(button.cursor().shape(), Qt::PointingHandCursor);
+    QToolTip::hideText();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000));
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&button, &help);
+    EXPECT_FALSE(QToolTip::isVisible());
+    SendLeave(button);
+
+    button.setEnabled(true);
+    EXPECT_EQ(button.cursor().shape(), Qt::PointingHandCursor);
+    SendDoubleClick(button);
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST(BitmapButtonEx, DisablingTheFocusedButtonPutsTheFocusFaceOnNoNeighbour) {
+    CBitmapButtonEx start, stop;
+    CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
+    dlg.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDC_START_PAUSE, start);
+        d.Bind(IDC_STOP, stop);
+    };
+    dlg.m_fnSetup = [&](CRecordingDlg&) {
+        start.LoadBitmaps(IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_HOVER, IDB_PAUSE_DISABLED);
+        stop.LoadBitmaps(IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED);
+        stop.setEnabled(true);
+    };
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    start.setFocus();
+    ASSERT_TRUE(start.hasFocus());
+    start.setEnabled(false);
+    EXPECT_FALSE(stop.hasFocus());
+    EXPECT_EQ(stop.GetDrawnImage(), Image::Normal);
+    EXPECT_EQ(start.GetDrawnImage(), Image::Disabled);
+    // Tab still moves the focus between enabled buttons.
+    stop.setFocus();
+    ASSERT_TRUE(stop.hasFocus());
+    start.setEnabled(true);
+    QTest::keyClick(&stop, Qt::Key_Tab);
+    EXPECT_FALSE(stop.hasFocus());
+}
+
 TEST(BitmapButtonEx, ToolTipWrapsAt200PixelsAndAnEmptyOneShowsNothing) {
     CBitmapButtonEx button;
     button.LoadBitmaps(IDB_DETAILS);

@@ -162,14 +162,15 @@ TEST(BitmapDlg, EscapeAndTheCloseCommandEndWithTwoUnlessTheDialogKeepsItselfOpen
     EXPECT_EQ(waiting.m_arrCommands, (std::vector<UINT>{IDCANCEL, IDCANCEL}));
 }
 
-TEST(BitmapDlg, DraggingEmptyAreaOrAPlainLabelMovesTheWindowButNotAButtonOrLink) {
+TEST(BitmapDlg, DraggingEmptyAreaALabelOrADisabledButtonMovesTheWindowButNotAButtonOrLink) {
     CStaticEx label;
-    CBitmapButtonEx button;
+    CBitmapButtonEx button, disabled;
     CHyperLink link;
     CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
     dlg.m_fnBind = [&](CRecordingDlg& d) {
         d.Bind(IDC_DOCUMENTS_COUNT, label);
         d.Bind(IDC_START_PAUSE, button);
+        d.Bind(IDC_STOP, disabled); // disabled in the template
         d.Bind(IDC_LINK_DOCUMENTS, link);
     };
     dlg.show();
@@ -184,6 +185,7 @@ TEST(BitmapDlg, DraggingEmptyAreaOrAPlainLabelMovesTheWindowButNotAButtonOrLink)
     };
     EXPECT_EQ(drag(*dlg.GetClientArea()), QPoint(20, 10));
     EXPECT_EQ(drag(label), QPoint(20, 10));
+    EXPECT_EQ(drag(disabled), QPoint(20, 10));
     EXPECT_EQ(drag(button), QPoint(0, 0));
     EXPECT_EQ(drag(link), QPoint(0, 0));
 }

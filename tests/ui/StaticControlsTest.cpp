@@ -179,6 +179,12 @@ TEST_F(LinkFixture, WithoutAUrlAClickPostsLinkClickedWithItsHandle) {
     EXPECT_TRUE(link.IsVisited());
 }
 
+TEST_F(LinkFixture, ADoubleClickIsOneClick) {
+    SendDoubleClick(link);
+    ProcessPosted();
+    EXPECT_EQ(dlg.m_arrMessages.size(), 1u);
+}
+
 TEST_F(LinkFixture, WithAUrlAClickOpensItAndPostsNothing) {
     link.m_strUrl = "mailto:help@quenby.app";
     SendPress(link);

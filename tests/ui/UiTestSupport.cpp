@@ -72,6 +72,16 @@ void SendRelease(QWidget& widget, QPoint pt) {
     QApplication::sendEvent(&widget, &release);
 }
 
+void SendDoubleClick(QWidget& widget) {
+    SendPress(widget);
+    SendRelease(widget);
+    const QPointF pt = widget.rect().center();
+    QMouseEvent dblclick(QEvent::MouseButtonDblClick, pt, widget.mapToGlobal(pt), Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &dblclick);
+    SendRelease(widget);
+}
+
 void ProcessPosted() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();

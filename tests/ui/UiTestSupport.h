@@ -71,6 +71,8 @@ void SendEnter(QWidget& widget);
 void SendLeave(QWidget& widget);
 void SendPress(QWidget& widget, QPoint pt = QPoint(-1, -1));
 void SendRelease(QWidget& widget, QPoint pt = QPoint(-1, -1));
+// Press, release, double-click, release: what a widget sees of a double-click.
+void SendDoubleClick(QWidget& widget);
 
 // Delivers what has been posted so far.
 void ProcessPosted();

@@ -3,8 +3,8 @@
 //
 //   tarrow-gallery <output folder>
 //
-// The finish and platform windows are the program's own dialogs; the main window is laid
-// out the way its dialog places its controls. The values shown are samples.
+// Every window is the program's own dialog; the main window is held in each state of
+// a scan. The values shown are samples.
 
 #include "BitmapButtonEx.h"
 #include "BitmapDlg.h"
@@ -13,11 +13,12 @@
 #include "FileTypes.h"
 #include "FinishDlg.h"
 #include "HyperLink.h"
+#include "MainDlg.h"
 #include "NotSupportedPlatformDlg.h"
+#include "ScanControl.h"
 #include "Shell.h"
 #include "StaticBanner.h"
 #include "StaticEx.h"
-#include "StringTable.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,10 +30,13 @@
 #include <QStandardPaths>
 
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -59,77 +63,6 @@ void Press(QWidget& widget) {
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&widget, &press);
 }
-
-std::string Text(UINT nId) {
-    return LoadString(nId);
-}
-
-// ---- The main window, laid out as the main dialog lays it out ----------------------------
-
-class CPreviewMainDlg : public CBitmapDlg {
-public:
-    CPreviewMainDlg() : CBitmapDlg(IDD_MAIN, IDB_MAIN_BACKGROUND) {}
-
-    CStaticBanner m_banner;
-    std::array<CStaticEx, 10> m_arrValues;
-    QProgressBar m_progress;
-    CBitmapButtonEx m_btnStartPause, m_btnStop, m_btnClose;
-    std::array<CHyperLink, 4> m_arrLinks;
-    std::array<CBitmapButtonEx, 4> m_arrDetails;
-
-protected:
-    void DoDataExchange() override {
-        DDX_Control(IDC_BANNER, m_banner);
-        for (UINT i = 0; i < m_arrValues.size(); ++i)
-            DDX_Control(IDC_DOCUMENTS_COUNT + i, m_arrValues[i]);
-        DDX_Control(IDC_PROGRESS, m_progress);
-        DDX_Control(IDC_START_PAUSE, m_btnStartPause);
-        DDX_Control(IDC_STOP, m_btnStop);
-        DDX_Control(IDCANCEL, m_btnClose);
-        for (UINT i = 0; i < m_arrLinks.size(); ++i)
-            DDX_Control(IDC_LINK_DOCUMENTS + i, m_arrLinks[i]);
-        for (UINT i = 0; i < m_arrDetails.size(); ++i)
-            DDX_Control(IDC_DETAILS_DOCUMENTS + i, m_arrDetails[i]);
-    }
-
-    void SetupControls() override {
-        for (CStaticEx& value : m_arrValues) {
-            value.SetTextStyle("MS Shell Dlg");
-            value.setText(QString::fromStdString(Text(IDS_NO_VALUE)));
-        }
-        m_banner.SetBitmaps(IDB_BANNER, IDB_BANNER_HOVER, IDB_BANNER_PRESSED);
-        m_banner.move(14, 120);
-        m_banner.m_strToolTip = Text(IDS_BANNER_TOOLTIP);
-        const int arrValueY[] = {222, 240, 271, 289, 320, 338, 369, 387, 421, 439};
-        for (std::size_t i = 0; i < m_arrValues.size(); ++i)
-            m_arrValues[i].move(200, arrValueY[i]);
-        m_progress.move(18, 403);
-        m_btnStartPause.LoadBitmaps(IDB_START, IDB_START_PRESSED, IDB_START_HOVER,
-                                    IDB_START_DISABLED);
-        m_btnStartPause.SizeToContent();
-        m_btnStartPause.move(18, 481);
-        m_btnStop.LoadBitmaps(IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED);
-        m_btnStop.SizeToContent();
-        m_btnStop.move(106, 481);
-        m_btnClose.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
-        m_btnClose.SizeToContent();
-        m_btnClose.move(245, 481);
-        const QPoint arrLinkPos[] = {{136, 222}, {111, 272}, {100, 320}, {100, 369}};
-        for (std::size_t i = 0; i < m_arrLinks.size(); ++i) {
-            m_arrLinks[i].move(arrLinkPos[i]);
-            m_arrLinks[i].m_strToolTip = Text(IDS_FILTER_DOCUMENTS + static_cast<UINT>(i));
-            m_arrLinks[i].m_crVisited = RGB(0, 0, 206);
-        }
-        const int arrDetailsY[] = {219, 268, 317, 366};
-        for (std::size_t i = 0; i < m_arrDetails.size(); ++i) {
-            m_arrDetails[i].LoadBitmaps(IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER,
-                                        IDB_DETAILS_DISABLED);
-            m_arrDetails[i].SizeToContent();
-            m_arrDetails[i].move(304, arrDetailsY[i]);
-            m_arrDetails[i].m_strToolTip = Text(IDS_GET_DETAILS);
-        }
-    }
-};
 
 QImage Grab(QWidget& widget) {
     return widget.grab().toImage();
@@ -200,48 +133,99 @@ void RenderBannerStates(const char* pszName, UINT nNormal, UINT nHover, UINT nPr
     Save(QStringLiteral("banners-%1").arg(pszName), Strip(arrImages));
 }
 
-// Links and labels in the main window, in each of their states.
+// A scan held where the gallery wants it: its manager has reset the events and waits
+// at the gate, so the window shows a scan running; then it finds no drive and ends.
+class CHeldScan {
+public:
+    std::shared_ptr<const ScanSetup> Setup() {
+        auto pSetup = std::make_shared<ScanSetup>(FolderScanSetup({}));
+        pSetup->volumeTable = [this, fnNoDrives = pSetup->volumeTable] {
+            std::unique_lock lock(m_lock);
+            m_bWaiting = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_bOpen; });
+            return fnNoDrives();
+        };
+        return pSetup;
+    }
+    void WaitForManager() {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [this] { return m_bWaiting; });
+    }
+    void Release() {
+        std::lock_guard lock(m_lock);
+        m_bOpen = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_bWaiting = false;
+    bool m_bOpen = false;
+};
+
+void WaitFor(const std::function<bool()>& fnDone) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fnDone() && std::chrono::steady_clock::now() < deadline)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Sample records as a scan reports them: count files of the group, bytes in all.
+void Report(CMainDlg& dlg, const char* pszGroup, int nCount, double bytes) {
+    FileProperty prop;
+    prop.m_nSize = static_cast<std::int64_t>(bytes / nCount);
+    for (int i = 0; i < nCount; ++i) {
+        prop.m_strPath = "/home/user/" + std::to_string(i);
+        SendMessage(dlg.GetSafeHwnd(), WM_FILEFOUND, reinterpret_cast<WPARAM>(pszGroup),
+                    reinterpret_cast<LPARAM>(&prop));
+    }
+}
+
+// The main window idle, scanning, paused and finished, with a sample scan's counts.
 void RenderMainStates() {
-    {
-        CPreviewMainDlg dlg;
-        dlg.show();
-        Save(QStringLiteral("dialog-main-idle"), Grab(dlg));
-    }
-    {
-        CPreviewMainDlg dlg;
-        dlg.show();
-        const char* const arrValues[] = {"1843",  "2.41 GB",  "12907", "38.76 GB",
-                                         "3122",  "14.02 GB", "211",   "45.90 GB",
-                                         "18083", "101.09 GB"};
-        for (std::size_t i = 0; i < dlg.m_arrValues.size(); ++i)
-            dlg.m_arrValues[i].setText(QString::fromUtf8(arrValues[i]));
-        dlg.m_btnStartPause.LoadBitmaps(IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER,
-                                        IDB_RESUME_DISABLED);
-        dlg.m_btnStop.setEnabled(true);
-        for (CBitmapButtonEx& btn : dlg.m_arrDetails)
-            btn.setEnabled(true);
-        dlg.m_progress.setVisible(true);
-        dlg.m_progress.setRange(0, 100);
-        dlg.m_progress.setValue(40);
-        Hover(dlg.m_arrLinks[1]);
-        Hover(dlg.m_arrDetails[2]);
-        Hover(dlg.m_banner);
-        Save(QStringLiteral("dialog-main-paused"), Grab(dlg));
-    }
+    constexpr double GB = 1024.0 * 1024 * 1024;
+    CHeldScan held;
+    CMainDlg dlg(held.Setup());
+    dlg.show();
+    Save(QStringLiteral("dialog-main-idle"), Grab(dlg));
+
+    auto& start = static_cast<CBitmapButtonEx&>(*dlg.GetDlgItem(IDC_START_PAUSE));
+    start.click();
+    held.WaitForManager();
+    ResumeEvent.Set(); // as the manager does once its workers are under way
+    Report(dlg, "Documents", 1843, 2.41 * GB);
+    Report(dlg, "Images", 12907, 38.76 * GB);
+    QApplication::processEvents(QEventLoop::AllEvents, 200);
+    Save(QStringLiteral("dialog-main-scanning"), Grab(dlg));
+
+    Report(dlg, "Music", 3122, 14.02 * GB);
+    start.click();
+    Hover(*dlg.GetDlgItem(IDC_DETAILS_IMAGES));
+    Save(QStringLiteral("dialog-main-paused"), Grab(dlg));
+
+    Report(dlg, "Video", 211, 45.90 * GB);
+    auto& stop = static_cast<CBitmapButtonEx&>(*dlg.GetDlgItem(IDC_STOP));
+    stop.click();
+    Save(QStringLiteral("dialog-main-stopping"), Grab(dlg));
+    held.Release();
+    WaitFor([&start] { return start.isEnabled(); });
+    Save(QStringLiteral("dialog-main-finished"), Grab(dlg));
+
     // A link idle, hovered, visited, and visited while hovered, with the library's
     // default colours (the main window keeps its links' colour).
     std::vector<QImage> arrImages;
     for (int nState = 0; nState < 4; ++nState) {
-        CPreviewMainDlg dlg;
-        dlg.Create();
-        CHyperLink& link = dlg.m_arrLinks[0];
+        CMainDlg linkDlg(held.Setup());
+        linkDlg.Create();
+        auto& link = dynamic_cast<CHyperLink&>(*linkDlg.GetDlgItem(IDC_LINK_DOCUMENTS));
         link.m_crVisited = RGB(132, 0, 132);
         const CShellOpenOverride noBrowser([](const std::string&) {});
         if (nState >= 2)
             Press(link);
         if (nState == 1 || nState == 3)
             Hover(link);
-        QImage img = dlg.GetClientArea()->grab(QRect(40, 214, 120, 26)).toImage();
+        QImage img = linkDlg.GetClientArea()->grab(QRect(40, 214, 120, 26)).toImage();
         arrImages.push_back(img);
     }
     Save(QStringLiteral("links-idle-hover-visited-visitedhover"), Strip(arrImages));

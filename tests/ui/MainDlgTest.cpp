@@ -1,0 +1,658 @@
+#include "MainDlg.h"
+
+#include "Bitmaps.h"
+#include "DetailsDlg.h"
+#include "Log.h"
+#include "ScanTestSupport.h"
+#include "SizeText.h"
+#include "StringTable.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Scan threads stop here until the test opens it.
+class CGate {
+public:
+    void Close() {
+        std::lock_guard lock(m_lock);
+        m_bOpen = false;
+    }
+    void Open() {
+        std::lock_guard lock(m_lock);
+        m_bOpen = true;
+        m_changed.notify_all();
+    }
+    void Pass() {
+        std::unique_lock lock(m_lock);
+        ++m_nWaiting;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_bOpen; });
+        --m_nWaiting;
+    }
+    bool WaitForWaiter() {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 10s, [this] { return m_nWaiting > 0; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_bOpen = true;
+    int m_nWaiting = 0;
+};
+
+// Folders of a temporary tree as the fixed drives. The manager stops at listGate once it
+// has reset the events; the worker of strGatedDrive stops at driveGate before its walk.
+class CTestScan {
+public:
+    std::vector<std::string> arrDrives;
+    std::string strGatedDrive;
+    CGate listGate;
+    CGate driveGate;
+    std::atomic<int> nScans{0};
+
+    std::shared_ptr<const ScanSetup> Setup() {
+        auto pSetup = std::make_shared<ScanSetup>(FolderScanSetup(arrDrives));
+        pSetup->volumeTable = [this, fnFolders = pSetup->volumeTable] {
+            ++nScans;
+            listGate.Pass();
+            return std::shared_ptr<const IVolumeTable>(
+                std::make_shared<const CGatedVolumes>(fnFolders(), *this));
+        };
+        return pSetup;
+    }
+
+private:
+    class CGatedVolumes final : public IVolumeTable {
+    public:
+        CGatedVolumes(std::shared_ptr<const IVolumeTable> pInner, CTestScan& scan)
+            : m_pInner(std::move(pInner)), m_scan(scan) {}
+        std::vector<std::string> GetLogicalDrives() const override {
+            return m_pInner->GetLogicalDrives();
+        }
+        UINT GetDriveType(const std::string& strRoot) const override {
+            return m_pInner->GetDriveType(strRoot);
+        }
+        bool GetVolumeInformation(const std::string& strRoot, std::string& strFileSystem,
+                                  DWORD& dwError) const override {
+            if (strRoot == m_scan.strGatedDrive)
+                m_scan.driveGate.Pass();
+            return m_pInner->GetVolumeInformation(strRoot, strFileSystem, dwError);
+        }
+        std::vector<std::string> GetMountPoints() const override {
+            return m_pInner->GetMountPoints();
+        }
+        bool CanReadVolume(const std::string& strRoot) const override {
+            return m_pInner->CanReadVolume(strRoot);
+        }
+
+    private:
+        std::shared_ptr<const IVolumeTable> m_pInner;
+        CTestScan& m_scan;
+    };
+};
+
+enum class Face { Start, Pause, Resume, Other };
+
+struct Row {
+    Face face;
+    const char* pszText;
+    bool bStartEnabled;
+    bool bStopEnabled;
+    std::array<bool, 4> arrDetails;
+    bool bBarShown;
+    bool bMarquee;
+};
+
+// The log statements of the main window, as "line message".
+std::vector<std::string> MainDlgLog() {
+    std::vector<std::string> arrLines;
+    for (const PendingLogRecord& r : TakePendingLogRecords()) {
+        if (r.strFileTag.find("MainDlg.cpp") == std::string::npos)
+            continue;
+        const std::size_t nAt = r.strFileTag.find("[Line: ") + 7;
+        arrLines.push_back(r.strFileTag.substr(nAt, r.strFileTag.find(']', nAt) - nAt) + " " +
+                           r.strMessage);
+    }
+    return arrLines;
+}
+
+class MainDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TakePendingLogRecords();
+        ResumeEvent.Reset();
+        ForceEvent.Reset();
+        EnumFinished.Set();
+    }
+    void TearDown() override {
+        scan.listGate.Open();
+        scan.driveGate.Open();
+        pDlg.reset();
+    }
+
+    CMainDlg& Open(bool bShow = true) {
+        pDlg = std::make_unique<CMainDlg>(scan.Setup());
+        if (bShow) {
+            pDlg->show();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(pDlg.get()));
+        } else {
+            pDlg->Create();
+        }
+        return *pDlg;
+    }
+
+    CBitmapButtonEx& Button(UINT nId) {
+        return *dynamic_cast<CBitmapButtonEx*>(pDlg->GetDlgItem(nId));
+    }
+    std::string TextOf(UINT nId) {
+        return static_cast<QLabel*>(pDlg->GetDlgItem(nId))->text().toStdString();
+    }
+    QProgressBar& Bar() { return *static_cast<QProgressBar*>(pDlg->GetDlgItem(IDC_PROGRESS)); }
+
+    Face FaceOf(CBitmapButtonEx& button) {
+        const QImage img = button.GetNormalBitmap().toImage();
+        for (const auto& [nId, face] : {std::pair{IDB_START, Face::Start},
+                                        {IDB_PAUSE, Face::Pause},
+                                        {IDB_RESUME, Face::Resume}})
+            if (img == LoadBitmap(nId).toImage())
+                return face;
+        return Face::Other;
+    }
+
+    void ExpectRow(const Row& row, const char* pszState) {
+        SCOPED_TRACE(pszState);
+        CBitmapButtonEx& start = Button(IDC_START_PAUSE);
+        EXPECT_EQ(FaceOf(start), row.face);
+        EXPECT_EQ(start.text().toStdString(), row.pszText);
+        EXPECT_EQ(start.isEnabled(), row.bStartEnabled);
+        EXPECT_EQ(Button(IDC_STOP).isEnabled(), row.bStopEnabled);
+        EXPECT_TRUE(Button(IDCANCEL).isEnabled());
+        for (UINT i = 0; i < 4; ++i) {
+            EXPECT_EQ(Button(IDC_DETAILS_DOCUMENTS + i).isEnabled(), row.arrDetails[i]) << i;
+            EXPECT_TRUE(pDlg->GetDlgItem(IDC_LINK_DOCUMENTS + i)->isEnabled());
+        }
+        EXPECT_EQ(!Bar().isHidden(), row.bBarShown);
+        EXPECT_EQ(Bar().minimum() == 0 && Bar().maximum() == 0, row.bMarquee);
+    }
+
+    bool IsFinishedState() {
+        return !Button(IDC_STOP).isEnabled() && Button(IDC_START_PAUSE).isEnabled() &&
+               FaceOf(Button(IDC_START_PAUSE)) == Face::Start;
+    }
+    bool WaitForFinishedState() {
+        return QTest::qWaitFor([this] { return IsFinishedState(); }, 10000);
+    }
+
+    CTempTree tree;
+    CTestScan scan;
+    std::unique_ptr<CMainDlg> pDlg;
+};
+
+// Waits without running the interface thread's event loop.
+bool WaitWithoutEvents(const std::function<bool()>& fnDone) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!fnDone()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST_F(MainDlgTest, StateTableRowByRowWithAStopWhilePaused) {
+    tree.File("a/one.jpg", 1000);
+    tree.File("a/two.jpg", 2000);
+    tree.File("a/sub/three.png", 3000);
+    tree.File("b/report.pdf", 5000);
+    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+    scan.strGatedDrive = tree.Path("b");
+    scan.driveGate.Close();
+    Open();
+    const Row scanning{Face::Pause, "&Pause", true, true, {}, true, true};
+    const Row paused{Face::Resume, "&Resume", true, true, {false, true, false, false}, true, false};
+
+    ExpectRow({Face::Start, "&Start", true, false, {}, false, false}, "Idle");
+    for (UINT nId = IDC_DOCUMENTS_COUNT; nId <= IDC_TOTAL_SIZE; ++nId)
+        EXPECT_EQ(TextOf(nId), "-");
+
+    Button(IDC_START_PAUSE).click();
+    // Drive a is walked while drive b waits at its gate, so the scan goes on; the texts
+    // have not been brought up yet.
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 3; }));
+    ExpectRow(scanning, "Scanning");
+
+    Button(IDC_START_PAUSE).click();
+    ExpectRow(paused, "Paused");
+    EXPECT_EQ(TextOf(IDC_IMAGES_COUNT), "3"); // as they stand
+    EXPECT_EQ(TextOf(IDC_IMAGES_SIZE), "5.86 KB");
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "3");
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), "5.86 KB");
+    EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "-");
+
+    Button(IDC_START_PAUSE).click();
+    ExpectRow(scanning, "Resumed");
+    Button(IDC_START_PAUSE).click();
+    ExpectRow(paused, "Paused again");
+
+    Button(IDC_STOP).click();
+    ExpectRow({Face::Resume, "&Resume", false, true, {false, true, false, false}, true, false},
+              "Stopping");
+    scan.driveGate.Open(); // b's worker leaves at its first entry: the stop wins over the pause
+    ASSERT_TRUE(WaitForFinishedState());
+    ExpectRow({Face::Start, "&Start", true, false, {false, true, false, false}, false, false},
+              "Finished");
+    EXPECT_TRUE(Button(IDC_START_PAUSE).hasFocus());
+    EXPECT_EQ(pDlg->GetGroupFiles(0), 0);
+    EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "-");
+    EXPECT_TRUE(pDlg->IsStopped());
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "273 Main dialog is initialized",
+                                "493 The user Start scanning.",
+                                "475 The user Paused scanning.",
+                                "460 The user Resumed scanning.",
+                                "475 The user Paused scanning.",
+                                "538 Stopping scanning.",
+                                "372 EnumFinish message received.",
+                            }));
+}
+
+TEST_F(MainDlgTest, CloseWhileIdleStopsAndClosesAtOnce) {
+    Open();
+    MainDlgLog();
+    Button(IDCANCEL).click();
+    EXPECT_FALSE(pDlg->isVisible());
+    EXPECT_EQ(pDlg->result(), static_cast<int>(IDCANCEL));
+    EXPECT_TRUE(ForceEvent.IsSet());
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "282 The user pressed Close button",
+                                "538 Stopping scanning.",
+                                "290 All threads finished. Close application.",
+                            }));
+}
+
+TEST_F(MainDlgTest, CloseTwiceDuringAScanClosesOnceTheScanHasEndedAndShowsNothingElse) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    scan.strGatedDrive = tree.Path("a");
+    scan.driveGate.Close();
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(scan.driveGate.WaitForWaiter());
+    Button(IDCANCEL).click();
+    Button(IDCANCEL).click();
+    ProcessPosted();
+    EXPECT_TRUE(pDlg->isVisible());
+    EXPECT_TRUE(pDlg->IsClosing());
+    EXPECT_FALSE(Button(IDC_START_PAUSE).isEnabled());
+    EXPECT_TRUE(Button(IDC_STOP).isEnabled());
+
+    scan.driveGate.Open();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !pDlg->isVisible(); }, 10000));
+    EXPECT_EQ(pDlg->result(), static_cast<int>(IDCANCEL));
+    for (QWidget* pWindow : QApplication::topLevelWidgets())
+        EXPECT_FALSE(pWindow->isVisible()) << pWindow->metaObject()->className();
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "273 Main dialog is initialized",
+                                "493 The user Start scanning.",
+                                "282 The user pressed Close button",
+                                "538 Stopping scanning.",
+                                "372 EnumFinish message received.",
+                                "290 All threads finished. Close application.",
+                            }));
+}
+
+TEST_F(MainDlgTest, StopTwiceIsStopOnce) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    scan.strGatedDrive = tree.Path("a");
+    scan.driveGate.Close();
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(scan.driveGate.WaitForWaiter());
+    MainDlgLog();
+    pDlg->GetDlgItem(IDC_STOP)->setFocus();
+    Button(IDC_STOP).click();
+    Button(IDC_STOP).click();
+    EXPECT_TRUE(ForceEvent.IsSet());
+    EXPECT_EQ(MainDlgLog(),
+              (std::vector<std::string>{"538 Stopping scanning.", "538 Stopping scanning."}));
+    scan.driveGate.Open();
+    ASSERT_TRUE(WaitForFinishedState());
+    EXPECT_EQ(pDlg->GetGroupFiles(1), 0);
+    EXPECT_TRUE(pDlg->isVisible());
+    EXPECT_TRUE(Button(IDC_START_PAUSE).hasFocus()); // not Close, the neighbour of Stop
+}
+
+TEST_F(MainDlgTest, AStopPressedAsTheManagerResetsTheEventsStillStops) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    scan.listGate.Close();
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(scan.listGate.WaitForWaiter());
+    Button(IDC_STOP).click();
+    ForceEvent.Reset(); // the manager's reset lands just after the press
+    scan.listGate.Open();
+    ASSERT_TRUE(WaitForFinishedState());
+    EXPECT_EQ(pDlg->GetGroupFiles(1), 0);
+}
+
+TEST_F(MainDlgTest, FoundFilesAreKeptAndCountedByTheirExactGroupName) {
+    Open(false);
+    const HWND hWnd = pDlg->GetSafeHwnd();
+    const auto send = [hWnd](const char* pszGroup, const FileProperty* pProp) {
+        SendMessage(hWnd, WM_FILEFOUND, reinterpret_cast<WPARAM>(pszGroup),
+                    reinterpret_cast<LPARAM>(pProp));
+    };
+    FileProperty image;
+    image.m_strPath = "/data/a.jpg";
+    image.m_nSize = 1536;
+    send("Images", &image);
+    EXPECT_EQ(TextOf(IDC_IMAGES_COUNT), "1");
+    EXPECT_EQ(TextOf(IDC_IMAGES_SIZE), "1.50 KB");
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "1");
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), "1.50 KB");
+    EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "-");
+
+    // From a scan thread the record is stored at once, its texts follow on this thread.
+    FileProperty song;
+    song.m_nSize = 10;
+    std::thread([&] { send("Music", &song); }).join();
+    EXPECT_EQ(pDlg->GetGroupFiles(2), 1);
+    EXPECT_EQ(TextOf(IDC_MUSIC_COUNT), "-");
+    EXPECT_TRUE(QTest::qWaitFor([this] { return TextOf(IDC_MUSIC_COUNT) == "1"; }, 5000));
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "2");
+
+    // Another letter case is another name: kept under it, counted nowhere.
+    FileProperty other = image;
+    other.m_nSize = 100;
+    send("images", &other);
+    send(nullptr, &image);
+    send("Images", nullptr);
+    EXPECT_EQ(pDlg->GetGroupFiles(1), 1);
+    EXPECT_EQ(pDlg->GetGroupBytes(1), 1536);
+    ASSERT_NE(pDlg->FindGroupList("images"), nullptr);
+    EXPECT_EQ(pDlg->FindGroupList("images")->size(), 1u);
+    EXPECT_EQ(pDlg->FindGroupList("Images")->size(), 1u);
+    EXPECT_EQ(pDlg->FindGroupList("Video"), nullptr);
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "2");
+
+    // Totals are the sum of the groups; a count is a bare number.
+    FileProperty doc;
+    doc.m_nSize = 1024 * 1024;
+    for (int i = 0; i < 12; ++i) {
+        doc.m_strPath = "/data/d" + std::to_string(i) + ".pdf";
+        send("Documents", &doc);
+    }
+    EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "12");
+    EXPECT_EQ(TextOf(IDC_DOCUMENTS_SIZE), "12.00 MB");
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "14");
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), FormatSize(12 * 1024 * 1024 + 1536 + 10));
+
+    // The store keeps its own copies.
+    image.m_strPath = "changed";
+    EXPECT_EQ((*pDlg->FindGroupList("Images"))[0].m_strPath, "/data/a.jpg");
+    EXPECT_EQ((*pDlg->FindGroupList("Documents"))[11].m_strPath, "/data/d11.pdf");
+
+    // Closing while idle empties the store; the texts keep what they showed.
+    Button(IDCANCEL).click();
+    for (const char* pszName : {"Images", "images", "Documents", "Music"})
+        EXPECT_EQ(pDlg->FindGroupList(pszName), nullptr) << pszName;
+    for (int i = 0; i < kGroupCount; ++i) {
+        EXPECT_EQ(pDlg->GetGroupFiles(i), 0);
+        EXPECT_EQ(pDlg->GetGroupBytes(i), 0);
+    }
+    EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "12");
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "14");
+
+    // A first record under a name of no group still writes the totals.
+    CMainDlg fresh(scan.Setup());
+    fresh.Create();
+    SendMessage(fresh.GetSafeHwnd(), WM_FILEFOUND, reinterpret_cast<WPARAM>("Other"),
+                reinterpret_cast<LPARAM>(&image));
+    const auto text = [&fresh](UINT nId) {
+        return static_cast<QLabel*>(fresh.GetDlgItem(nId))->text().toStdString();
+    };
+    EXPECT_EQ(text(IDC_TOTAL_COUNT), "0");
+    EXPECT_EQ(text(IDC_TOTAL_SIZE), "0 B");
+    EXPECT_EQ(text(IDC_IMAGES_COUNT), "-");
+}
+
+TEST_F(MainDlgTest, AScanCountsEveryFileOfTheTreeOnceAndItsTextsNeverGoBack) {
+    // The test's own idea of the groups, independent of the engine's filters.
+    const std::map<std::string, int> mapGroups = {
+        {"doc", 0},  {"docx", 0}, {"xls", 0}, {"xlsx", 0}, {"ppt", 0}, {"pptx", 0}, {"pdf", 0},
+        {"odf", 0},  {"rtf", 0},  {"pst", 0}, {"ost", 0},  {"qbb", 0}, {"qdb", 0},  {"jpg", 1},
+        {"jpeg", 1}, {"png", 1},  {"bmp", 1}, {"gif", 1},  {"psd", 1}, {"tiff", 1}, {"mp3", 2},
+        {"wav", 2},  {"wma", 2},  {"aac", 2}, {"mpa", 2},  {"m4a", 2}, {"aiff", 2}, {"aif", 2},
+        {"aifc", 2}, {"avi", 3},  {"3gp", 3}, {"flv", 3},  {"mkv", 3}, {"mov", 3},  {"mp4", 3},
+        {"mpg", 3},  {"wmv", 3},  {"m4v", 3}};
+    const char* const arrOther[] = {"txt", "tif", "doc.bak", "mp3~", "", "jpg.part", "log"};
+    std::vector<std::string> arrExtensions;
+    for (const auto& [strExt, nGroup] : mapGroups)
+        arrExtensions.push_back(strExt);
+    for (const char* psz : arrOther)
+        arrExtensions.push_back(psz);
+
+    std::mt19937 rng(7);
+    std::array<std::int64_t, 4> nFiles{}, nBytes{};
+    std::array<std::vector<std::string>, 4> arrPaths;
+    for (int i = 0; i < 600; ++i) {
+        std::string strExt = arrExtensions[rng() % arrExtensions.size()];
+        if (rng() % 3 == 0)
+            std::transform(strExt.begin(), strExt.end(), strExt.begin(), ::toupper);
+        const std::string strName = (i % 2 ? "a/" : "b/") + std::to_string(rng() % 12) + "/" +
+                                    std::to_string(rng() % 4) + "/f" + std::to_string(i) +
+                                    (i % 97 == 0 ? "-caf\xE9" : "") +
+                                    (strExt.empty() ? "" : "." + strExt);
+        const std::int64_t nSize = static_cast<std::int64_t>(rng() % 5'000'000);
+        const std::string strPath = tree.File(strName, nSize);
+        std::string strLower = strExt.substr(strExt.rfind('.') + 1);
+        std::transform(strLower.begin(), strLower.end(), strLower.begin(), ::tolower);
+        const auto it =
+            strExt.find('.') == std::string::npos ? mapGroups.find(strLower) : mapGroups.end();
+        if (it != mapGroups.end()) {
+            ++nFiles[it->second];
+            nBytes[it->second] += nSize;
+            arrPaths[it->second].push_back(strPath);
+        }
+    }
+    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+    Open();
+
+    std::vector<long> arrSeen; // the total count text whenever the event loop ran
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const std::string strCount = TextOf(IDC_TOTAL_COUNT);
+        arrSeen.push_back(strCount == "-" ? -1 : std::stol(strCount));
+    });
+    watch.start(1);
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(WaitForFinishedState());
+    watch.stop();
+    EXPECT_TRUE(std::is_sorted(arrSeen.begin(), arrSeen.end()));
+
+    std::int64_t nTotalFiles = 0, nTotalBytes = 0;
+    for (int i = 0; i < kGroupCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(pDlg->GetGroupFiles(i), nFiles[i]);
+        EXPECT_EQ(pDlg->GetGroupBytes(i), nBytes[i]);
+        EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT + 2 * i), std::to_string(nFiles[i]));
+        EXPECT_EQ(TextOf(IDC_DOCUMENTS_SIZE + 2 * i), FormatSize(nBytes[i]));
+        const CFileList* pList = pDlg->FindGroupList(LoadString(g_groupTable[i].nNameId));
+        ASSERT_NE(pList, nullptr);
+        std::vector<std::string> arrStored;
+        for (const FileProperty& prop : *pList)
+            arrStored.push_back(prop.m_strPath);
+        std::sort(arrStored.begin(), arrStored.end());
+        std::sort(arrPaths[i].begin(), arrPaths[i].end());
+        EXPECT_EQ(arrStored, arrPaths[i]);
+        nTotalFiles += nFiles[i];
+        nTotalBytes += nBytes[i];
+    }
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), std::to_string(nTotalFiles));
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), FormatSize(nTotalBytes));
+    EXPECT_FALSE(pDlg->IsStopped());
+}
+
+TEST_F(MainDlgTest, ASecondStartBeforeTheManagerClearedEnumFinishedStartsNothing) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    Open();
+    CBitmapButtonEx& start = Button(IDC_START_PAUSE);
+
+    // The manager runs, but EnumFinished still reads set: a key pressed twice at once.
+    scan.listGate.Close();
+    start.click();
+    ASSERT_TRUE(scan.listGate.WaitForWaiter());
+    EnumFinished.Set();
+    start.click();
+    EnumFinished.Reset();
+    scan.listGate.Open();
+    ASSERT_TRUE(WaitForFinishedState());
+    EXPECT_EQ(scan.nScans, 1);
+    EXPECT_EQ(pDlg->GetGroupFiles(1), 1);
+}
+
+TEST_F(MainDlgTest, AStartBeforeTheEndOfTheScanIsHandledStartsNothing) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    Open();
+    Button(IDC_START_PAUSE).click();
+    // The scan ends; its end waits for the interface thread, which does not look yet.
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
+    ASSERT_TRUE(WaitWithoutEvents([] { return IsEnumFinished(); }));
+    Button(IDC_START_PAUSE).click();
+    EXPECT_EQ(pDlg->GetGroupFiles(1), 1);
+    ASSERT_TRUE(WaitForFinishedState());
+    EXPECT_EQ(scan.nScans, 1);
+    EXPECT_EQ(TextOf(IDC_IMAGES_COUNT), "1");
+
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 2 && IsFinishedState(); }, 10000));
+}
+
+TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
+    tree.File("a/one.jpg", 1000);
+    tree.File("b/report.pdf", 5000);
+    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+    scan.strGatedDrive = tree.Path("b");
+    scan.driveGate.Close();
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
+    Button(IDC_START_PAUSE).click(); // paused: the details of Images can be had
+    MainDlgLog();
+
+    int nOpened = 0;
+    const auto closeWhatOpens = [&nOpened](std::chrono::milliseconds delay) {
+        QTimer::singleShot(delay, [&nOpened] {
+            if (auto* pModal = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget())) {
+                ++nOpened;
+                pModal->reject();
+            }
+        });
+    };
+    closeWhatOpens(0ms);
+    Button(IDC_DETAILS_IMAGES).click();
+    EXPECT_EQ(nOpened, 1);
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "573 The user requiested details about found images.",
+                            }));
+
+    Button(IDCANCEL).click();
+    ASSERT_TRUE(Button(IDC_DETAILS_IMAGES).isEnabled());
+    closeWhatOpens(200ms);
+    Button(IDC_DETAILS_IMAGES).click();
+    EXPECT_EQ(nOpened, 1);
+    scan.driveGate.Open();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !pDlg->isVisible(); }, 10000));
+    EXPECT_EQ(nOpened, 1);
+}
+
+TEST_F(MainDlgTest, HoveringAQuestionMarkShowsItsGroupsFilter) {
+    Open();
+    for (int i = 0; i < kGroupCount; ++i) {
+        QWidget* pLink = pDlg->GetDlgItem(IDC_LINK_DOCUMENTS + static_cast<UINT>(i));
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), pLink->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(pLink, &help);
+        ASSERT_TRUE(QToolTip::isVisible()) << i;
+        EXPECT_EQ(QToolTip::text().replace(QLatin1Char('\n'), QLatin1Char(' ')).toStdString(),
+                  LoadString(g_groupTable[i].nFilterId));
+    }
+    EXPECT_EQ(QToolTip::text().replace(QLatin1Char('\n'), QLatin1Char(' ')).toStdString(),
+              "*.avi; *.3gp; *.flv; *.mkv; *.mov; *.mp4; *.mpg; *.wmv; *.m4v");
+    QToolTip::hideText();
+}
+
+TEST_F(MainDlgTest, GoingAwayDuringAScanOrWhileItsEndWaitsNeitherHangsNorCrashes) {
+    for (int i = 0; i < 400; ++i)
+        tree.File((i % 2 ? "a/" : "b/") + std::to_string(i % 13) + "/" + std::to_string(i) +
+                  ".jpg");
+    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+
+    // Scan threads sending records as the window goes.
+    Open();
+    HWND hWnd = pDlg->GetSafeHwnd();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) > 0; }));
+    pDlg.reset();
+    EXPECT_TRUE(IsEnumFinished());
+    EXPECT_FALSE(IsWindow(hWnd));
+
+    // Paused: a worker waits for a resume that will not come.
+    scan.strGatedDrive = tree.Path("b");
+    scan.driveGate.Close();
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(scan.driveGate.WaitForWaiter());
+    Button(IDC_START_PAUSE).click();
+    ASSERT_FALSE(ResumeEvent.IsSet());
+    scan.driveGate.Open();
+    pDlg.reset();
+    EXPECT_TRUE(IsEnumFinished());
+    scan.strGatedDrive.clear();
+
+    // The manager waiting in the scan-finished message as the window goes.
+    Open();
+    hWnd = pDlg->GetSafeHwnd();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 400; }));
+    ASSERT_TRUE(WaitWithoutEvents([] { return IsEnumFinished(); }));
+    pDlg.reset();
+
+    // Messages for the window that has gone go nowhere.
+    FileProperty prop;
+    std::thread late([hWnd, &prop] {
+        EXPECT_EQ(SendMessage(hWnd, WM_FILEFOUND, reinterpret_cast<WPARAM>("Images"),
+                              reinterpret_cast<LPARAM>(&prop)),
+                  0);
+        EXPECT_EQ(SendMessage(hWnd, WM_ENUMFINISH, 0, 0), 0);
+    });
+    late.join();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
