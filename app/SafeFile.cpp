@@ -203,11 +203,22 @@ SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strN
         return ReplaceFile(folder, strName, strText);
     if (!result)
         return result;
-    int nError = ::ftruncate(file.Get(), 0) == 0 ? WriteAll(file.Get(), strText) : errno;
+    struct stat st;
+    if (::fstat(file.Get(), &st) != 0 || ::ftruncate(file.Get(), 0) != 0)
+        return SafeFileResult::FromErrno(errno); // the old content is still whole
+    int nError = WriteAll(file.Get(), strText);
     const int nCloseError = file.Close();
     if (nError == 0)
         nError = nCloseError;
-    return nError == 0 ? Done() : SafeFileResult::FromErrno(nError);
+    if (nError == 0)
+        return Done();
+    // A text cut short must not pass for the whole one, and a full disk gets its space
+    // back for the files written after this one.
+    struct stat now;
+    if (::fstatat(folder.Get(), strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+        ::unlinkat(folder.Get(), strName.c_str(), 0);
+    return SafeFileResult::FromErrno(nError);
 }
 
 int WriteAll(int fd, std::string_view strText) {

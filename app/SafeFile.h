@@ -77,7 +77,7 @@ SafeFileResult OpenFileForAppend(const CFileHandle& folder, const std::string& s
 // name holds a plain file of the user's, or nothing; otherwise a new file is written
 // beside it and renamed over the name, so that a link, a pipe or another user's file
 // is replaced, never written through (a folder at the name is refused). A write cut
-// short, by a full disk for one, is reported.
+// short, by a full disk for one, is reported and leaves no file at the name.
 SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strName,
                               std::string_view strText);
 

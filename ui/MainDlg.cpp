@@ -1,6 +1,9 @@
 #include "MainDlg.h"
 
 #include "DetailsDlg.h"
+#include "Environment.h"
+#include "FinishDlg.h"
+#include "GroupList.h"
 #include "Log.h"
 #include "Messages.h"
 #include "ScanControl.h"
@@ -461,12 +464,47 @@ LRESULT CMainDlg::OnEnumFinish(WPARAM, LPARAM) {
     m_bScanActive = false;
     RefreshCounters(); // every record is in
     ShowFinishedState();
-    // The list files and the finish dialog come here: they read m_bStopped and the
-    // counters, and run before a pending Close.
+    if (::g_nLogThreshold.load(std::memory_order_relaxed) <= LogLevel::debug) {
+        for (const GroupEntry& group : g_groupTable)
+            WriteGroupList(group.nNameId);
+    }
+
+    std::int64_t nFiles = 0, nBytes = 0;
+    for (int i = 0; i < kGroupCount; ++i) {
+        nFiles += GetGroupFiles(i);
+        nBytes += GetGroupBytes(i);
+    }
+    if (!m_bStopped && nFiles > 0) {
+        const std::string strCount = std::to_string(nFiles) + " files";
+        const std::string strSize = FormatSize(nBytes);
+        TLOG_DEBUG("MainDlg.cpp", 412)
+            << "The dialog with scanning results is about to be shown: " << strCount << ", "
+            << strSize;
+        // The scan's manager waits in its message until this window is closed.
+        CFinishDlg dlg(strCount, strSize, this);
+        dlg.DoModal();
+    }
     if (m_bClosing)
         QMetaObject::invokeMethod(
             this, [this] { OnCommand(IDCANCEL); }, Qt::QueuedConnection);
     return 0;
+}
+
+void CMainDlg::WriteGroupList(UINT nGroupNameId) {
+    const std::string strGroup = LoadString(nGroupNameId);
+    const CFileList* pList = FindGroupList(strGroup);
+    if (!pList)
+        return;
+    // The path's own bytes, whatever the locale: a name the locale cannot spell is still
+    // a file that would be lost, and the line must lead back to it.
+    const std::string strText = GroupListText(*pList);
+    if (strText.empty())
+        return;
+    const std::string strFolder = GetLogFolder();
+    if (const SafeFileResult result = WriteGroupListFile(strFolder, strGroup, strText); !result) {
+        TLOG_ERROR("MainDlg.cpp", 424) << "The list of found files was not written: " << strFolder
+                                       << GroupListFileName(strGroup) << ": " << result.GetText();
+    }
 }
 
 void CMainDlg::ShowFinishedState() {

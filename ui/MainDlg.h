@@ -57,7 +57,12 @@ protected:
     // Stores a copy of the record under its group name and counts it in its group, if it
     // names one. Runs on the sending scan thread; the texts follow on the interface thread.
     LRESULT OnFileFound(WPARAM wParam, LPARAM lParam);
+    // Back to the finished state; the list files; the finish window after a complete
+    // scan that found files; a pending Close.
     LRESULT OnEnumFinish(WPARAM wParam, LPARAM lParam);
+    // The group's list file in the log's folder, when the group has records. The folder
+    // is never created here; a file not written is said in the log.
+    void WriteGroupList(UINT nGroupNameId);
     LRESULT OnLinkClicked(WPARAM wParam, LPARAM lParam);
     void OnStartPause();
     void OnStop();

@@ -210,12 +210,15 @@ TEST_F(SafeFileTest, AFullDiskIsReportedNeverTakenForSuccess) {
         ~Unmount() { ::umount2(strPath.c_str(), MNT_DETACH); }
     } unmount{strSmall};
 
+    // A file cut short is not left to pass for the whole text, nor to hold the space.
     const std::string strBig(256 * 1024, 'x');
     EXPECT_TRUE(Is(Write(strSmall, "new.log", strBig), SafeFileStatus::systemError, ENOSPC));
-    ::unlink((strSmall + "/new.log").c_str());
+    EXPECT_EQ(Names(strSmall), std::vector<std::string>{});
     WriteFile(strSmall + "/old.log", "old");
     EXPECT_TRUE(Is(Write(strSmall, "old.log", strBig), SafeFileStatus::systemError, ENOSPC));
-    ::unlink((strSmall + "/old.log").c_str());
+    EXPECT_EQ(Names(strSmall), std::vector<std::string>{});
+    EXPECT_TRUE(Write(strSmall, "after.log", std::string(8 * 1024, 'y')));
+    ::unlink((strSmall + "/after.log").c_str());
     // Through a new file renamed over a link: nothing is left of it, the link stays.
     ASSERT_EQ(::symlink(m_strOutside.c_str(), (strSmall + "/link.log").c_str()), 0);
     EXPECT_TRUE(Is(Write(strSmall, "link.log", strBig), SafeFileStatus::systemError, ENOSPC));

@@ -2,6 +2,7 @@
 
 #include "Bitmaps.h"
 #include "DetailsDlg.h"
+#include "FinishDlg.h"
 #include "Log.h"
 #include "ScanTestSupport.h"
 #include "SizeText.h"
@@ -21,9 +22,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -138,6 +142,30 @@ std::vector<std::string> MainDlgLog() {
     return arrLines;
 }
 
+// The texts of each finish window that opens, which it then closes. The window holds
+// the scan's end, and the test's wait with it, until it is closed.
+class CFinishWatch {
+public:
+    CFinishWatch() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* pDlg = dynamic_cast<CFinishDlg*>(QApplication::activeModalWidget());
+            if (!pDlg)
+                return;
+            const auto text = [pDlg](UINT nId) {
+                return static_cast<QLabel*>(pDlg->GetDlgItem(nId))->text().toStdString();
+            };
+            m_arrShown.push_back(text(IDC_TOTAL_COUNT) + ", " + text(IDC_TOTAL_SIZE));
+            pDlg->reject();
+        });
+        m_timer.start(5);
+    }
+    const std::vector<std::string>& Shown() const { return m_arrShown; }
+
+private:
+    QTimer m_timer;
+    std::vector<std::string> m_arrShown;
+};
+
 class MainDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -145,11 +173,33 @@ protected:
         ResumeEvent.Reset();
         ForceEvent.Reset();
         EnumFinished.Set();
+        // The list files go to this test's own folder, never the machine's.
+        strOldTemp =
+            std::getenv("TEMP") ? std::optional<std::string>(std::getenv("TEMP")) : std::nullopt;
+        ::setenv("TEMP", temp.Root().c_str(), 1);
+        strLists = temp.Folder("Tarrow") + "/";
     }
     void TearDown() override {
         scan.listGate.Open();
         scan.driveGate.Open();
         pDlg.reset();
+        if (strOldTemp)
+            ::setenv("TEMP", strOldTemp->c_str(), 1);
+        else
+            ::unsetenv("TEMP");
+    }
+
+    // The list files written, by name, with their content.
+    std::map<std::string, std::string> ListFiles() {
+        std::map<std::string, std::string> mapFiles;
+        for (const auto& entry : std::filesystem::directory_iterator(strLists)) {
+            if (entry.is_directory())
+                continue;
+            std::ifstream file(entry.path(), std::ios::binary);
+            mapFiles[entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(file), {});
+        }
+        return mapFiles;
     }
 
     CMainDlg& Open(bool bShow = true) {
@@ -206,6 +256,10 @@ protected:
     }
 
     CTempTree tree;
+    CTempTree temp;
+    std::optional<std::string> strOldTemp;
+    std::string strLists;
+    CFinishWatch finish;
     CTestScan scan;
     std::unique_ptr<CMainDlg> pDlg;
 };
@@ -219,6 +273,21 @@ bool WaitWithoutEvents(const std::function<bool()>& fnDone) {
         std::this_thread::sleep_for(1ms);
     }
     return true;
+}
+
+// The lines of a list file, each checked for its CR LF, in file order.
+std::vector<std::string> Lines(const std::string& strText) {
+    std::vector<std::string> arrLines;
+    for (std::size_t i = 0; i < strText.size();) {
+        const std::size_t j = strText.find("\r\n", i);
+        if (j == std::string::npos) {
+            ADD_FAILURE() << "a last line without CR LF: " << strText.substr(i);
+            break;
+        }
+        arrLines.push_back(strText.substr(i, j - i));
+        i = j + 2;
+    }
+    return arrLines;
 }
 
 TEST_F(MainDlgTest, StateTableRowByRowWithAStopWhilePaused) {
@@ -267,6 +336,10 @@ TEST_F(MainDlgTest, StateTableRowByRowWithAStopWhilePaused) {
     EXPECT_EQ(pDlg->GetGroupFiles(0), 0);
     EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "-");
     EXPECT_TRUE(pDlg->IsStopped());
+    // A stopped scan writes the lists of what it found, and shows no finish window.
+    EXPECT_EQ(ListFiles().size(), 1u);
+    EXPECT_EQ(Lines(ListFiles()["Images.log"]).size(), 3u);
+    EXPECT_TRUE(finish.Shown().empty());
     EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
                                 "273 Main dialog is initialized",
                                 "493 The user Start scanning.",
@@ -276,6 +349,116 @@ TEST_F(MainDlgTest, StateTableRowByRowWithAStopWhilePaused) {
                                 "538 Stopping scanning.",
                                 "372 EnumFinish message received.",
                             }));
+}
+
+TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
+    const std::vector<std::string> arrDocuments = {
+        tree.File("a/r\xE9sum\xE9.doc", 1000), // not UTF-8: its bytes as they are
+        tree.File("a/sub/report.PDF", 2000),
+        tree.File("a/sub/deeper/notes.rtf", 3000),
+    };
+    const std::vector<std::string> arrImages = {
+        tree.File("a/one.jpg", 4000),
+        tree.File("a/sub/two.png", 5'000'000),
+    };
+    tree.File("a/readme.txt", 10);
+    // A group without records keeps the list of an earlier scan.
+    std::ofstream(strLists + "Music.log", std::ios::binary) << "an earlier scan\r\n";
+    std::ofstream(strLists + "Images.log", std::ios::binary) << std::string(100'000, 'x');
+    scan.arrDrives = {tree.Path("a")};
+    Open();
+    MainDlgLog();
+
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 1; }, 10000));
+    EXPECT_EQ(finish.Shown()[0], "5 files, " + FormatSize(5'015'000));
+    ASSERT_TRUE(WaitForFinishedState());
+    ExpectRow({Face::Start, "&Start", true, false, {true, true, false, false}, false, false},
+              "Finished");
+    // Once the finish window has gone, the keys go to Start again.
+    EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
+
+    std::map<std::string, std::string> mapLists = ListFiles();
+    ASSERT_EQ(mapLists.size(), 3u);
+    EXPECT_EQ(mapLists["Music.log"], "an earlier scan\r\n");
+    const auto expectList = [&](const std::string& strGroup, std::vector<std::string> arrPaths) {
+        SCOPED_TRACE(strGroup);
+        std::vector<std::string> arrLines = Lines(mapLists[strGroup + ".log"]);
+        // In the order the records came, which is the store's.
+        std::vector<std::string> arrStored;
+        for (const FileProperty& prop : *pDlg->FindGroupList(strGroup))
+            arrStored.push_back(prop.m_strPath);
+        EXPECT_EQ(arrLines, arrStored);
+        std::sort(arrLines.begin(), arrLines.end());
+        std::sort(arrPaths.begin(), arrPaths.end());
+        EXPECT_EQ(arrLines, arrPaths);
+    };
+    expectList("Documents", arrDocuments);
+    expectList("Images", arrImages);
+    EXPECT_EQ(MainDlgLog(),
+              (std::vector<std::string>{
+                  "493 The user Start scanning.",
+                  "372 EnumFinish message received.",
+                  "412 The dialog with scanning results is about to be shown: 5 files, " +
+                      FormatSize(5'015'000),
+              }));
+
+    // The next scan finds nothing: no list is touched, no finish window opens.
+    std::filesystem::remove_all(tree.Path("a"));
+    tree.Folder("a");
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 2 && IsFinishedState(); }, 10000));
+    QTest::qWait(50);
+    EXPECT_EQ(finish.Shown().size(), 1u);
+    EXPECT_EQ(ListFiles(), mapLists);
+    ExpectRow({Face::Start, "&Start", true, false, {}, false, false}, "Finished with nothing");
+    EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{"493 The user Start scanning.",
+                                                      "372 EnumFinish message received."}));
+}
+
+TEST_F(MainDlgTest, AListThatCannotBeWrittenIsLoggedAndTheOthersAreStillWritten) {
+    tree.File("a/one.jpg", 10);
+    tree.File("a/two.doc", 20);
+    tree.File("a/three.mp3", 30);
+    scan.arrDrives = {tree.Path("a")};
+    const std::string strOutside = temp.File("outside.txt", 0);
+    std::filesystem::create_directory(strLists + "Images.log");
+    ASSERT_EQ(::symlink(strOutside.c_str(), (strLists + "Documents.log").c_str()), 0);
+    Open();
+    MainDlgLog();
+
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 1; }, 10000));
+    ASSERT_TRUE(WaitForFinishedState());
+    // A link is replaced, never written through; a folder at the name is refused.
+    EXPECT_EQ(std::filesystem::file_size(strOutside), 0u);
+    EXPECT_FALSE(std::filesystem::is_symlink(strLists + "Documents.log"));
+    EXPECT_EQ(ListFiles()["Documents.log"], tree.Path("a/two.doc") + "\r\n");
+    EXPECT_EQ(ListFiles()["Music.log"], tree.Path("a/three.mp3") + "\r\n");
+    EXPECT_TRUE(std::filesystem::is_directory(strLists + "Images.log"));
+    const std::vector<std::string> arrLog = MainDlgLog();
+    ASSERT_EQ(arrLog.size(), 4u);
+    EXPECT_EQ(arrLog[2].rfind(
+                  "424 The list of found files was not written: " + strLists + "Images.log: ", 0),
+              0u)
+        << arrLog[2];
+
+    // A folder that is a link, or that others may write in, is not written in at all;
+    // a missing one is not created.
+    std::filesystem::remove_all(strLists);
+    const std::string strElsewhere = temp.Folder("elsewhere");
+    std::filesystem::create_directory_symlink(strElsewhere,
+                                              strLists.substr(0, strLists.size() - 1));
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 2; }, 10000));
+    EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
+    EXPECT_EQ(MainDlgLog().size(), 6u); // three lists not written, each said
+
+    std::filesystem::remove(strLists.substr(0, strLists.size() - 1));
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 3; }, 10000));
+    EXPECT_FALSE(std::filesystem::exists(strLists));
 }
 
 TEST_F(MainDlgTest, CloseWhileIdleStopsAndClosesAtOnce) {
@@ -294,12 +477,14 @@ TEST_F(MainDlgTest, CloseWhileIdleStopsAndClosesAtOnce) {
 
 TEST_F(MainDlgTest, CloseTwiceDuringAScanClosesOnceTheScanHasEndedAndShowsNothingElse) {
     tree.File("a/one.jpg", 10);
-    scan.arrDrives = {tree.Path("a")};
-    scan.strGatedDrive = tree.Path("a");
+    tree.File("b/two.doc", 10);
+    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+    scan.strGatedDrive = tree.Path("b");
     scan.driveGate.Close();
     Open();
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(scan.driveGate.WaitForWaiter());
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
     Button(IDCANCEL).click();
     Button(IDCANCEL).click();
     ProcessPosted();
@@ -313,6 +498,10 @@ TEST_F(MainDlgTest, CloseTwiceDuringAScanClosesOnceTheScanHasEndedAndShowsNothin
     EXPECT_EQ(pDlg->result(), static_cast<int>(IDCANCEL));
     for (QWidget* pWindow : QApplication::topLevelWidgets())
         EXPECT_FALSE(pWindow->isVisible()) << pWindow->metaObject()->className();
+    EXPECT_TRUE(finish.Shown().empty());
+    // What was found before the Close is in its list.
+    EXPECT_EQ(ListFiles(), (std::map<std::string, std::string>{
+                               {"Images.log", tree.Path("a/one.jpg") + "\r\n"}}));
     EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
                                 "273 Main dialog is initialized",
                                 "493 The user Start scanning.",
