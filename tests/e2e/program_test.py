@@ -6,6 +6,7 @@ Screenshots of the windows land in the --out folder as SCENARIO-WHAT.png.
 """
 
 import argparse
+import decimal
 import os
 import shutil
 import sys
@@ -14,6 +15,7 @@ import time
 from harness import Failure, Session, check, read_log, tagged, wait_for
 
 MAIN_SIZE = (351, 520)      # the main window: its picture and a one-pixel border
+FINISH_SIZE = (415, 340)    # the finish window: its picture
 WARNING_SIZE = (359, 200)   # the platform warning: its picture
 OLD_KERNEL = {"TARROW_TEST_KERNEL_VERSION": "2.6.32"}
 # A later start must end before it ever reaches the display: given none it would fail.
@@ -136,7 +138,99 @@ def platform_warning(s):
         ], "the log says the user did not agree (%s)" % what)
 
 
-SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning)}
+# The scanned tree: path under the tree, size, group (None: in no group). Sizes add up to
+# round texts; a name that is not UTF-8 and one with a backslash are kept as bytes.
+TREE = [
+    (b"docs/report.pdf", 1 << 20, "Documents"),
+    (b"docs/r\xe9sum\xe9.doc", 2 << 20, "Documents"),
+    (b"docs/back\\slash and space.DOCX", 512 << 10, "Documents"),
+    (b"pictures/holiday.JPG", 1 << 20, "Images"),
+    (b"pictures/2024/deep/er/scan.png", 256 << 10, "Images"),
+    (b"music/song.mp3", 256 << 10, "Music"),
+    (b"other/readme.txt", 4096, None),
+    (b"other/film.mkv.part", 4096, None),
+    (b"other/noextension", 4096, None),
+]
+
+
+def size_text(n):
+    """The size as the windows show it, worked out here independently."""
+    for unit, power in (("GB", 3), ("MB", 2), ("KB", 1)):
+        if n >= 1024 ** power:
+            value = (decimal.Decimal(n) / 1024 ** power).quantize(
+                decimal.Decimal("0.01"), rounding=decimal.ROUND_HALF_UP)
+            return "%s %s" % (value, unit)
+    return "%d B" % n
+
+
+def make_tree(root):
+    for relative, size, _ in TREE:
+        path = os.path.join(os.fsencode(root), relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.truncate(size)
+
+
+def whole_scan(s):
+    tree = os.path.join(s.root, "tree")
+    make_tree(tree)
+    files = sum(1 for _, _, group in TREE if group)
+    total = size_text(sum(size for _, size, group in TREE if group))
+
+    p = s.start("/debug", TARROW_SCAN_FOLDERS=tree)
+    main = window_of_size(s, p, MAIN_SIZE)
+    s.screenshot(main, "idle")
+    s.keys(main, "Return")  # Start has the keys from the first
+    finish = window_of_size(s, p, FINISH_SIZE)
+    s.screenshot(finish, "finish")
+    check(s.active_window() == finish, "the finish window opens in front, active")
+
+    # Its texts as the log has them, against the tree's own count.
+    statements = lambda: tagged(read_log(os.path.join(s.log_folder(), "tarrow.log")),
+                                "MainDlg.cpp")
+    check(("debug", 412, "The dialog with scanning results is about to be shown: "
+           "%d files, %s" % (files, total)) in statements(),
+          "it shows %d files, %s" % (files, total))
+
+    # The banner hands the offer to the desktop's opener and ends the finish window.
+    s.x("xdotool", "mousemove", "--window", str(finish), "200", "235", "click", "1",
+        check_rc=True)
+    wait_for(s.opened_urls, "the offer to be opened")
+    check(s.opened_urls() == ["https://www.quenby.app/backup-offer"],
+          "a banner click opens the offer address, once")
+    wait_for(lambda: s.windows(p) == [main], "the finish window to close")
+    s.screenshot(main, "finished")
+
+    s.keys(main, "alt+c")
+    check(s.wait_exit(p, "Close") == 0, "Close ends the program with 0")
+
+    # The lists, byte for byte: one line per file with CR LF, in no particular order.
+    for group in ("Documents", "Images", "Music", "Video"):
+        expected = sorted(os.path.join(os.fsencode(tree), relative) + b"\r\n"
+                          for relative, _, g in TREE if g == group)
+        path = os.path.join(s.log_folder(), group + ".log")
+        if not expected:
+            check(not os.path.exists(path), "no list for %s, which has no files" % group)
+            continue
+        with open(path, "rb") as f:
+            data = f.read()
+        lines = sorted(line + b"\r\n" for line in data.split(b"\r\n")[:-1])
+        check(data.endswith(b"\r\n") and lines == expected,
+              "%s.log lists its %d files byte for byte" % (group, len(expected)))
+
+    check(statements() == [
+        ("debug", 273, "Main dialog is initialized"),
+        ("debug", 493, "The user Start scanning."),
+        ("debug", 372, "EnumFinish message received."),
+        ("debug", 412, "The dialog with scanning results is about to be shown: "
+                       "%d files, %s" % (files, total)),
+        ("debug", 282, "The user pressed Close button"),
+        ("debug", 538, "Stopping scanning."),
+        ("debug", 290, "All threads finished. Close application."),
+    ], "the main window's statements are logged in order")
+
+
+SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan)}
 
 
 def main():
