@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -92,6 +93,14 @@ int Scan(const std::string& strFolder) {
         tLast = now;
         ++nTicks;
     });
+
+    // The finish window of a complete scan waits for a user; here nobody reads it.
+    QTimer closeFinish;
+    QObject::connect(&closeFinish, &QTimer::timeout, [] {
+        if (auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            pDialog->reject();
+    });
+    closeFinish.start(50);
 
     Clock::time_point tStart;
     QTimer::singleShot(0, [&] {

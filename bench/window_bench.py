@@ -71,6 +71,9 @@ def main():
     work = tempfile.mkdtemp(prefix="tarrow-window-bench-")
     try:
         check_room(work, args.entries)
+        # The window's list files would go to $TEMP/Tarrow: a folder that does not exist
+        # here, as for a user who never asked for the log, so nothing is written.
+        os.environ["TEMP"] = os.path.join(work, "no-temp")
         tree = os.path.join(work, "tree")
         print(f"making a tree of {args.entries} entries in {tree} ...", flush=True)
         expected = json.loads(subprocess.run([tools["make-tree"], tree, str(args.entries), "1"],

@@ -12,5 +12,12 @@ SafeFileResult WriteGroupListFile(const std::string& strFolder, const std::strin
     SafeFileResult result = OpenPrivateFolder(strFolder, false, folder);
     if (!result)
         return result;
+    return WriteGroupListFile(folder, strGroup, strText);
+}
+
+SafeFileResult WriteGroupListFile(const CFileHandle& folder, const std::string& strGroup,
+                                  std::string_view strText) {
+    if (strText.empty())
+        return {};
     return WriteWholeFile(folder, GroupListFileName(strGroup), strText);
 }

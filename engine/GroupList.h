@@ -29,3 +29,6 @@ std::string GroupListFileName(const std::string& strGroup);
 // a full disk) for the caller to report. An empty text writes nothing and is done.
 SafeFileResult WriteGroupListFile(const std::string& strFolder, const std::string& strGroup,
                                   std::string_view strText);
+// The same into a folder already opened with OpenPrivateFolder.
+SafeFileResult WriteGroupListFile(const CFileHandle& folder, const std::string& strGroup,
+                                  std::string_view strText);

@@ -495,13 +495,16 @@ void CMainDlg::WriteGroupList(UINT nGroupNameId) {
     const CFileList* pList = FindGroupList(strGroup);
     if (!pList)
         return;
-    // The path's own bytes, whatever the locale: a name the locale cannot spell is still
-    // a file that would be lost, and the line must lead back to it.
-    const std::string strText = GroupListText(*pList);
-    if (strText.empty())
-        return;
     const std::string strFolder = GetLogFolder();
-    if (const SafeFileResult result = WriteGroupListFile(strFolder, strGroup, strText); !result) {
+    CFileHandle folder;
+    SafeFileResult result = OpenPrivateFolder(strFolder, false, folder);
+    if (result) {
+        // Only for a folder that takes it: a group's text is as big as its paths. The
+        // path's own bytes, whatever the locale: a name the locale cannot spell is still
+        // a file that would be lost, and the line must lead back to it.
+        result = WriteGroupListFile(folder, strGroup, GroupListText(*pList));
+    }
+    if (!result) {
         TLOG_ERROR("MainDlg.cpp", 424) << "The list of found files was not written: " << strFolder
                                        << GroupListFileName(strGroup) << ": " << result.GetText();
     }
