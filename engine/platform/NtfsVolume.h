@@ -90,7 +90,8 @@ private:
                           const std::function<bool(const NtfsAttributeListEntry&)>& wanted,
                           const std::function<bool(const NtfsFileRecordInfo&)>& found);
     // The size of a plain file's unnamed data stream, wherever its record keeps it.
-    bool GetPlainFileSize(std::uint64_t nRecord, const NtfsFileRecordInfo& info, std::uint64_t& nSize);
+    bool GetPlainFileSize(std::uint64_t nRecord, const NtfsFileRecordInfo& info,
+                          std::uint64_t& nSize);
 
     std::unique_ptr<IBlockReader> m_pReader;
     NtfsBootSector m_boot;
