@@ -11,6 +11,7 @@
 // over fifteen years, a few invalid dates and names that are not UTF-8.
 
 #include "DetailsDlg.h"
+#include "GroupExtensions.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,13 +42,6 @@ extern char** environ;
 namespace {
 
 // ---- Records ----------------------------------------------------------------------------
-
-const std::array<std::vector<const char*>, 4> kGroups = {{
-    {"doc", "docx", "xls", "xlsx", "ppt", "pptx", "pdf", "odf", "rtf", "pst", "ost", "qbb", "qdb"},
-    {"jpg", "jpeg", "png", "bmp", "gif", "psd", "tiff"},
-    {"mp3", "wav", "wma", "aac", "mpa", "m4a", "aiff", "aif", "aifc"},
-    {"avi", "3gp", "flv", "mkv", "mov", "mp4", "mpg", "wmv", "m4v"},
-}};
 
 // 300 spellings of the groups' extensions: each in lower and upper case, then mixed
 // case until there are 300. The first spellings of each list are the common ones.

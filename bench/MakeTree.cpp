@@ -6,6 +6,8 @@
 // About 10% of the entries are folders (depth up to 12, a few with thousands of
 // entries), about 20% of the files carry a group's extension in mixed letter case,
 // sizes are sparse (some of several GiB), and some names are not valid UTF-8.
+#include "GroupExtensions.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -19,12 +21,6 @@
 
 namespace {
 
-const std::array<std::vector<const char*>, 4> kGroups = {{
-    {"doc", "docx", "xls", "xlsx", "ppt", "pptx", "pdf", "odf", "rtf", "pst", "ost", "qbb", "qdb"},
-    {"jpg", "jpeg", "png", "bmp", "gif", "psd", "tiff"},
-    {"mp3", "wav", "wma", "aac", "mpa", "m4a", "aiff", "aif", "aifc"},
-    {"avi", "3gp", "flv", "mkv", "mov", "mp4", "mpg", "wmv", "m4v"},
-}};
 const char* const kGroupNames[] = {"Documents", "Images", "Music", "Video"};
 // Near misses included: they must not be counted.
 const std::vector<const char*> kOther = {"txt",  "c", "h",   "o",  "json", "html", "tif", "doc.bak",

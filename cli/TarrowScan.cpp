@@ -332,8 +332,7 @@ bool WriteLists(const CScanResults& results) {
                        std::views::filter([i](const FoundRecord& r) { return r.nGroup == i; }) |
                        std::views::transform(&FoundRecord::prop);
         const std::string& strGroup = results.GroupName(i);
-        if (SafeFileResult r = WriteGroupListFile(strFolder, strGroup, GroupListText(records));
-            !r) {
+        if (SafeFileResult r = WriteGroupListFile(folder, strGroup, GroupListText(records)); !r) {
             std::cerr << "tarrow-scan: " << strFolder << GroupListFileName(strGroup)
                       << " was not written: " << r.GetText() << "\n";
             bAll = false;
