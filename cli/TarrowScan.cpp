@@ -235,7 +235,14 @@ public:
         pthread_kill(m_thread.native_handle(), SIGUSR1);
         m_thread.join();
     }
-    bool Stopped() const { return m_bStop.load(); }
+    bool Stopped() const {
+        if (m_bStop.load())
+            return true;
+        // A signal that came as the scan ended may not have reached the thread yet.
+        sigset_t pending;
+        return ::sigpending(&pending) == 0 &&
+               (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+    }
 
 private:
     sigset_t m_set;
