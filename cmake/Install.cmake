@@ -14,7 +14,7 @@ if(TARROW_BUILD_UI)
   set(_sizes 16 24 32 48 64 128 256)
   set(_files 016 024 032 048 064 128 256)
   foreach(_size _file IN ZIP_LISTS _sizes _files)
-    install(FILES ${PROJECT_BINARY_DIR}/ui/art/icons/128/${_file}.png
+    install(FILES ${PROJECT_BINARY_DIR}/ui/controls/art/icons/128/${_file}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps
             RENAME tarrow.png)
   endforeach()
