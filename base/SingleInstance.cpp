@@ -1,12 +1,19 @@
 #include "SingleInstance.h"
 
+#include "Log.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +25,8 @@ namespace {
 constexpr char kSocketSuffix[] = ".socket";
 // Longer tokens than any desktop hands out are not tokens.
 constexpr std::size_t kMaxToken = 1024;
+// Names of the abstract guard another user may hold before we pass on to the next.
+constexpr int kAbstractNames = 64;
 
 class CFd {
 public:
@@ -102,6 +111,73 @@ bool IsTokenText(const std::string& str) {
     return true;
 }
 
+std::vector<char> RequestMessage(const ActivationRequest& request) {
+    std::vector<char> arrMessage(sizeof request.nWindowId + request.strToken.size());
+    std::memcpy(arrMessage.data(), &request.nWindowId, sizeof request.nWindowId);
+    std::memcpy(arrMessage.data() + sizeof request.nWindowId, request.strToken.data(),
+                request.strToken.size());
+    return arrMessage;
+}
+
+// ---- The guard in the abstract namespace ---------------------------------------------
+//
+// Its names live in the kernel only: nothing can be planted in a folder for them, and
+// a name goes with the process that bound it, however that ends. Anyone may bind any
+// name, though, so a name is ours only when the kernel says its holder is this user;
+// one that another user holds passes the guard on to the next name.
+
+socklen_t AbstractAddress(const std::string& strName, sockaddr_un& addr) {
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    // sun_path[0] stays 0: the abstract namespace.
+    const std::size_t nSize = std::min(strName.size(), sizeof addr.sun_path - 1);
+    std::memcpy(addr.sun_path + 1, strName.data(), nSize);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + nSize);
+}
+
+std::string AbstractName(const std::string& strBase, int nIndex) {
+    return strBase + "." + std::to_string(nIndex);
+}
+
+enum class Holder { None, Own, Other };
+
+// Who holds the name. A connection is refused alike where nobody holds the name and
+// where its holder does not listen (yet): a start caught between bind and listen, or
+// someone who never listens. A name known to be bound is asked again a while before it
+// counts as another user's.
+Holder ConnectToHolder(const std::string& strName, bool bBound, CFd& connection) {
+    sockaddr_un addr;
+    const socklen_t nSize = AbstractAddress(strName, addr);
+    for (int nTry = 0; nTry < (bBound ? 50 : 1); ++nTry) {
+        // Never waits: a holder that takes no connections (a first instance still
+        // starting, or someone else's) must not hold this start.
+        CFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!sock.IsOpen())
+            return Holder::None;
+        if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&addr), nSize) == 0) {
+            ucred cred{};
+            socklen_t nCred = sizeof cred;
+            if (::getsockopt(sock.Get(), SOL_SOCKET, SO_PEERCRED, &cred, &nCred) != 0 ||
+                cred.uid != ::geteuid())
+                return Holder::Other;
+            connection = std::move(sock);
+            return Holder::Own;
+        }
+        if (errno != ECONNREFUSED && errno != EAGAIN && errno != EINTR)
+            return Holder::None;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return bBound ? Holder::Other : Holder::None;
+}
+
+// The first name, counted from nFrom, held by this user; -1 when none is.
+int FindOwnHolder(const std::string& strBase, int nFrom, CFd& connection) {
+    for (int i = nFrom; i < kAbstractNames; ++i)
+        if (ConnectToHolder(AbstractName(strBase, i), false, connection) == Holder::Own)
+            return i;
+    return -1;
+}
+
 } // namespace
 
 class CInstanceSection {
@@ -109,10 +185,15 @@ public:
     CInstanceSection(std::string strFolder, CFd folder, CFd slot, struct stat stSlot)
         : m_strFolder(std::move(strFolder)), m_folder(std::move(folder)), m_slot(std::move(slot)),
           m_stSlot(stSlot) {}
+    // The guard in the abstract namespace: the listening socket is the guard and takes
+    // the requests; the window id stays in this process.
+    explicit CInstanceSection(CFd listener) : m_stSlot{}, m_socket(std::move(listener)) {}
 
     // The slot's names go while its lock is still held: a start that opened the slot
     // just before finds it unlinked once it gets the lock, and starts afresh.
     ~CInstanceSection() {
+        if (IsAbstract())
+            return; // the name goes with the socket
         struct stat st;
         if (m_socket.IsOpen() &&
             ::fstatat(m_folder.Get(), SocketName().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -127,8 +208,12 @@ public:
     CInstanceSection& operator=(const CInstanceSection&) = delete;
 
     bool Write(std::uint32_t nValue) {
-        return ::pwrite(m_slot.Get(), &nValue, sizeof nValue, 0) == sizeof nValue;
+        m_nWindowId = nValue;
+        return IsAbstract() || ::pwrite(m_slot.Get(), &nValue, sizeof nValue, 0) == sizeof nValue;
     }
+
+    bool IsAbstract() const { return !m_slot.IsOpen(); }
+    std::uint32_t GetWindowId() const { return m_nWindowId; }
 
     // Any socket in the socket's place is a leftover: only the holder of the lock binds.
     void OpenSocket() {
@@ -158,6 +243,7 @@ private:
     struct stat m_stSlot;
     CFd m_socket;
     struct stat m_stSocket {};
+    std::uint32_t m_nWindowId = 0;
 };
 
 std::unique_ptr<CInstanceSection> InstanceSection;
@@ -228,27 +314,79 @@ bool RequestActivation(const std::string& strFolder, const ActivationRequest& re
         !SocketAddress(strFolder, folder.Get(), addr))
         return false;
     CFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    std::vector<char> arrMessage(sizeof request.nWindowId + request.strToken.size());
-    std::memcpy(arrMessage.data(), &request.nWindowId, sizeof request.nWindowId);
-    std::memcpy(arrMessage.data() + sizeof request.nWindowId, request.strToken.data(),
-                request.strToken.size());
+    const std::vector<char> arrMessage = RequestMessage(request);
     return sock.IsOpen() &&
            ::sendto(sock.Get(), arrMessage.data(), arrMessage.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                     reinterpret_cast<const sockaddr*>(&addr),
                     sizeof addr) == static_cast<ssize_t>(arrMessage.size());
 }
 
+InstanceCheck OpenAbstractInstanceSection(const std::string& strBase) {
+    constexpr InstanceCheck kUnguarded{InstanceState::Unguarded, 0};
+    for (int i = 0; i < kAbstractNames; ++i) {
+        sockaddr_un addr;
+        const socklen_t nSize = AbstractAddress(AbstractName(strBase, i), addr);
+        CFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!sock.IsOpen())
+            return kUnguarded;
+        if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&addr), nSize) == 0) {
+            // Room for many starts at once while this one has not begun to take them.
+            if (::listen(sock.Get(), SOMAXCONN) != 0)
+                return kUnguarded;
+            // A name passed over as another user's may have been let go since and
+            // taken by this start, while one of ours still holds a later name.
+            CFd connection;
+            if (FindOwnHolder(strBase, i + 1, connection) >= 0)
+                return {InstanceState::Running, 0};
+            InstanceSection = std::make_unique<CInstanceSection>(std::move(sock));
+            return {InstanceState::First, 0};
+        }
+        if (errno != EADDRINUSE)
+            return kUnguarded;
+        CFd connection;
+        if (ConnectToHolder(AbstractName(strBase, i), true, connection) == Holder::Own)
+            return {InstanceState::Running, 0};
+    }
+    return kUnguarded;
+}
+
+bool RequestAbstractActivation(const std::string& strBase, const ActivationRequest& request) {
+    CFd connection;
+    if (!IsTokenText(request.strToken) || FindOwnHolder(strBase, 0, connection) < 0)
+        return false;
+    const std::vector<char> arrMessage = RequestMessage(request);
+    return ::send(connection.Get(), arrMessage.data(), arrMessage.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(arrMessage.size());
+}
+
+std::string GetAbstractInstanceName() {
+    return "tarrow-" + std::to_string(::geteuid()) + "-" + kInstanceSectionName;
+}
+
 void CheckSingleInstance() {
-    const std::string strFolder = GetInstanceFolder();
-    if (strFolder.empty())
+    if (const std::string strFolder = GetInstanceFolder(); !strFolder.empty()) {
+        const InstanceCheck check = OpenInstanceSection(strFolder);
+        if (check.state == InstanceState::First)
+            return;
+        if (check.state == InstanceState::Running) {
+            // 0: the first instance has no main window yet (or shows its platform warning).
+            if (check.nWindowId != 0)
+                RequestActivation(strFolder, {check.nWindowId, ActivationToken()});
+            std::_Exit(0);
+        }
+    }
+    // No private folder (the temporary one planted by another user, or read-only), or
+    // no slot in it.
+    const std::string strBase = GetAbstractInstanceName();
+    const InstanceCheck check = OpenAbstractInstanceSection(strBase);
+    if (check.state == InstanceState::First)
         return;
-    const InstanceCheck check = OpenInstanceSection(strFolder);
-    if (check.state != InstanceState::Running)
-        return;
-    // 0: the first instance has no main window yet (or shows its platform warning).
-    if (check.nWindowId != 0)
-        RequestActivation(strFolder, {check.nWindowId, ActivationToken()});
-    std::_Exit(0);
+    if (check.state == InstanceState::Running) {
+        RequestAbstractActivation(strBase, {0, ActivationToken()});
+        std::_Exit(0);
+    }
+    TLOG_WARN("SingleInstance.cpp", 384) << "No single-instance guard could be had: this window "
+                                            "does not keep another one from starting";
 }
 
 void PublishMainWindow(std::uint32_t nWindowId) {
@@ -260,10 +398,52 @@ int GetActivationHandle() {
     return InstanceSection ? InstanceSection->GetSocket() : -1;
 }
 
+namespace {
+
+// The guard in the abstract namespace takes requests as connections: each brings one,
+// which its sender writes before it closes. Connections of other users are dropped.
+std::optional<ActivationRequest> TakeAbstractRequest(int nListener) {
+    for (;;) {
+        CFd connection(::accept4(nListener, nullptr, nullptr, SOCK_CLOEXEC));
+        if (!connection.IsOpen()) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return std::nullopt;
+        }
+        ucred cred{};
+        socklen_t nCred = sizeof cred;
+        if (::getsockopt(connection.Get(), SOL_SOCKET, SO_PEERCRED, &cred, &nCred) != 0 ||
+            cred.uid != ::geteuid())
+            continue;
+        // A short wait: a later start writes at once, and a silent one is a probe.
+        char buf[sizeof(std::uint32_t) + kMaxToken + 1];
+        std::size_t nRead = 0;
+        pollfd pfd{connection.Get(), POLLIN, 0};
+        while (nRead < sizeof buf && ::poll(&pfd, 1, 200) == 1) {
+            const ssize_t n = ::recv(connection.Get(), buf + nRead, sizeof buf - nRead, 0);
+            if (n <= 0)
+                break;
+            nRead += static_cast<std::size_t>(n);
+        }
+        if (nRead < sizeof(std::uint32_t) || nRead == sizeof buf)
+            continue;
+        // The window is this process's own: a later start has no slot to read it from.
+        ActivationRequest request{
+            InstanceSection->GetWindowId(),
+            std::string(buf + sizeof(std::uint32_t), nRead - sizeof(std::uint32_t))};
+        if (IsTokenText(request.strToken))
+            return request;
+    }
+}
+
+} // namespace
+
 std::optional<ActivationRequest> TakeActivationRequest() {
     const int nSocket = GetActivationHandle();
     if (nSocket < 0)
         return std::nullopt;
+    if (InstanceSection->IsAbstract())
+        return TakeAbstractRequest(nSocket);
     for (;;) {
         char buf[sizeof(std::uint32_t) + kMaxToken];
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];

@@ -8,6 +8,12 @@
 // becomes the first instance. Windows are brought forward by the first instance itself
 // (on Wayland nobody else may), asked through a datagram socket next to the slot.
 // Folder, slot and socket are used only when they are the user's own.
+//
+// Where no private folder can be had (no runtime folder, and the temporary one planted
+// by another user or read-only), the guard is a listening socket in the abstract
+// namespace instead, whose holder the kernel names: no other user can hold it for us
+// or keep us from it. Only where neither can be had does the program run unguarded,
+// and its log says so.
 #pragma once
 
 #include <cstdint>
@@ -72,3 +78,13 @@ InstanceCheck OpenInstanceSection(const std::string& strFolder);
 // Sends the request to the first instance whose slot is in strFolder. FALSE when there
 // is no socket of this user to send it to or it cannot take it now.
 bool RequestActivation(const std::string& strFolder, const ActivationRequest& request);
+
+// The guard in the abstract namespace: names strBase.0, strBase.1 ... in turn, each
+// passed over while another user holds it. First: this process listens on one now;
+// Running: a process of this user does (its window id is not known here: 0).
+InstanceCheck OpenAbstractInstanceSection(const std::string& strBase);
+// Sends the request to the first instance that holds a name of strBase; the first
+// instance fills in its own window. FALSE when no process of this user holds one.
+bool RequestAbstractActivation(const std::string& strBase, const ActivationRequest& request);
+// The names' stem for this user: "tarrow-UID-" and the section's name.
+std::string GetAbstractInstanceName();

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 
+#include <dirent.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -274,7 +278,7 @@ TEST_F(SingleInstance, TheSlotLivesInTheUsersRuntimeFolderOrAPrivateTemporaryOne
     ::unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(GetInstanceFolder(), strFallback);
 
-    // A link planted in the private folder's place leaves the program without a guard.
+    // A link planted in the private folder's place is no folder for the slot.
     ASSERT_EQ(::rmdir(strFallback.c_str()), 0);
     ASSERT_EQ(::symlink(folder.Path().c_str(), strFallback.c_str()), 0);
     ASSERT_EQ(::chmod(folder.Path().c_str(), 0700), 0);
@@ -282,6 +286,278 @@ TEST_F(SingleInstance, TheSlotLivesInTheUsersRuntimeFolderOrAPrivateTemporaryOne
 
     if (pszOldRuntime)
         ::setenv("XDG_RUNTIME_DIR", strOldRuntime.c_str(), 1);
+    if (pszOldTemp)
+        ::setenv("TMPDIR", strOldTemp.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}
+
+// ---- The guard in the abstract namespace ---------------------------------------------
+
+constexpr uid_t kNobody = 65534;
+
+// A stem of names no other test run on the machine uses.
+std::string UniqueBase() {
+    std::random_device random;
+    return "tarrow-test-" + std::to_string(::getpid()) + "-" + std::to_string(random());
+}
+
+sockaddr_un Abstract(const std::string& strName, socklen_t& nSize) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, strName.data(), strName.size());
+    nSize = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + strName.size());
+    return addr;
+}
+
+// Another user holding names of ours: listening on some, only bound to others. Lets
+// them go when it ends.
+class COtherUsersNames {
+public:
+    COtherUsersNames(const std::vector<std::string>& arrListened,
+                     const std::vector<std::string>& arrBound) {
+        int ready[2];
+        if (::pipe(ready) != 0 || ::pipe(m_release) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ForgetInheritedSection();
+            ::close(m_release[1]);
+            bool bOk = ::setresgid(kNobody, kNobody, kNobody) == 0 &&
+                       ::setresuid(kNobody, kNobody, kNobody) == 0;
+            for (const auto* pNames : {&arrListened, &arrBound}) {
+                for (const std::string& strName : *pNames) {
+                    socklen_t nSize;
+                    const sockaddr_un addr = Abstract(strName, nSize);
+                    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                    bOk = bOk && ::bind(s, reinterpret_cast<const sockaddr*>(&addr), nSize) == 0 &&
+                          (pNames == &arrBound || ::listen(s, 4) == 0);
+                }
+            }
+            (void)!::write(ready[1], &bOk, 1);
+            char ch;
+            (void)!::read(m_release[0], &ch, 1);
+            ::_exit(0);
+        }
+        ::close(m_release[0]);
+        (void)!::read(ready[0], &m_bReady, 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~COtherUsersNames() { Release(); }
+    bool IsReady() const { return m_bReady; }
+    void Release() {
+        if (m_pid <= 0)
+            return;
+        ::close(m_release[1]);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_release[2] = {-1, -1};
+    bool m_bReady = false;
+};
+
+int StartAbstractLater(const std::string& strBase) {
+    return RunInChild([&] {
+        ForgetInheritedSection();
+        return CodeOf(OpenAbstractInstanceSection(strBase));
+    });
+}
+
+TEST_F(SingleInstance, WithoutAFolderTheAbstractGuardLetsOneRunAndTakesRequests) {
+    const std::string strBase = UniqueBase();
+    EXPECT_FALSE(RequestAbstractActivation(strBase, {0, "tok"})); // nobody listens
+    ASSERT_EQ(CodeOf(OpenAbstractInstanceSection(strBase)), kFirst);
+    ASSERT_GE(GetActivationHandle(), 0);
+    EXPECT_EQ(StartAbstractLater(strBase), kRunning);
+    EXPECT_FALSE(TakeActivationRequest()); // a later start that only looked asks nothing
+
+    // The request of a later start gets the window this process published.
+    PublishMainWindow(0xA1B2C3D4);
+    EXPECT_EQ(RunInChild([&] {
+                  ForgetInheritedSection();
+                  CHILD_CHECK(!RequestAbstractActivation(strBase, {0, "two words"}));
+                  CHILD_CHECK(RequestAbstractActivation(strBase, {0, "host_TIME1234"}));
+                  return 0;
+              }),
+              0);
+    pollfd pfd{GetActivationHandle(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    auto request = TakeActivationRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->nWindowId, 0xA1B2C3D4u);
+    EXPECT_EQ(request->strToken, "host_TIME1234");
+    EXPECT_FALSE(TakeActivationRequest());
+
+    // The name goes with the process, however it ends.
+    CloseInstanceSection();
+    EXPECT_EQ(StartAbstractLater(strBase), kFirst);
+}
+
+TEST_F(SingleInstance, AbstractStartsAtTheSameMomentLetExactlyOneRun) {
+    constexpr int kStarts = 20;
+    const std::string strBase = UniqueBase();
+    int go[2], done[2], checked[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    ASSERT_EQ(::pipe(checked), 0);
+    pid_t arrPids[kStarts];
+    for (pid_t& pid : arrPids) {
+        pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(go[1]);
+            ::close(done[1]);
+            char ch;
+            (void)!::read(go[0], &ch, 1);
+            const int nCode = CodeOf(OpenAbstractInstanceSection(strBase));
+            (void)!::write(checked[1], "x", 1);
+            (void)!::read(done[0], &ch, 1);
+            ::_exit(nCode);
+        }
+    }
+    ::close(go[1]);
+    char ch = 0;
+    for (int i = 0; i < kStarts; ++i)
+        ASSERT_EQ(::read(checked[0], &ch, 1), 1);
+    ::close(done[1]);
+    int nFirst = 0, nRunning = 0;
+    for (pid_t pid : arrPids) {
+        int nStatus = 0;
+        ::waitpid(pid, &nStatus, 0);
+        nFirst += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kFirst;
+        nRunning += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kRunning;
+    }
+    for (int fd : {go[0], done[0], checked[0], checked[1]})
+        ::close(fd);
+    EXPECT_EQ(nFirst, 1);
+    EXPECT_EQ(nRunning, kStarts - 1);
+}
+
+TEST_F(SingleInstance, NamesAnotherUserHoldsNeitherStopNorSplitTheGuard) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "holding names as another user needs root";
+    const std::string strBase = UniqueBase();
+    // Listened on, and only bound: both are passed over, the start runs.
+    COtherUsersNames other({strBase + ".0"}, {strBase + ".1"});
+    ASSERT_TRUE(other.IsReady());
+    ASSERT_EQ(CodeOf(OpenAbstractInstanceSection(strBase)), kFirst);
+    EXPECT_EQ(StartAbstractLater(strBase), kRunning);
+    EXPECT_TRUE(RunInChild([&] {
+                    ForgetInheritedSection();
+                    return RequestAbstractActivation(strBase, {0, ""}) ? 0 : 1;
+                }) == 0);
+
+    // Let go, the first names are free again; a later start that takes one still finds
+    // this process on the name after them.
+    other.Release();
+    EXPECT_EQ(StartAbstractLater(strBase), kRunning);
+}
+
+// Starts in a network namespace of their own, whose abstract names no other process
+// on the machine shares: the first start runs (10), the second ends with 0 as a start
+// that found the first. 77: no namespace could be had.
+int TwoStartsAlone() {
+    return RunInChild([] {
+        ForgetInheritedSection();
+        if (::unshare(CLONE_NEWNET) != 0)
+            return 77;
+        int up[2], done[2];
+        if (::pipe(up) != 0 || ::pipe(done) != 0)
+            return 2;
+        const pid_t first = ::fork();
+        if (first == 0) {
+            CheckSingleInstance();
+            (void)!::write(up[1], "x", 1);
+            char ch;
+            ::close(done[1]);
+            (void)!::read(done[0], &ch, 1);
+            ::_exit(10);
+        }
+        ::close(up[1]); // a first start that ended early is an end of file, not a hang
+        char ch;
+        CHILD_CHECK(::read(up[0], &ch, 1) == 1);
+        const pid_t second = ::fork();
+        if (second == 0) {
+            CheckSingleInstance();
+            ::_exit(11); // returned: it would have run beside the first
+        }
+        int nSecond = -1, nFirst = -1;
+        ::waitpid(second, &nSecond, 0);
+        ::close(done[1]);
+        ::waitpid(first, &nFirst, 0);
+        CHILD_CHECK(WIFEXITED(nFirst) && WEXITSTATUS(nFirst) == 10);
+        CHILD_CHECK(WIFEXITED(nSecond) && WEXITSTATUS(nSecond) == 0);
+        return 0;
+    });
+}
+
+bool IsEmptyFolder(const std::string& strPath) {
+    DIR* pDir = ::opendir(strPath.c_str());
+    if (!pDir)
+        return false;
+    int nEntries = 0;
+    while (::readdir(pDir))
+        ++nEntries;
+    ::closedir(pDir);
+    return nEntries == 2;
+}
+
+TEST_F(SingleInstance, AFallbackFolderPlantedByAnotherUserNeitherHoldsNorDropsTheGuard) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a folder of another user needs root";
+    const char* pszOldRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const char* pszOldTemp = std::getenv("TMPDIR");
+    const std::string strOldRuntime = pszOldRuntime ? pszOldRuntime : "";
+    const std::string strOldTemp = pszOldTemp ? pszOldTemp : "";
+    CScratchFolder temp;
+    ASSERT_EQ(::chmod(temp.Path().c_str(), 01777), 0);
+    ::setenv("TMPDIR", temp.Path().c_str(), 1);
+    const std::string strPlanted = temp.Path() + "/tarrow-" + std::to_string(::geteuid());
+    const std::string strElsewhere = temp.Path() + "/elsewhere";
+    ASSERT_EQ(::mkdir(strElsewhere.c_str(), 0700), 0);
+
+    struct Plant {
+        const char* pszWhat;
+        mode_t mode;
+        bool bLink;
+    };
+    for (const Plant& plant :
+         {Plant{"private to another user", 0700, false}, Plant{"open to all", 0777, false},
+          Plant{"a link to a private folder", 0700, true}}) {
+        SCOPED_TRACE(plant.pszWhat);
+        if (plant.bLink) {
+            ASSERT_EQ(::symlink(strElsewhere.c_str(), strPlanted.c_str()), 0);
+        } else {
+            ASSERT_EQ(::mkdir(strPlanted.c_str(), plant.mode), 0);
+            ASSERT_EQ(::chmod(strPlanted.c_str(), plant.mode), 0);
+            ASSERT_EQ(::chown(strPlanted.c_str(), kNobody, kNobody), 0);
+        }
+        // Neither as the runtime folder nor as the fallback.
+        ::setenv("XDG_RUNTIME_DIR", strPlanted.c_str(), 1);
+        EXPECT_EQ(GetInstanceFolder(), "");
+        EXPECT_EQ(CodeOf(OpenInstanceSection(strPlanted)), kUnguarded);
+        ::unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(GetInstanceFolder(), "");
+
+        const int nCode = TwoStartsAlone();
+        if (nCode == 77) {
+            ::unlink(strPlanted.c_str());
+            ::rmdir(strPlanted.c_str());
+            GTEST_SKIP() << "no network namespace of its own could be had";
+        }
+        EXPECT_EQ(nCode, 0) << "the second start must find the first";
+        EXPECT_TRUE(IsEmptyFolder(strPlanted)) << "nothing is made in a planted folder";
+        ASSERT_EQ(plant.bLink ? ::unlink(strPlanted.c_str()) : ::rmdir(strPlanted.c_str()), 0);
+    }
+
+    if (pszOldRuntime)
+        ::setenv("XDG_RUNTIME_DIR", strOldRuntime.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
     if (pszOldTemp)
         ::setenv("TMPDIR", strOldTemp.c_str(), 1);
     else
