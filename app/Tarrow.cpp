@@ -17,6 +17,9 @@
 
 #include <QApplication>
 
+#include <iostream>
+#include <string>
+
 namespace {
 
 class CTarrowApp {
@@ -42,9 +45,15 @@ bool CTarrowApp::InitInstance() {
     CScannerCommandLineInfo cmdInfo;
     ParseCommandLine(m_nArgc, m_ppszArgv, cmdInfo);
 
-    if (cmdInfo.m_bDebug)
-        ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log", kDefaultMaxLogFileSize, 1,
-                      "full", true});
+    if (cmdInfo.m_bDebug) {
+        // Asked for and not written: said once, where the user started the program.
+        if (const std::string strWhy =
+                ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log",
+                              kDefaultMaxLogFileSize, 1, "full", true});
+            !strWhy.empty())
+            std::cerr << GetModuleFileName() << ": the diagnostic log is not written: " << strWhy
+                      << "\n";
+    }
 
     // The widgets need no initialisation of their own that could fail: the application
     // object has ended the process already when no display could be opened.

@@ -203,7 +203,7 @@ public:
         return std::exchange(m_pending, {});
     }
 
-    void Configure(LogSettings settings);
+    std::string Configure(LogSettings settings);
 
 private:
     // The pending list: on from process start until the log is configured.
@@ -215,15 +215,15 @@ private:
     bool m_bConfigureCalled = false; // under the writer lock
 };
 
-void CLog::Configure(LogSettings settings) {
+std::string CLog::Configure(LogSettings settings) {
     // Held throughout, so that no statement can be written ahead of the kept ones.
     std::lock_guard writerLock(m_writer.m_lock);
     if (std::exchange(m_bConfigureCalled, true))
-        return;
+        return {};
 
     UseUserLocale();
     if (settings.strFileName.empty())
-        return;
+        return {};
 
     std::string strFolder;
     if (settings.strDirectory.empty()) {
@@ -234,14 +234,16 @@ void CLog::Configure(LogSettings settings) {
         strFolder = ExpandEnvironmentStrings(ToNativeSeparators(settings.strDirectory));
         if (strFolder.empty() || strFolder.front() != '/') {
             std::string strModuleFolder = GetModuleFolder();
-            if (strModuleFolder.empty())
-                return; // a relative folder has nothing to stand under
+            if (strModuleFolder.empty()) // a relative folder has nothing to stand under
+                return strFolder + ": the program's own folder is not known";
             strFolder = JoinPath(strModuleFolder, strFolder);
         }
     }
     CFileHandle folder;
-    if (strFolder.empty() || !OpenPrivateFolder(strFolder, true, folder))
-        return;
+    if (strFolder.empty())
+        return "no folder is set for the log";
+    if (SafeFileResult result = OpenPrivateFolder(strFolder, true, folder); !result)
+        return strFolder + ": " + result.GetText();
 
     const std::int64_t nMaxSize =
         settings.nMaxFileSize <= 0 ? kDefaultMaxLogFileSize : settings.nMaxFileSize;
@@ -256,7 +258,8 @@ void CLog::Configure(LogSettings settings) {
     std::string strName = strPath.substr(nSlash + 1);
     auto file = std::make_unique<CRollingFile>();
     if (!file->Open(strFileFolder, strName, nMaxSize, nFileCount, settings.bEraseAtStart))
-        return; // a link, a folder others may write in, a file of another user: stay unconfigured
+        return JoinPath(strFileFolder, strName) +
+               ": a file of the log, or its folder, is a link or not the user's own";
     m_writer.Start(std::move(file));
 
     std::vector<PendingLogRecord> records;
@@ -271,6 +274,7 @@ void CLog::Configure(LogSettings settings) {
     g_nLogThreshold.store(ThresholdFromName(settings.strLevel), std::memory_order_relaxed);
     if (g_nLogThreshold.load(std::memory_order_relaxed) <= LogLevel::info)
         m_writer.WriteLocked(CurrentThreadId(), 0, "", VersionReport());
+    return {};
 }
 
 // Created on first use and never destroyed: a scan thread that makes a statement
@@ -311,11 +315,12 @@ LogRecord& LogRecord::operator<<(std::wstring_view str) {
     return *this;
 }
 
-void ConfigureLog(LogSettings settings) {
+std::string ConfigureLog(LogSettings settings) {
     try {
-        TheLog().Configure(std::move(settings));
+        return TheLog().Configure(std::move(settings));
     } catch (...) {
         // Whatever failed leaves the log as far as it got; the program goes on.
+        return "the log could not be set up";
     }
 }
 

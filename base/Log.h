@@ -52,8 +52,10 @@ struct LogSettings {
 // kept statements and the version report. When the folder cannot be created, a link
 // is on its path, other users may write in it, or it or a file of the set belongs to
 // another user or a file is a link, the log stays unconfigured: statements are kept in
-// memory and nothing is written. Never throws.
-void ConfigureLog(LogSettings settings);
+// memory and nothing is written. Never throws. Answers why the log is not written, for
+// the program to say once where the user sees it (the log cannot say it): "FOLDER: the
+// reason"; empty when it is written, when none was asked for and on later calls.
+std::string ConfigureLog(LogSettings settings);
 
 // Integer pieces of a statement: written as decimal numbers. char and wchar_t are
 // characters; bool is left out so that it cannot pass for either.

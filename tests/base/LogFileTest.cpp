@@ -31,7 +31,8 @@ SetFile ReadSetFile(const std::string& strFolder, const std::string& strName) {
 // Writes nCount statements of about 120 bytes after configuring with the given set.
 int WriteStatements(const std::string& strTemp, int nMaxSize, int nFileCount, int nCount) {
     PrepareChild(strTemp);
-    ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", nMaxSize, nFileCount, "full", true});
+    CHILD_CHECK(
+        ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", nMaxSize, nFileCount, "full", true}).empty());
     for (int i = 0; i < nCount; ++i)
         TLOG_DEBUG("EnumMgr.cpp", 70) << "statement " << i << " " << std::string(40, '.');
     return 0;
@@ -110,7 +111,9 @@ TEST(LogSafety, LinkAtTheFolderIsNotFollowed) {
     ASSERT_EQ(::symlink(strElsewhere.c_str(), (scratch.Path() + "/Tarrow").c_str()), 0);
     EXPECT_EQ(0, RunInChild([&] {
                   PrepareChild(scratch.Path());
-                  ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 1, "full", true});
+                  // Said for the program to pass on: the log cannot say it.
+                  CHILD_CHECK(ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 1, "full", true}) ==
+                              scratch.Path() + "/Tarrow/: a symbolic link is on the folder's path");
                   TLOG_DEBUG("Tarrow.cpp", 1) << "kept";
                   // Unconfigured: statements stay in memory and the program goes on.
                   CHILD_CHECK(TakePendingLogRecords().size() == 1);
@@ -127,7 +130,8 @@ TEST(LogSafety, FolderOthersMayWriteInIsNotUsed) {
     ASSERT_EQ(::chmod(strFolder.c_str(), 01777), 0);
     EXPECT_EQ(0, RunInChild([&] {
                   PrepareChild(scratch.Path());
-                  ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 1, "full", true});
+                  CHILD_CHECK(ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 1, "full", true}) ==
+                              strFolder + "/: other users may write in the folder");
                   CHILD_CHECK(g_nLogThreshold.load() == 0);
                   TLOG_DEBUG("Tarrow.cpp", 1) << "kept";
                   CHILD_CHECK(TakePendingLogRecords().size() == 1);
@@ -146,7 +150,10 @@ TEST(LogSafety, LinkAtAFileOfTheSetIsNotFollowed) {
         ASSERT_EQ(::symlink(strTarget.c_str(), (strFolder + "/" + pszLinked).c_str()), 0);
         EXPECT_EQ(0, RunInChild([&] {
                       PrepareChild(scratch.Path());
-                      ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 3, "full", true});
+                      CHILD_CHECK(ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 3, "full", true}) ==
+                                  strFolder +
+                                      "/t.log: a file of the log, or its folder, is a link or "
+                                      "not the user's own");
                       CHILD_CHECK(g_nLogThreshold.load() == 0);
                       TLOG_DEBUG("Tarrow.cpp", 1) << "kept";
                       CHILD_CHECK(TakePendingLogRecords().size() == 1);

@@ -97,6 +97,21 @@ def debug_log(s):
         s.wait_exit(p, "Escape")
         check(not os.path.exists(s.log_folder()), "no log without /debug: tarrow %s" % " ".join(args))
 
+    # TEMP is a link: no log is written through it, and the program says why, once.
+    elsewhere = os.path.join(s.root, "elsewhere")
+    os.mkdir(elsewhere, 0o700)
+    linked = os.path.join(s.root, "linked-temp")
+    os.symlink(elsewhere, linked)
+    p = s.start("/debug", TEMP=linked)
+    s.keys(s.wait_window(p), "Escape")
+    check(s.wait_exit(p, "Escape") == 0, "tarrow /debug with TEMP at a link runs and ends with 0")
+    err = p.stderr.read().decode(errors="replace")
+    said = [line for line in err.splitlines() if "diagnostic log" in line]
+    check(said == ["tarrow: the diagnostic log is not written: %s/Tarrow/: "
+                   "a symbolic link is on the folder's path" % linked],
+          "standard error says once why the log is not written: %r" % err)
+    check(os.listdir(elsewhere) == [], "nothing is written through the link")
+
 
 def platform_warning(s):
     p = s.start("/debug", **OLD_KERNEL)
