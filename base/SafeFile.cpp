@@ -221,6 +221,16 @@ SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strN
     return SafeFileResult::FromErrno(nError);
 }
 
+SafeFileResult RemoveFile(const CFileHandle& folder, const std::string& strName) {
+    if (!IsSingleName(strName))
+        return SafeFileResult::FromErrno(EINVAL);
+    // The folder is the user's own and private: whatever is at the name is the user's to
+    // remove, and unlinking a name never reaches what a link points to.
+    if (::unlinkat(folder.Get(), strName.c_str(), 0) != 0 && errno != ENOENT)
+        return SafeFileResult::FromErrno(errno);
+    return Done();
+}
+
 int WriteAll(int fd, std::string_view strText) {
     while (!strText.empty()) {
         const ssize_t n = ::write(fd, strText.data(), strText.size());

@@ -81,6 +81,10 @@ SafeFileResult OpenFileForAppend(const CFileHandle& folder, const std::string& s
 SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strName,
                               std::string_view strText);
 
+// Takes the name strName out of the folder, whatever it holds but a folder: a link is
+// removed itself, never followed. A name that holds nothing is done.
+SafeFileResult RemoveFile(const CFileHandle& folder, const std::string& strName);
+
 // Writes all of strText to fd, going on after short writes and interruptions.
 // Answers 0, or the errno value of the write that failed.
 int WriteAll(int fd, std::string_view strText);
