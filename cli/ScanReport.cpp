@@ -21,7 +21,7 @@ LRESULT CScanResults::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
         for (int i = 0; i < kGroupCount; ++i) {
             if (m_arrNames[i] == pszGroup) {
                 m_nFiles[i].fetch_add(1, std::memory_order_relaxed);
-                m_nBytes[i].fetch_add(pProp->m_nSize, std::memory_order_relaxed);
+                m_nBytes[i].Add(pProp->m_nSize);
                 if (m_bKeepFiles)
                     m_arrRecords.push_back({i, *pProp});
                 break;
@@ -48,8 +48,8 @@ std::int64_t CScanResults::TotalFiles() const {
     return n;
 }
 
-std::int64_t CScanResults::TotalBytes() const {
-    std::int64_t n = 0;
+ByteCount CScanResults::TotalBytes() const {
+    ByteCount n = 0;
     for (int i = 0; i < kGroupCount; ++i)
         n += Bytes(i);
     return n;
@@ -72,10 +72,10 @@ std::string FormatTable(const CScanResults& results, bool bStopped) {
     };
     std::vector<Row> rows = {{"", "Files", "Size"}};
     for (int i = 0; i < kGroupCount; ++i)
-        rows.push_back(
-            {results.GroupName(i), std::to_string(results.Files(i)), FormatSize(results.Bytes(i))});
+        rows.push_back({results.GroupName(i), std::to_string(results.Files(i)),
+                        FormatTotalSize(results.Bytes(i))});
     rows.push_back(
-        {"Total", std::to_string(results.TotalFiles()), FormatSize(results.TotalBytes())});
+        {"Total", std::to_string(results.TotalFiles()), FormatTotalSize(results.TotalBytes())});
 
     std::size_t w0 = 0, w1 = 0, w2 = 0;
     for (const Row& r : rows) {
@@ -96,9 +96,9 @@ std::string FormatProgress(const CScanResults& results, std::size_t nWidth) {
     std::string s;
     for (int i = 0; i < kGroupCount; ++i)
         s += results.GroupName(i) + " " + std::to_string(results.Files(i)) + " (" +
-             FormatSize(results.Bytes(i)) + ")  ";
-    s += "Total " + std::to_string(results.TotalFiles()) + " (" + FormatSize(results.TotalBytes()) +
-         ")";
+             FormatTotalSize(results.Bytes(i)) + ")  ";
+    s += "Total " + std::to_string(results.TotalFiles()) + " (" +
+         FormatTotalSize(results.TotalBytes()) + ")";
     if (nWidth > 0 && s.size() > nWidth)
         s.resize(nWidth);
     return s;
@@ -154,10 +154,11 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
     out << "{\n  \"groups\": [";
     for (int i = 0; i < kGroupCount; ++i) {
         out << (i ? ",\n" : "\n") << "    {\"name\": " << JsonString(results.GroupName(i))
-            << ", \"files\": " << results.Files(i) << ", \"bytes\": " << results.Bytes(i) << "}";
+            << ", \"files\": " << results.Files(i)
+            << ", \"bytes\": " << ByteCountText(results.Bytes(i)) << "}";
     }
     out << "\n  ],\n  \"total\": {\"files\": " << results.TotalFiles()
-        << ", \"bytes\": " << results.TotalBytes() << "},\n  \"drives\": [";
+        << ", \"bytes\": " << ByteCountText(results.TotalBytes()) << "},\n  \"drives\": [";
     for (std::size_t i = 0; i < arrDrives.size(); ++i) {
         const DriveReport& d = arrDrives[i];
         out << (i ? ",\n" : "\n") << "    {\"root\": " << JsonString(d.strRoot)

@@ -1,6 +1,7 @@
 // What tarrow-scan collects during a scan and how it prints it.
 #pragma once
 
+#include "ByteTotal.h"
 #include "ScanControl.h"
 
 #include <array>
@@ -30,11 +31,10 @@ public:
     std::int64_t Files(int nGroup) const {
         return m_nFiles[nGroup].load(std::memory_order_relaxed);
     }
-    std::int64_t Bytes(int nGroup) const {
-        return m_nBytes[nGroup].load(std::memory_order_relaxed);
-    }
+    // Sums never wrap (ByteTotal.h).
+    ByteCount Bytes(int nGroup) const { return m_nBytes[nGroup].Load(); }
     std::int64_t TotalFiles() const;
-    std::int64_t TotalBytes() const;
+    ByteCount TotalBytes() const;
     const std::string& GroupName(int nGroup) const { return m_arrNames[nGroup]; }
     // Kept files, in arrival order (only when asked to keep them); read after the scan.
     const std::vector<FoundRecord>& Records() const { return m_arrRecords; }
@@ -42,7 +42,7 @@ public:
 private:
     std::array<std::string, kGroupCount> m_arrNames;
     std::array<std::atomic<std::int64_t>, kGroupCount> m_nFiles{};
-    std::array<std::atomic<std::int64_t>, kGroupCount> m_nBytes{};
+    std::array<CByteCounter, kGroupCount> m_nBytes;
     bool m_bKeepFiles;
     std::vector<FoundRecord> m_arrRecords;
     std::mutex m_lock;

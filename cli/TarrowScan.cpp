@@ -130,6 +130,9 @@ std::string Usage() {
     o << "Sizes are apparent sizes: the length of each file (as ls -l shows it), not the\n"
          "space it takes on the disk. A file with several names (hard links) is counted\n"
          "once, under the first name met. Symbolic links are not followed.\n"
+         "Byte sums never wrap: --json gives each exactly, as a whole number of up to 39\n"
+         "digits (sparse files can sum to more than 16 EiB, the most 64 bits hold), and the\n"
+         "table goes on past GB in PB, EB, ZB, YB, RB and QB from 1 PiB on.\n"
          "\n"
          "Left out of every scan:\n"
          "  system and programs: "
@@ -442,8 +445,11 @@ int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
 
     if (options.bDebug) {
-        ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log", kDefaultMaxLogFileSize, 1,
-                      "full", true});
+        if (const std::string strWhy =
+                ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log",
+                              kDefaultMaxLogFileSize, 1, "full", true});
+            !strWhy.empty())
+            std::cerr << "tarrow-scan: the diagnostic log is not written: " << strWhy << "\n";
     } else {
         // Nothing will read the log: its statements are not even kept.
         g_nLogThreshold.store(UINT32_MAX, std::memory_order_relaxed);

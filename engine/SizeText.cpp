@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -63,6 +64,21 @@ std::string FormatTwoDecimals(double value) {
     std::string s = strKept.substr(0, strKept.size() - 2) + (pszPoint ? pszPoint : ".") +
                     strKept.substr(strKept.size() - 2);
     return bNegative && s.find_first_not_of("0.,") != std::string::npos ? "-" + s : s;
+}
+
+std::string FormatTotalSize(ByteCount nBytes) {
+    constexpr ByteCount kPB = ByteCount{1} << 50;
+    if (nBytes < kPB)
+        return FormatSize(static_cast<std::int64_t>(nBytes));
+    constexpr UINT kFormats[] = {IDS_SIZE_PB, IDS_SIZE_EB, IDS_SIZE_ZB,
+                                 IDS_SIZE_YB, IDS_SIZE_RB, IDS_SIZE_QB};
+    std::size_t nStep = 0;
+    while (nStep + 1 < std::size(kFormats) && nBytes >= kPB << (10 * (nStep + 1)))
+        ++nStep;
+    // Exact to the double's 53 bits: far finer than two decimals of the unit.
+    const double value =
+        std::ldexp(static_cast<double>(nBytes), -50 - 10 * static_cast<int>(nStep));
+    return Apply(LoadString(kFormats[nStep]), FormatTwoDecimals(value));
 }
 
 std::string FormatSize(std::int64_t nBytes) {

@@ -1,6 +1,8 @@
 // Texts of sizes and counts as the program shows them.
 #pragma once
 
+#include "ByteTotal.h"
+
 #include <cstdint>
 #include <string>
 
@@ -8,6 +10,11 @@
 // whole bytes below 1024, else two decimals rounded half up on the value's decimal
 // digits, with the decimal separator of the C runtime's current locale.
 std::string FormatSize(std::int64_t nBytes);
+
+// A sum of sizes the same way, and never negative. From 1 PiB on, where its text in GB
+// would no longer fit the window's fields, it goes on in steps of 1024: PB, EB, ZB,
+// YB, RB and QB, the last holding every sum a scan can reach.
+std::string FormatTotalSize(ByteCount nBytes);
 
 // A number with two decimals, rounded half up on its 17 significant decimal digits
 // (1.125 gives 1.13, where printf's binary rounding may give 1.12).

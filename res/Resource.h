@@ -30,6 +30,13 @@ inline constexpr UINT IDS_GET_DETAILS = 180; // "Get Details"
 inline constexpr UINT IDS_START = 181;       // "&Start"
 inline constexpr UINT IDS_PAUSE = 182;       // "&Pause"
 inline constexpr UINT IDS_RESUME = 183;      // "&Resume"
+// Totals too large for their text in GB (sparse files make them): steps of 1024 on.
+inline constexpr UINT IDS_SIZE_PB = 190; // "%.2I64f PB"
+inline constexpr UINT IDS_SIZE_EB = 191; // "%.2I64f EB"
+inline constexpr UINT IDS_SIZE_ZB = 192; // "%.2I64f ZB"
+inline constexpr UINT IDS_SIZE_YB = 193; // "%.2I64f YB"
+inline constexpr UINT IDS_SIZE_RB = 194; // "%.2I64f RB"
+inline constexpr UINT IDS_SIZE_QB = 195; // "%.2I64f QB"
 
 // ---- Icons ---------------------------------------------------------------------
 inline constexpr UINT IDR_MAINFRAME = 128;

@@ -40,6 +40,12 @@ constexpr std::array kTable{
     Entry{IDS_START, "&Start"},
     Entry{IDS_PAUSE, "&Pause"},
     Entry{IDS_RESUME, "&Resume"},
+    Entry{IDS_SIZE_PB, "%.2I64f PB"},
+    Entry{IDS_SIZE_EB, "%.2I64f EB"},
+    Entry{IDS_SIZE_ZB, "%.2I64f ZB"},
+    Entry{IDS_SIZE_YB, "%.2I64f YB"},
+    Entry{IDS_SIZE_RB, "%.2I64f RB"},
+    Entry{IDS_SIZE_QB, "%.2I64f QB"},
 };
 
 static_assert(std::is_sorted(kTable.begin(), kTable.end(),

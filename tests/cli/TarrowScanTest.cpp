@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +99,66 @@ TEST_F(TarrowScanTest, JsonWithEveryFile) {
         << s;
 }
 
+// Sparse files of 4 EiB on a 1 MiB file system, as any user can make them.
+class CSmallTmpfs {
+public:
+    CSmallTmpfs() {
+        m_strRoot = m_folder.Folder("fs");
+        m_bMounted = ::mount("tmpfs", m_strRoot.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                             "size=1m,mode=0755") == 0;
+    }
+    ~CSmallTmpfs() {
+        if (m_bMounted)
+            ::umount2(m_strRoot.c_str(), MNT_DETACH);
+    }
+    bool IsMounted() const { return m_bMounted; }
+    const std::string& Root() const { return m_strRoot; }
+    bool Sparse(const std::string& strName, off_t nSize) const {
+        const std::string strPath = m_strRoot + "/" + strName;
+        const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const bool bOk = fd >= 0 && ::ftruncate(fd, nSize) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return bOk;
+    }
+
+private:
+    CTempTree m_folder;
+    std::string m_strRoot;
+    bool m_bMounted = false;
+};
+
+TEST_F(TarrowScanTest, ByteSumsOfSparseFilesNeverWrap) {
+    CSmallTmpfs fs;
+    if (!fs.IsMounted())
+        GTEST_SKIP() << "mounting a small tmpfs is not allowed here (needs root)";
+    constexpr off_t k4EiB = off_t{1} << 62;
+    for (const char* pszName : {"a.mkv", "b.mkv", "c.mkv"})
+        ASSERT_TRUE(fs.Sparse(pszName, k4EiB)) << pszName;
+    ProcessResult r = Scan({"--json", fs.Root()});
+    ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find("{\"name\": \"Video\", \"files\": 3, \"bytes\": 13835058055282163712}"),
+              std::string::npos)
+        << r.strOut;
+    EXPECT_NE(r.strOut.find("\"total\": {\"files\": 3, \"bytes\": 13835058055282163712}"),
+              std::string::npos)
+        << r.strOut;
+    r = Scan({fs.Root()});
+    EXPECT_NE(r.strOut.find("Video          3  12.00 EB\n"), std::string::npos) << r.strOut;
+
+    // Past 16 EiB, what 64 bits hold, the sum goes on exactly.
+    ASSERT_TRUE(fs.Sparse("d.mkv", k4EiB));
+    ASSERT_TRUE(fs.Sparse("e.pdf", k4EiB));
+    r = Scan({"--json", fs.Root()});
+    ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find("{\"name\": \"Video\", \"files\": 4, \"bytes\": 18446744073709551616}"),
+              std::string::npos)
+        << r.strOut;
+    EXPECT_NE(r.strOut.find("\"total\": {\"files\": 5, \"bytes\": 23058430092136939520}"),
+              std::string::npos)
+        << r.strOut;
+}
+
 TEST_F(TarrowScanTest, ListFilesByteForByte) {
     ASSERT_EQ(::mkdir((m_strTemp + "/Tarrow").c_str(), 0700), 0);
     ProcessResult r = Scan({"--lists", m_tree.Root()});
@@ -113,6 +174,18 @@ TEST_F(TarrowScanTest, ListFilesByteForByte) {
               2 * R.size() + std::string("/img/x.png\r\n/img/caf\xE9.jpg\r\n").size());
     EXPECT_EQ(Read(m_strTemp + "/Tarrow/Music.log"), R + "/music/s.mp3\r\n");
     EXPECT_FALSE(fs::exists(m_strTemp + "/Tarrow/Video.log")); // a group without files
+}
+
+TEST_F(TarrowScanTest, AGroupThatLostItsFilesLeavesNoListBehind) {
+    const std::string strVideo = m_tree.File("video/b.mkv", 10);
+    ProcessResult r = Scan({"--lists", m_tree.Root()});
+    ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
+    EXPECT_EQ(Read(m_strTemp + "/Tarrow/Video.log"), strVideo + "\r\n");
+    ASSERT_TRUE(fs::remove(strVideo));
+    r = Scan({"--lists", m_tree.Root()});
+    ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
+    EXPECT_FALSE(fs::exists(m_strTemp + "/Tarrow/Video.log"));
+    EXPECT_TRUE(fs::exists(m_strTemp + "/Tarrow/Documents.log"));
 }
 
 TEST_F(TarrowScanTest, ListsMakeTheirFolderPrivateAndNeverWriteThroughALink) {

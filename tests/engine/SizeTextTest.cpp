@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
+#include <utility>
 
 TEST(FormatSize, UnitsBoundariesAndRounding) {
     const std::pair<std::int64_t, const char*> cases[] = {
@@ -42,4 +44,43 @@ TEST(FormatSize, DecimalSeparatorOfTheCurrentLocale) {
     EXPECT_EQ(FormatSize(1536), "1,50 KB");
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(FormatSize(1536), "1.50 KB");
+}
+
+TEST(ByteTotal, SumsPastWhatSixtyFourBitsHoldStayExact) {
+    constexpr std::int64_t k4EiB = std::int64_t{1} << 62;
+    CByteCounter counter;
+    for (int i = 0; i < 3; ++i)
+        counter.Add(k4EiB);
+    EXPECT_EQ(ByteCountText(counter.Load()), "13835058055282163712"); // past 2^63
+    counter.Add(k4EiB);
+    counter.Add(k4EiB);
+    EXPECT_EQ(ByteCountText(counter.Load()), "23058430092136939520"); // past 2^64
+    counter.Add(-5); // no file system gives one; it takes nothing away
+    counter.Add(1);
+    EXPECT_EQ(ByteCountText(counter.Load()), "23058430092136939521");
+    counter.Reset();
+    EXPECT_EQ(ByteCountText(counter.Load()), "0");
+    EXPECT_EQ(ByteCountText(~ByteCount{0}), "340282366920938463463374607431768211455");
+}
+
+TEST(ByteTotal, SizeTextsOfSumsAreNeverNegativeAndGoPastGigabytes) {
+    constexpr ByteCount kPiB = ByteCount{1} << 50;
+    const std::pair<ByteCount, const char*> cases[] = {
+        {0, "0 B"},
+        {1536, "1.50 KB"},
+        {ByteCount{1} << 40, "1024.00 GB"}, // as a single size shows it, below 1 PiB
+        {kPiB - 1, "1048576.00 GB"},
+        {kPiB, "1.00 PB"},
+        {ByteCount{3} << 62, "12.00 EB"},
+        {ByteCount{5} << 62, "20.00 EB"},
+        {ByteCount{1} << 70, "1.00 ZB"},
+        {ByteCount{1} << 80, "1.00 YB"},
+        {ByteCount{1} << 90, "1.00 RB"},
+        {ByteCount{1} << 100, "1.00 QB"},
+        {ByteCount{1} << 126, "67108864.00 QB"}, // more than 2^63 files of 2^63 bytes
+    };
+    for (auto [n, psz] : cases)
+        EXPECT_EQ(FormatTotalSize(n), psz) << ByteCountText(n);
+    for (std::int64_t n : {std::int64_t{0}, std::int64_t{1023}, std::int64_t{5368709120}})
+        EXPECT_EQ(FormatTotalSize(ByteCount(n)), FormatSize(n));
 }
