@@ -55,10 +55,10 @@ private:
 void PrintGroups(CMainDlg& dlg) {
     std::printf("\"groups\": [");
     for (int i = 0; i < kGroupCount; ++i) {
-        std::printf("%s{\"name\": \"%s\", \"files\": %lld, \"bytes\": %lld}", i ? ", " : "",
+        std::printf("%s{\"name\": \"%s\", \"files\": %lld, \"bytes\": %s}", i ? ", " : "",
                     LoadString(g_groupTable[i].nNameId).c_str(),
                     static_cast<long long>(dlg.GetGroupFiles(i)),
-                    static_cast<long long>(dlg.GetGroupBytes(i)));
+                    ByteCountText(dlg.GetGroupBytes(i)).c_str());
     }
     std::printf("]");
 }

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QMetaObject>
 
+#include <cerrno>
+
 #include <system_error>
 
 namespace {
@@ -62,7 +64,7 @@ std::array<std::string, kGroupCount> LoadGroupNames() {
 
 CMainDlg::CMainDlg(std::shared_ptr<const ScanSetup> pScanSetup)
     : CBitmapDlg(IDD_MAIN, IDB_MAIN_BACKGROUND), m_arrGroupNames(LoadGroupNames()),
-      m_mapResults(17), m_nGroupFiles{}, m_nGroupBytes{}, m_nRecords{0}, m_bStopped(false),
+      m_mapResults(17), m_nGroupFiles{}, m_nRecords{0}, m_bStopped(false),
       m_bClosing(false), m_nShownFiles{}, m_nShownRecords(0), m_bRefreshPending(false),
       m_idInterface(std::this_thread::get_id()),
       m_pScanSetup(ReapplyingStop(pScanSetup
@@ -259,7 +261,7 @@ LRESULT CMainDlg::OnFileFound(WPARAM wParam, LPARAM lParam) {
         // One writer at a time; readers take the count first, so its bytes are in.
         for (int i = 0; i < kGroupCount; ++i) {
             if (strGroup == m_arrGroupNames[i]) {
-                m_nGroupBytes[i].fetch_add(pProp->m_nSize, std::memory_order_relaxed);
+                m_nGroupBytes[i].Add(pProp->m_nSize);
                 m_nGroupFiles[i].fetch_add(1, std::memory_order_release);
                 break;
             }
@@ -276,7 +278,7 @@ void CMainDlg::ClearResults() {
     m_bClosing = false;
     for (int i = 0; i < kGroupCount; ++i) {
         m_nGroupFiles[i] = 0;
-        m_nGroupBytes[i] = 0;
+        m_nGroupBytes[i].Reset();
     }
     m_nRecords = 0;
     m_mapResults.clear();
@@ -295,8 +297,8 @@ std::int64_t CMainDlg::GetGroupFiles(int nGroup) const {
     return m_nGroupFiles[nGroup].load(std::memory_order_acquire);
 }
 
-std::int64_t CMainDlg::GetGroupBytes(int nGroup) const {
-    return m_nGroupBytes[nGroup].load(std::memory_order_acquire);
+ByteCount CMainDlg::GetGroupBytes(int nGroup) const {
+    return m_nGroupBytes[nGroup].Load();
 }
 
 void CMainDlg::RequestRefresh() {
@@ -328,16 +330,18 @@ void CMainDlg::RefreshCounters() {
     m_bRefreshPending.exchange(false);
     m_tLastRefresh = std::chrono::steady_clock::now();
     const std::int64_t nRecords = m_nRecords.load(std::memory_order_acquire);
-    std::array<std::int64_t, kGroupCount> nFiles, nBytes;
+    std::array<std::int64_t, kGroupCount> nFiles;
+    std::array<ByteCount, kGroupCount> nBytes;
     for (int i = 0; i < kGroupCount; ++i) {
         nFiles[i] = m_nGroupFiles[i].load(std::memory_order_acquire);
-        nBytes[i] = m_nGroupBytes[i].load(std::memory_order_relaxed);
+        nBytes[i] = m_nGroupBytes[i].Load();
     }
-    std::int64_t nTotalFiles = 0, nTotalBytes = 0;
+    std::int64_t nTotalFiles = 0;
+    ByteCount nTotalBytes = 0;
     for (int i = 0; i < kGroupCount; ++i) {
         if (nFiles[i] != m_nShownFiles[i]) {
             SetValueText(2 * i, std::to_string(nFiles[i]));
-            SetValueText(2 * i + 1, FormatSize(nBytes[i]));
+            SetValueText(2 * i + 1, FormatTotalSize(nBytes[i]));
             m_nShownFiles[i] = nFiles[i];
         }
         nTotalFiles += nFiles[i];
@@ -345,7 +349,7 @@ void CMainDlg::RefreshCounters() {
     }
     if (nRecords != m_nShownRecords) {
         SetValueText(kTotalCount, std::to_string(nTotalFiles));
-        SetValueText(kTotalSize, FormatSize(nTotalBytes));
+        SetValueText(kTotalSize, FormatTotalSize(nTotalBytes));
         m_nShownRecords = nRecords;
     }
 }
@@ -469,14 +473,15 @@ LRESULT CMainDlg::OnEnumFinish(WPARAM, LPARAM) {
             WriteGroupList(group.nNameId);
     }
 
-    std::int64_t nFiles = 0, nBytes = 0;
+    std::int64_t nFiles = 0;
+    ByteCount nBytes = 0;
     for (int i = 0; i < kGroupCount; ++i) {
         nFiles += GetGroupFiles(i);
         nBytes += GetGroupBytes(i);
     }
     if (!m_bStopped && nFiles > 0) {
         const std::string strCount = std::to_string(nFiles) + " files";
-        const std::string strSize = FormatSize(nBytes);
+        const std::string strSize = FormatTotalSize(nBytes);
         TLOG_DEBUG("MainDlg.cpp", 412)
             << "The dialog with scanning results is about to be shown: " << strCount << ", "
             << strSize;
@@ -493,16 +498,18 @@ LRESULT CMainDlg::OnEnumFinish(WPARAM, LPARAM) {
 void CMainDlg::WriteGroupList(UINT nGroupNameId) {
     const std::string strGroup = LoadString(nGroupNameId);
     const CFileList* pList = FindGroupList(strGroup);
-    if (!pList)
-        return;
     const std::string strFolder = GetLogFolder();
     CFileHandle folder;
     SafeFileResult result = OpenPrivateFolder(strFolder, false, folder);
+    if (!pList && result.m_status == SafeFileStatus::systemError && result.m_nErrno == ENOENT)
+        return; // no folder, so no list of an earlier scan to take away
     if (result) {
         // Only for a folder that takes it: a group's text is as big as its paths. The
         // path's own bytes, whatever the locale: a name the locale cannot spell is still
-        // a file that would be lost, and the line must lead back to it.
-        result = WriteGroupListFile(folder, strGroup, GroupListText(*pList));
+        // a file that would be lost, and the line must lead back to it. A group without
+        // files takes its list of an earlier scan away.
+        result =
+            WriteGroupListFile(folder, strGroup, pList ? GroupListText(*pList) : std::string());
     }
     if (!result) {
         TLOG_ERROR("MainDlg.cpp", 424) << "The list of found files was not written: " << strFolder

@@ -5,6 +5,7 @@
 
 #include "BitmapButtonEx.h"
 #include "BitmapDlg.h"
+#include "ByteTotal.h"
 #include "EnumMgr.h"
 #include "FileProperty.h"
 #include "GroupTable.h"
@@ -42,7 +43,7 @@ public:
     // The list of a group's records; null when the group has none.
     CFileList* FindGroupList(std::string_view strGroup);
     std::int64_t GetGroupFiles(int nGroup) const;
-    std::int64_t GetGroupBytes(int nGroup) const;
+    ByteCount GetGroupBytes(int nGroup) const;
     bool IsStopped() const { return m_bStopped; }
     bool IsClosing() const { return m_bClosing; }
 
@@ -112,7 +113,7 @@ private:
     const std::array<std::string, kGroupCount> m_arrGroupNames;
     CResultMap m_mapResults;
     std::array<std::atomic<std::int64_t>, kGroupCount> m_nGroupFiles;
-    std::array<std::atomic<std::int64_t>, kGroupCount> m_nGroupBytes;
+    std::array<CByteCounter, kGroupCount> m_nGroupBytes; // never wrap: sparse files
     std::atomic<std::int64_t> m_nRecords; // every stored record, counted in a group or not
     mutable std::recursive_mutex m_csResults;
     std::atomic<bool> m_bStopped; // also read by the scan's manager

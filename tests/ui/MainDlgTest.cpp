@@ -142,6 +142,11 @@ std::vector<std::string> MainDlgLog() {
     return arrLines;
 }
 
+// Whether a text is whole in its field: nothing of it cut off.
+bool Fits(const QLabel& label) {
+    return label.fontMetrics().horizontalAdvance(label.text()) <= label.contentsRect().width();
+}
+
 // The texts of each finish window that opens, which it then closes. The window holds
 // the scan's end, and the test's wait with it, until it is closed.
 class CFinishWatch {
@@ -151,19 +156,23 @@ public:
             auto* pDlg = dynamic_cast<CFinishDlg*>(QApplication::activeModalWidget());
             if (!pDlg)
                 return;
-            const auto text = [pDlg](UINT nId) {
-                return static_cast<QLabel*>(pDlg->GetDlgItem(nId))->text().toStdString();
+            const auto label = [pDlg](UINT nId) -> QLabel& {
+                return *static_cast<QLabel*>(pDlg->GetDlgItem(nId));
             };
-            m_arrShown.push_back(text(IDC_TOTAL_COUNT) + ", " + text(IDC_TOTAL_SIZE));
+            m_arrShown.push_back(label(IDC_TOTAL_COUNT).text().toStdString() + ", " +
+                                 label(IDC_TOTAL_SIZE).text().toStdString());
+            m_bAllFit = m_bAllFit && Fits(label(IDC_TOTAL_COUNT)) && Fits(label(IDC_TOTAL_SIZE));
             pDlg->reject();
         });
         m_timer.start(5);
     }
     const std::vector<std::string>& Shown() const { return m_arrShown; }
+    bool AllFit() const { return m_bAllFit; }
 
 private:
     QTimer m_timer;
     std::vector<std::string> m_arrShown;
+    bool m_bAllFit = true;
 };
 
 class MainDlgTest : public ::testing::Test {
@@ -362,8 +371,11 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
         tree.File("a/sub/two.png", 5'000'000),
     };
     tree.File("a/readme.txt", 10);
-    // A group without records keeps the list of an earlier scan.
+    // A group without records leaves no list of an earlier scan behind; a link at its
+    // name is taken away itself, never followed.
     std::ofstream(strLists + "Music.log", std::ios::binary) << "an earlier scan\r\n";
+    const std::string strOutside = tree.File("outside.log", 7);
+    ASSERT_EQ(::symlink(strOutside.c_str(), (strLists + "Video.log").c_str()), 0);
     std::ofstream(strLists + "Images.log", std::ios::binary) << std::string(100'000, 'x');
     scan.arrDrives = {tree.Path("a")};
     Open();
@@ -379,8 +391,10 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
     EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
 
     std::map<std::string, std::string> mapLists = ListFiles();
-    ASSERT_EQ(mapLists.size(), 3u);
-    EXPECT_EQ(mapLists["Music.log"], "an earlier scan\r\n");
+    ASSERT_EQ(mapLists.size(), 2u);
+    EXPECT_EQ(mapLists.count("Music.log"), 0u);
+    EXPECT_FALSE(std::filesystem::is_symlink(strLists + "Video.log"));
+    EXPECT_EQ(std::filesystem::file_size(strOutside), 7u);
     const auto expectList = [&](const std::string& strGroup, std::vector<std::string> arrPaths) {
         SCOPED_TRACE(strGroup);
         std::vector<std::string> arrLines = Lines(mapLists[strGroup + ".log"]);
@@ -403,14 +417,14 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
                       FormatSize(5'015'000),
               }));
 
-    // The next scan finds nothing: no list is touched, no finish window opens.
+    // The next scan finds nothing: no list is left, no finish window opens.
     std::filesystem::remove_all(tree.Path("a"));
     tree.Folder("a");
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 2 && IsFinishedState(); }, 10000));
     QTest::qWait(50);
     EXPECT_EQ(finish.Shown().size(), 1u);
-    EXPECT_EQ(ListFiles(), mapLists);
+    EXPECT_EQ(ListFiles(), (std::map<std::string, std::string>{}));
     ExpectRow({Face::Start, "&Start", true, false, {}, false, false}, "Finished with nothing");
     EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
     EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{"493 The user Start scanning.",
@@ -453,7 +467,8 @@ TEST_F(MainDlgTest, AListThatCannotBeWrittenIsLoggedAndTheOthersAreStillWritten)
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 2; }, 10000));
     EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
-    EXPECT_EQ(MainDlgLog().size(), 6u); // three lists not written, each said
+    // Three lists not written and the fourth group's old one not taken away, each said.
+    EXPECT_EQ(MainDlgLog().size(), 7u);
 
     std::filesystem::remove(strLists.substr(0, strLists.size() - 1));
     Button(IDC_START_PAUSE).click();
@@ -581,7 +596,7 @@ TEST_F(MainDlgTest, FoundFilesAreKeptAndCountedByTheirExactGroupName) {
     send(nullptr, &image);
     send("Images", nullptr);
     EXPECT_EQ(pDlg->GetGroupFiles(1), 1);
-    EXPECT_EQ(pDlg->GetGroupBytes(1), 1536);
+    EXPECT_EQ(static_cast<std::int64_t>(pDlg->GetGroupBytes(1)), 1536);
     ASSERT_NE(pDlg->FindGroupList("images"), nullptr);
     EXPECT_EQ(pDlg->FindGroupList("images")->size(), 1u);
     EXPECT_EQ(pDlg->FindGroupList("Images")->size(), 1u);
@@ -611,7 +626,7 @@ TEST_F(MainDlgTest, FoundFilesAreKeptAndCountedByTheirExactGroupName) {
         EXPECT_EQ(pDlg->FindGroupList(pszName), nullptr) << pszName;
     for (int i = 0; i < kGroupCount; ++i) {
         EXPECT_EQ(pDlg->GetGroupFiles(i), 0);
-        EXPECT_EQ(pDlg->GetGroupBytes(i), 0);
+        EXPECT_EQ(static_cast<std::int64_t>(pDlg->GetGroupBytes(i)), 0);
     }
     EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT), "12");
     EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "14");
@@ -627,6 +642,54 @@ TEST_F(MainDlgTest, FoundFilesAreKeptAndCountedByTheirExactGroupName) {
     EXPECT_EQ(text(IDC_TOTAL_COUNT), "0");
     EXPECT_EQ(text(IDC_TOTAL_SIZE), "0 B");
     EXPECT_EQ(text(IDC_IMAGES_COUNT), "-");
+}
+
+TEST_F(MainDlgTest, SumsPastSixtyFourBitsShowWholeAndNeverNegative) {
+    Open();
+    const HWND hWnd = pDlg->GetSafeHwnd();
+    const auto label = [this](UINT nId) -> QLabel& {
+        return *static_cast<QLabel*>(pDlg->GetDlgItem(nId));
+    };
+    // Three sparse files of 4 EiB: past 2^63 in Video and in the total.
+    FileProperty video;
+    video.m_nSize = std::int64_t{1} << 62;
+    for (const char* pszPath : {"/s/a.mkv", "/s/b.mkv", "/s/c.mkv"}) {
+        video.m_strPath = pszPath;
+        SendMessage(hWnd, WM_FILEFOUND, reinterpret_cast<WPARAM>("Video"),
+                    reinterpret_cast<LPARAM>(&video));
+    }
+    EXPECT_EQ(TextOf(IDC_VIDEO_SIZE), "12.00 EB");
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), "12.00 EB");
+    // Past 2^64 in the total.
+    video.m_strPath = "/s/d.mkv";
+    SendMessage(hWnd, WM_FILEFOUND, reinterpret_cast<WPARAM>("Video"),
+                reinterpret_cast<LPARAM>(&video));
+    FileProperty doc = video;
+    doc.m_strPath = "/s/e.pdf";
+    SendMessage(hWnd, WM_FILEFOUND, reinterpret_cast<WPARAM>("Documents"),
+                reinterpret_cast<LPARAM>(&doc));
+    EXPECT_EQ(TextOf(IDC_VIDEO_SIZE), "16.00 EB");
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), "20.00 EB");
+    for (UINT nId = IDC_DOCUMENTS_COUNT; nId <= IDC_TOTAL_SIZE; ++nId) {
+        SCOPED_TRACE(nId);
+        EXPECT_TRUE(TextOf(nId) == "-" || TextOf(nId).front() != '-') << TextOf(nId);
+        EXPECT_TRUE(Fits(label(nId))) << TextOf(nId);
+    }
+
+    // The finish window shows the same sum, whole.
+    SendMessage(hWnd, WM_ENUMFINISH, 0, 0);
+    ASSERT_EQ(finish.Shown().size(), 1u);
+    EXPECT_EQ(finish.Shown()[0], "5 files, 20.00 EB");
+    EXPECT_TRUE(finish.AllFit());
+
+    // The widest texts a sum can have fit the fields too: GB just below 1 PiB, and the
+    // most a scan can count.
+    for (const ByteCount n :
+         {(ByteCount{1} << 50) - 1, (ByteCount{1023} << 60) + (ByteCount{1} << 59),
+          ByteCount{1} << 126}) {
+        label(IDC_TOTAL_SIZE).setText(QString::fromStdString(FormatTotalSize(n)));
+        EXPECT_TRUE(Fits(label(IDC_TOTAL_SIZE))) << FormatTotalSize(n);
+    }
 }
 
 TEST_F(MainDlgTest, AScanCountsEveryFileOfTheTreeOnceAndItsTextsNeverGoBack) {
@@ -687,7 +750,7 @@ TEST_F(MainDlgTest, AScanCountsEveryFileOfTheTreeOnceAndItsTextsNeverGoBack) {
     for (int i = 0; i < kGroupCount; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(pDlg->GetGroupFiles(i), nFiles[i]);
-        EXPECT_EQ(pDlg->GetGroupBytes(i), nBytes[i]);
+        EXPECT_EQ(static_cast<std::int64_t>(pDlg->GetGroupBytes(i)), nBytes[i]);
         EXPECT_EQ(TextOf(IDC_DOCUMENTS_COUNT + 2 * i), std::to_string(nFiles[i]));
         EXPECT_EQ(TextOf(IDC_DOCUMENTS_SIZE + 2 * i), FormatSize(nBytes[i]));
         const CFileList* pList = pDlg->FindGroupList(LoadString(g_groupTable[i].nNameId));
