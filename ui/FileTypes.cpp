@@ -28,8 +28,8 @@ FileTypeInfo CMimeFileTypes::GetFileTypeInfo(const std::string& strExtension) co
 
 namespace {
 
-// Calls fn(character, quoted) for each character of a QDateTime format: text between
-// single quotes is literal.
+// The format with each character replaced by fn(format, index, quoted): text between
+// single quotes is literal, and fn must keep it.
 template <class Fn> QString RewriteFormat(const QString& strFormat, Fn fn) {
     QString strOut;
     bool bQuoted = false;

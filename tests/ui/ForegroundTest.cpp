@@ -75,7 +75,8 @@ TEST_F(ActivationFixture, AModalWindowOpenOverThePublishedOneIsBroughtForwardIns
         ASSERT_EQ(QApplication::activeModalWidget(), pModal);
 
         Request(IdOf(main));
-        EXPECT_TRUE(QTest::qWaitForWindowActive(pModal));
+        // Not qWaitForWindowActive: it counts the window a modal one blocks as well.
+        EXPECT_TRUE(QTest::qWaitFor([pModal] { return QApplication::activeWindow() == pModal; }));
         EXPECT_FALSE(other.isActiveWindow());
         pModal->hide();
     }
