@@ -17,10 +17,98 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
+
+// The display Qt is about to open, as the user would name it: the X display, the
+// Wayland socket, or the platform when it is neither.
+std::string DisplayToOpen(int argc, char** argv) {
+    const auto option = [argc, argv](const char* pszName) -> const char* {
+        for (int i = 1; i + 1 < argc; ++i) {
+            const char* pszArg = argv[i];
+            if (pszArg[0] == '-' && pszArg[1] == '-')
+                ++pszArg;
+            if (std::strcmp(pszArg, pszName) == 0)
+                return argv[i + 1];
+        }
+        return nullptr;
+    };
+    const char* pszPlatform = option("-platform");
+    if (!pszPlatform)
+        pszPlatform = std::getenv("QT_QPA_PLATFORM");
+    const std::string strPlatform = pszPlatform && *pszPlatform ? pszPlatform : "xcb";
+    const auto named = [](const char* pszVariable, const char* pszValue) {
+        if (!pszValue)
+            return std::string(pszVariable) + " is not set";
+        return "\"" + std::string(pszValue) + "\"";
+    };
+    if (strPlatform.starts_with("xcb")) {
+        const char* pszDisplay = option("-display");
+        return named("DISPLAY", pszDisplay ? pszDisplay : std::getenv("DISPLAY"));
+    }
+    if (strPlatform.starts_with("wayland"))
+        return named("WAYLAND_DISPLAY", std::getenv("WAYLAND_DISPLAY"));
+    return "of platform \"" + strPlatform + "\"";
+}
+
+// Without a display Qt ends the process with an abort, after lines that blame the
+// installation. While the application object is made, Qt's messages are held back: a
+// fatal one is said as one line naming the display, and the process ends with 1, its
+// instance slot released; otherwise they go out afterwards as Qt would have written them.
+// Qt takes a plain function, hence the one pointer to the object in charge.
+class CDisplayOpening {
+public:
+    CDisplayOpening(int argc, char** argv)
+        : m_strDisplay(DisplayToOpen(argc, argv)), m_fnPrevious(qInstallMessageHandler(&Hold)) {
+        s_pActive = this;
+    }
+    ~CDisplayOpening() {
+        qInstallMessageHandler(m_fnPrevious);
+        s_pActive = nullptr;
+        for (const Held& held : m_arrHeld) {
+            const QMessageLogContext context(held.strFile.c_str(), held.nLine,
+                                             held.strFunction.c_str(), held.strCategory.c_str());
+            if (m_fnPrevious)
+                m_fnPrevious(held.type, context, held.strText);
+        }
+    }
+    CDisplayOpening(const CDisplayOpening&) = delete;
+    CDisplayOpening& operator=(const CDisplayOpening&) = delete;
+
+private:
+    struct Held {
+        QtMsgType type;
+        std::string strFile, strFunction, strCategory;
+        int nLine;
+        QString strText;
+    };
+
+    static void Hold(QtMsgType type, const QMessageLogContext& context, const QString& strText) {
+        CDisplayOpening& self = *s_pActive;
+        if (type == QtFatalMsg) {
+            std::fprintf(stderr, "tarrow: no display could be opened: %s\n",
+                         self.m_strDisplay.c_str());
+            std::fflush(stderr);
+            CloseInstanceSection();
+            std::_Exit(1);
+        }
+        const auto text = [](const char* psz) { return std::string(psz ? psz : ""); };
+        self.m_arrHeld.push_back({type, text(context.file), text(context.function),
+                                  text(context.category), context.line, strText});
+    }
+
+    static inline CDisplayOpening* s_pActive = nullptr;
+    const std::string m_strDisplay;
+    const QtMessageHandler m_fnPrevious;
+    std::vector<Held> m_arrHeld;
+};
 
 class CTarrowApp {
 public:
@@ -55,8 +143,8 @@ bool CTarrowApp::InitInstance() {
                       << "\n";
     }
 
-    // The widgets need no initialisation of their own that could fail: the application
-    // object has ended the process already when no display could be opened.
+    // The widgets need no initialisation of their own that could fail: without a display
+    // the process has ended already, with 1.
 
     OsVersionInfo osvi;
     m_versionQuery.GetVersionEx(osvi); // a failed query leaves 0.0, which is warned about
@@ -89,7 +177,9 @@ int main(int argc, char** argv) {
     CheckSingleInstance();
 
     // Takes Qt's own options (-platform, -display...) out of argv.
+    std::optional<CDisplayOpening> opening(std::in_place, argc, argv);
     QApplication app(argc, argv);
+    opening.reset();
     QApplication::setApplicationName(QStringLiteral("tarrow"));
     QApplication::setApplicationDisplayName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
     QApplication::setDesktopFileName(QStringLiteral("tarrow"));

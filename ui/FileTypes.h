@@ -38,14 +38,19 @@ private:
     mutable std::unordered_map<QString, QIcon> m_mapIcons;
 };
 
-// The short date and time formats of a locale: the user's unless told otherwise.
+// Dates and times as a locale writes them in full, the user's unless told otherwise: its
+// short date with a four-digit year and its time with seconds (en_US 6/6/2023 and
+// 3:04:05 PM, de_DE 06.06.2023 and 15:04:05). A year cut to two digits leaves the
+// century to guess, and two files saved in the same minute would show the same time.
 class CLocaleDateFormat final : public IDateFormat {
 public:
-    explicit CLocaleDateFormat(const QLocale& locale = QLocale::system()) : m_locale(locale) {}
+    explicit CLocaleDateFormat(const QLocale& locale = QLocale::system());
 
     bool FormatDate(const SYSTEMTIME& st, std::string& strText) const override;
     bool FormatTime(const SYSTEMTIME& st, std::string& strText) const override;
 
 private:
     QLocale m_locale;
+    QString m_strDateFormat;
+    QString m_strTimeFormat;
 };

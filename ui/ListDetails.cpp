@@ -6,7 +6,9 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
+#include <QToolTip>
 
 #include <algorithm>
 #include <array>
@@ -450,6 +452,36 @@ void CListDetails::SortItems(LPARAM lParamSort) {
         break;
     }
     m_pModel->Reorder(arrEntries);
+}
+
+QModelIndex CListDetails::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    if (action == MoveHome || action == MoveEnd)
+        modifiers |= Qt::ControlModifier; // the table's rows, not the row's columns
+    return QTableView::moveCursor(action, modifiers);
+}
+
+bool CListDetails::viewportEvent(QEvent* pEvent) {
+    if (pEvent->type() != QEvent::ToolTip)
+        return QTableView::viewportEvent(pEvent);
+    auto* pHelp = static_cast<QHelpEvent*>(pEvent);
+    const QModelIndex index = indexAt(pHelp->pos());
+    if (index.isValid() && (index.column() == colName || index.column() == colPath)) {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        // What the cell needs, icon and margins included, against what it has.
+        if (itemDelegateForIndex(index)->sizeHint(option, index).width() > option.rect.width()) {
+            // As plain text on one line: a name may look like markup.
+            const QString strTip =
+                QStringLiteral("<p style='white-space:pre'>%1</p>")
+                    .arg(GetItemText(index.row(), index.column()).toHtmlEscaped());
+            QToolTip::showText(pHelp->globalPos(), strTip, viewport(), option.rect);
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    pEvent->ignore();
+    return true;
 }
 
 void CListDetails::SetSelectedColumn(int nColumn) {

@@ -64,6 +64,13 @@ public:
     int GetSortColumn() const { return m_nSortColumn; }
     bool IsSortAscending() const { return m_bSortAscending; }
 
+protected:
+    // Home and End go to the first and last row (Qt's table would go to the first and
+    // last column of the row), Shift extending the selection as usual.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    // A name or folder cut short in its cell shows whole in a tool tip.
+    bool viewportEvent(QEvent* pEvent) override;
+
 private:
     class CModel;
 

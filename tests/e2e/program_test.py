@@ -245,7 +245,72 @@ def whole_scan(s):
     ], "the main window's statements are logged in order")
 
 
-SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan)}
+# Points of the idle main window, from its top-left corner (the border included), that a
+# click must not turn into a move: the disabled Stop, the picture, a disabled details
+# button.
+QUICK_CLICKS = (("the disabled Stop", 150, 495), ("the picture", 340, 12),
+                ("a disabled details button", 318, 237))
+
+
+def quick_click(s):
+    p = s.start()
+    main = window_of_size(s, p, MAIN_SIZE)
+    where = s.geometry(main)[:2]
+    for what, x, y in QUICK_CLICKS:
+        # Press and release at once, as a tap-to-click touchpad does, then the pointer
+        # moves on with no button held.
+        s.x("xdotool", "mousemove", "--window", str(main), str(x), str(y), "click", "1",
+            check_rc=True)
+        for dx, dy in ((40, 30), (90, 60), (-30, 80)):
+            s.x("xdotool", "mousemove_relative", "--", str(dx), str(dy), check_rc=True)
+            time.sleep(0.1)
+        time.sleep(0.3)
+        check(s.geometry(main)[:2] == where,
+              "a quick click on %s, then the pointer moving on, leaves the window at %s (%s)"
+              % (what, where, s.geometry(main)[:2]))
+    s.screenshot("root", "after-clicks")
+
+    # A drag by the picture still moves it, with the window manager's help.
+    s.x("xdotool", "mousemove", "--window", str(main), "340", "12", "mousedown", "1",
+        check_rc=True)
+    for _ in range(8):
+        s.x("xdotool", "mousemove_relative", "--", "10", "6", check_rc=True)
+        time.sleep(0.05)
+    time.sleep(0.2)
+    s.x("xdotool", "mouseup", "1", check_rc=True)
+    moved = wait_for(lambda: (lambda x, y: (x - where[0], y - where[1])
+                              if x - where[0] >= 30 and y - where[1] >= 18 else None)(
+                                  *s.geometry(main)[:2]), "the window to follow a drag")
+    check(moved[0] <= 80 and moved[1] <= 48,
+          "a drag of 80 by 48 pixels moves the window with it (%d, %d)" % moved)
+    s.x("xdotool", "key", "--clearmodifiers", "alt+c", check_rc=True)
+    check(s.wait_exit(p, "Alt+C") == 0, "the next key, Alt+C, still closes the window")
+
+
+def no_display(s):
+    cases = ((":4095", "QT_QPA_PLATFORM"), (":4095", None), ("", None), (None, None),
+             ("garbage!", None))
+    for display, keep in cases:
+        env = {"DISPLAY": display}
+        if keep is None:
+            env["QT_QPA_PLATFORM"] = None  # Qt chooses, as it does for a user
+        code, err = s.run("/debug", **env)
+        what = "DISPLAY %s" % ("unset" if display is None else repr(display))
+        lines = err.splitlines()
+        check(code == 1 and len(lines) == 1 and "no display could be opened" in lines[0]
+              and ("DISPLAY is not set" if display is None else '"%s"' % display) in lines[0],
+              "%s: one line that names the display, exit 1 (%d: %r)" % (what, code, err))
+        check(os.listdir(s.runtime) == [] and os.listdir(s.tmp) == [],
+              "%s: no instance slot, log or folder is left behind" % what)
+    # A later start with a display takes the slot and runs as usual.
+    p = s.start()
+    window = s.wait_window(p)
+    s.keys(window, "Escape")
+    check(s.wait_exit(p, "Escape") == 0, "a later start with a display runs and ends with 0")
+
+
+SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan,
+                                                   quick_click, no_display)}
 
 
 def main():

@@ -1,9 +1,13 @@
 #include "DetailsDlg.h"
 #include "UiTestSupport.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QPixmap>
 #include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +15,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -373,6 +378,120 @@ TEST_F(DetailsDlgTest, TheFirstSelectedRowIsScrolledIntoViewAfterASort) {
     EXPECT_TRUE(files.viewport()->rect().contains(rcRow)) << "row at y " << rcRow.y();
 }
 
+TEST_F(DetailsDlgTest, EnterClosesItAsEscapeDoesFromTheListOrTheCloseButton) {
+    CFileList list{Record("/x/a.doc"), Record("/x/b.doc")};
+    const struct {
+        bool bOnClose;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } arrCases[] = {
+        {false, Qt::Key_Return, Qt::NoModifier},
+        {false, Qt::Key_Enter, Qt::KeypadModifier},
+        {true, Qt::Key_Return, Qt::NoModifier},
+        {false, Qt::Key_Escape, Qt::NoModifier},
+    };
+    for (const auto& c : arrCases) {
+        SCOPED_TRACE(testing::Message() << "key " << c.key << (c.bOnClose ? " on Close" : ""));
+        auto pDlg = Open(&list);
+        pDlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(pDlg.get()));
+        QWidget& target =
+            c.bOnClose ? static_cast<QWidget&>(pDlg->GetCloseButton()) : pDlg->GetFileList();
+        target.setFocus();
+        ASSERT_TRUE(target.hasFocus());
+        QTest::keyClick(&target, c.key, c.modifiers);
+        ProcessPosted();
+        EXPECT_FALSE(pDlg->isVisible());
+        EXPECT_EQ(pDlg->result(), IDCANCEL);
+    }
+}
+
+TEST_F(DetailsDlgTest, HomeAndEndGoToTheFirstAndLastRow) {
+    CFileList list;
+    for (const char* psz : {"/x/a.doc", "/x/b.doc", "/x/c.doc", "/x/d.doc", "/x/e.doc"})
+        list.push_back(Record(psz));
+    auto pDlg = Open(&list);
+    pDlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pDlg.get()));
+    CListDetails& files = pDlg->GetFileList();
+    files.setFocus();
+    files.setCurrentIndex(files.model()->index(2, 1));
+
+    QTest::keyClick(&files, Qt::Key_End);
+    EXPECT_EQ(files.currentIndex().row(), 4);
+    EXPECT_EQ(files.selectionModel()->selectedRows().size(), 1);
+    QTest::keyClick(&files, Qt::Key_Home);
+    EXPECT_EQ(files.currentIndex().row(), 0);
+    // Shift extends the selection to the end, as in any list.
+    QTest::keyClick(&files, Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(files.currentIndex().row(), 4);
+    EXPECT_EQ(files.selectionModel()->selectedRows().size(), 5);
+}
+
+TEST_F(DetailsDlgTest, ANameOrFolderCutShortShowsWholeInAToolTip) {
+    const std::string strLongFolder = "/" + std::string(80, 'f') + "/<b>deep</b>";
+    const std::string strLongName = std::string(60, 'n') + ".doc";
+    CFileList list{Record(strLongFolder + "/" + strLongName), Record("/x/a.doc")};
+    auto pDlg = Open(&list);
+    pDlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(pDlg.get()));
+    CListDetails& files = pDlg->GetFileList();
+    const auto tipAt = [&files](int nRow, int nColumn) -> std::optional<std::string> {
+        QToolTip::hideText();
+        EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000));
+        const QRect rc = files.visualRect(files.model()->index(nRow, nColumn));
+        QHelpEvent help(QEvent::ToolTip, rc.center(), files.viewport()->mapToGlobal(rc.center()));
+        QApplication::sendEvent(files.viewport(), &help);
+        if (!QToolTip::isVisible())
+            return std::nullopt;
+        QTextDocument doc;
+        doc.setHtml(QToolTip::text());
+        return doc.toPlainText().toStdString();
+    };
+    ASSERT_EQ(Column(files, 0)[1], strLongName);
+    EXPECT_EQ(tipAt(1, CListDetails::colName), strLongName);
+    EXPECT_EQ(tipAt(1, CListDetails::colPath), strLongFolder + "/"); // markup shown as text
+    // What fits shows no tip, nor do the other columns.
+    EXPECT_EQ(tipAt(0, CListDetails::colName), std::nullopt);
+    EXPECT_EQ(tipAt(0, CListDetails::colPath), std::nullopt);
+    EXPECT_EQ(tipAt(1, CListDetails::colSize), std::nullopt);
+    // Widened until it fits, the name has no tip any more.
+    files.setColumnWidth(CListDetails::colName, 2000);
+    EXPECT_EQ(tipAt(1, CListDetails::colName), std::nullopt);
+    QToolTip::hideText();
+}
+
+// A type name the service cannot give stays empty in the record, so every later look-up
+// (a sort by Type, each Type cell painted) comes back to the list: it must still ask the
+// service once per extension per opening.
+TEST_F(DetailsDlgTest, TypesLookedUpAfterFillingAskTheServiceOncePerExtension) {
+    class CNamelessTypes final : public IFileTypeInfo {
+    public:
+        FileTypeInfo GetFileTypeInfo(const std::string& strExtension) const override {
+            m_arrAsked.push_back(strExtension);
+            return {};
+        }
+        mutable std::vector<std::string> m_arrAsked;
+    } types;
+    CFileList list{Record("/x/a.zz"), Record("/x/b.zz"), Record("/x/c.yy"), Record("/x/d")};
+    auto pDlg = std::make_unique<CDetailsDlg>(&list);
+    pDlg->GetFileList().SetServices(&types, &m_dates);
+    pDlg->Create();
+    CListDetails& files = pDlg->GetFileList();
+    EXPECT_TRUE(list[0].m_strType.empty());
+
+    for (const int nColumn : {CListDetails::colType, CListDetails::colType, CListDetails::colName})
+        files.OnColumnClick(nColumn);
+    for (int i = 0; i < files.GetItemCount(); ++i)
+        EXPECT_EQ(files.GetItemText(i, CListDetails::colType), QString());
+    pDlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(pDlg.get()));
+    files.viewport()->repaint();
+
+    std::sort(types.m_arrAsked.begin(), types.m_arrAsked.end());
+    EXPECT_EQ(types.m_arrAsked, (std::vector<std::string>{"", ".yy", ".zz"}));
+}
+
 TEST_F(DetailsDlgTest, NoListOpensEmpty) {
     auto pDlg = Open(nullptr);
     CListDetails& files = pDlg->GetFileList();
@@ -394,20 +513,48 @@ TEST(DesktopFileTypes, TypeNamesFromTheMimeDatabaseAndAlwaysAnIcon) {
     EXPECT_FALSE(types.GetFileTypeInfo("").icon.isNull());
 }
 
-TEST(DesktopFileTypes, ShortDateAndTimeOfTheLocale) {
+// The locale's own order and separators, but the year in four digits and the seconds
+// shown: a short format's two-digit year and missing seconds lose what the file says.
+TEST(DesktopFileTypes, DateAndTimeAsTheLocaleWritesThemInFull) {
+    // Newer locale data puts a narrow no-break space before PM.
+    const auto plainSpaces = [](std::string str) {
+        for (std::size_t n; (n = str.find("\u202F")) != std::string::npos;)
+            str.replace(n, 3, " ");
+        return str;
+    };
+    const struct {
+        QLocale locale;
+        const char* pszDate;
+        const char* pszTime;
+    } arrCases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), "6/6/2023", "3:04:05 PM"},
+        {QLocale(QLocale::German, QLocale::Germany), "06.06.2023", "15:04:05"},
+        {QLocale(QLocale::Swedish, QLocale::Sweden), "2023-06-06", "15:04:05"},
+        {QLocale(QLocale::Japanese, QLocale::Japan), "2023/06/06",
+         "15\u6642"
+         "04\u5206"
+         "05\u79D2"},
+    };
+    for (const auto& c : arrCases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        const CLocaleDateFormat dates(c.locale);
+        std::string strText;
+        SYSTEMTIME st{2023, 6, 0, 6, 15, 4, 5, 0};
+        ASSERT_TRUE(dates.FormatDate(st, strText));
+        EXPECT_EQ(strText, c.pszDate);
+        ASSERT_TRUE(dates.FormatTime(st, strText));
+        EXPECT_EQ(plainSpaces(strText), c.pszTime);
+        st.wDay = 31;
+        st.wMonth = 2;
+        EXPECT_FALSE(dates.FormatDate(st, strText));
+    }
+    // Years before 1000 keep four digits; the time's zone is never shown.
     const CLocaleDateFormat dates(QLocale(QLocale::English, QLocale::UnitedStates));
     std::string strText;
-    SYSTEMTIME st{2023, 4, 0, 5, 14, 3, 9, 0};
-    ASSERT_TRUE(dates.FormatDate(st, strText));
-    EXPECT_EQ(strText, "4/5/23");
-    ASSERT_TRUE(dates.FormatTime(st, strText));
-    // Newer locale data puts a narrow no-break space before PM.
-    if (const auto n = strText.find("\u202F"); n != std::string::npos)
-        strText.replace(n, 3, " ");
-    EXPECT_EQ(strText, "2:03 PM");
-    st.wDay = 31;
-    st.wMonth = 2;
-    EXPECT_FALSE(dates.FormatDate(st, strText));
+    ASSERT_TRUE(dates.FormatDate(SYSTEMTIME{987, 1, 0, 2, 0, 0, 0, 0}, strText));
+    EXPECT_EQ(strText, "1/2/0987");
+    ASSERT_TRUE(dates.FormatTime(SYSTEMTIME{2023, 1, 0, 2, 0, 0, 9, 0}, strText));
+    EXPECT_EQ(plainSpaces(strText), "12:00:09 AM");
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 #include "Foreground.h"
+#include "DetailsDlg.h"
+#include "FinishDlg.h"
 #include "LogTestSupport.h"
 #include "SingleInstance.h"
 #include "UiTestSupport.h"
@@ -55,6 +57,29 @@ TEST_F(ActivationFixture, ALaterStartBringsThePublishedWindowForward) {
     Request(IdOf(main));
     EXPECT_TRUE(main.isVisible());
     EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
+}
+
+// A later start while the finish or details window is open over the main window: that
+// window is the one the user can use, so it is the one brought forward.
+TEST_F(ActivationFixture, AModalWindowOpenOverThePublishedOneIsBroughtForwardInstead) {
+    CFinishDlg finish("5 files", "1.00 MB", &main);
+    CDetailsDlg details(nullptr, &main);
+    for (CBitmapDlg* pModal :
+         {static_cast<CBitmapDlg*>(&finish), static_cast<CBitmapDlg*>(&details)}) {
+        SCOPED_TRACE(pModal->metaObject()->className());
+        pModal->setWindowModality(Qt::WindowModal);
+        pModal->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(pModal));
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+        ASSERT_EQ(QApplication::activeModalWidget(), pModal);
+
+        Request(IdOf(main));
+        // Not qWaitForWindowActive: it counts the window a modal one blocks as well.
+        EXPECT_TRUE(QTest::qWaitFor([pModal] { return QApplication::activeWindow() == pModal; }));
+        EXPECT_FALSE(other.isActiveWindow());
+        pModal->hide();
+    }
 }
 
 TEST_F(ActivationFixture, AnIdOfNoWindowOfOursChangesNothing) {

@@ -537,6 +537,7 @@ TEST_F(MainDlgTest, StopTwiceIsStopOnce) {
     ASSERT_TRUE(scan.driveGate.WaitForWaiter());
     MainDlgLog();
     pDlg->GetDlgItem(IDC_STOP)->setFocus();
+    SendEnter(Button(IDC_STOP)); // the pointer stays on Stop from here on
     Button(IDC_STOP).click();
     Button(IDC_STOP).click();
     EXPECT_TRUE(ForceEvent.IsSet());
@@ -547,6 +548,7 @@ TEST_F(MainDlgTest, StopTwiceIsStopOnce) {
     EXPECT_EQ(pDlg->GetGroupFiles(1), 0);
     EXPECT_TRUE(pDlg->isVisible());
     EXPECT_TRUE(Button(IDC_START_PAUSE).hasFocus()); // not Close, the neighbour of Stop
+    EXPECT_EQ(Button(IDC_STOP).GetDrawnImage(), CBitmapButtonEx::Image::Disabled);
 }
 
 TEST_F(MainDlgTest, AStopPressedAsTheManagerResetsTheEventsStillStops) {
@@ -804,6 +806,82 @@ TEST_F(MainDlgTest, AStartBeforeTheEndOfTheScanIsHandledStartsNothing) {
 
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 2 && IsFinishedState(); }, 10000));
+}
+
+// The shown-counts of the last scan are forgotten with its results: a group that the
+// next scan does not reach again shows "-", not 0, and one that finds as many files as
+// last time still shows them.
+TEST_F(MainDlgTest, ASecondScanShowsOnlyWhatItFoundAndDashesElsewhere) {
+    tree.File("a/one.jpg", 1000);
+    tree.File("a/two.doc", 2000);
+    tree.File("a/song.mp3", 3000);
+    tree.File("a/film.mkv", 4000);
+    scan.arrDrives = {tree.Path("a")};
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 1; }, 10000));
+    ASSERT_TRUE(WaitForFinishedState());
+    for (UINT nId = IDC_DOCUMENTS_COUNT; nId <= IDC_TOTAL_SIZE; ++nId)
+        ASSERT_NE(TextOf(nId), "-") << nId;
+
+    // Only the image is left, as it was: the same count and size as before.
+    for (const char* psz : {"a/two.doc", "a/song.mp3", "a/film.mkv"})
+        std::filesystem::remove(tree.Path(psz));
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 2; }, 10000));
+    ASSERT_TRUE(WaitForFinishedState());
+    EXPECT_EQ(TextOf(IDC_IMAGES_COUNT), "1");
+    EXPECT_EQ(TextOf(IDC_IMAGES_SIZE), FormatSize(1000));
+    EXPECT_EQ(TextOf(IDC_TOTAL_COUNT), "1");
+    EXPECT_EQ(TextOf(IDC_TOTAL_SIZE), FormatSize(1000));
+    for (const UINT nId : {IDC_DOCUMENTS_COUNT, IDC_DOCUMENTS_SIZE, IDC_MUSIC_COUNT, IDC_MUSIC_SIZE,
+                           IDC_VIDEO_COUNT, IDC_VIDEO_SIZE})
+        EXPECT_EQ(TextOf(nId), "-") << nId;
+
+    // Nothing at all: "-" everywhere.
+    std::filesystem::remove(tree.Path("a/one.jpg"));
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 3 && IsFinishedState(); }, 10000));
+    for (UINT nId = IDC_DOCUMENTS_COUNT; nId <= IDC_TOTAL_SIZE; ++nId)
+        EXPECT_EQ(TextOf(nId), "-") << nId;
+}
+
+// Close waits for the scan's end as long as a scan is active or has not finished, and
+// either alone is enough: just after Start the manager has not cleared the finished
+// event yet; just as a scan ends the event is set but its end has not been handled.
+TEST_F(MainDlgTest, CloseJustAfterStartOrJustAsTheScanEndsWaitsForItsEnd) {
+    tree.File("a/one.jpg", 10);
+    scan.arrDrives = {tree.Path("a")};
+    const std::map<std::string, std::string> mapList{
+        {"Images.log", tree.Path("a/one.jpg") + "\r\n"}};
+
+    // Before the manager cleared EnumFinished: a Close pressed with Start.
+    Open();
+    scan.listGate.Close();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(scan.listGate.WaitForWaiter());
+    EnumFinished.Set();
+    Button(IDCANCEL).click();
+    ProcessPosted();
+    EXPECT_TRUE(pDlg->isVisible());
+    EnumFinished.Reset();
+    scan.listGate.Open();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !pDlg->isVisible(); }, 10000));
+    EXPECT_EQ(pDlg->result(), static_cast<int>(IDCANCEL));
+    pDlg.reset();
+
+    // The scan has ended, its end not handled yet: the Close waits for it, and the lists
+    // of that scan are written.
+    EXPECT_TRUE(ListFiles().empty()); // stopped before its first file
+    Open();
+    Button(IDC_START_PAUSE).click();
+    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
+    ASSERT_TRUE(WaitWithoutEvents([] { return IsEnumFinished(); }));
+    Button(IDCANCEL).click();
+    EXPECT_TRUE(pDlg->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !pDlg->isVisible(); }, 10000));
+    EXPECT_EQ(ListFiles(), mapList);
+    EXPECT_TRUE(finish.Shown().empty());
 }
 
 TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {

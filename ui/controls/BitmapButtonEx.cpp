@@ -72,23 +72,27 @@ UINT CBitmapButtonEx::GetItemState() const {
     return nState;
 }
 
+// Hovering shows the focus image. A disabled button shows its disabled face whatever
+// the pointer or the focus did before: a Stop still marked as hovered or focused after
+// it was pressed would look as if it could be pressed again.
+UINT CBitmapButtonEx::DrawnState(UINT nItemState) const {
+    if (nItemState & ODS_DISABLED)
+        return nItemState & ~(ODS_FOCUS | ODS_SELECTED);
+    return m_bHover ? nItemState | ODS_FOCUS : nItemState;
+}
+
 CBitmapButtonEx::Image CBitmapButtonEx::GetDrawnImage() const {
-    UINT nState = GetItemState();
-    if (m_bHover)
-        nState |= ODS_FOCUS; // hovering shows the focus image
     if (m_bmpNormal.isNull())
         return Image::None;
-    return ChooseImage(nState, !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
+    return ChooseImage(DrawnState(GetItemState()), !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
                        !m_bmpDisabled.isNull());
 }
 
 void CBitmapButtonEx::DrawItem(QPainter& painter, UINT nItemState) {
     if (m_bmpNormal.isNull())
         return;
-    if (m_bHover)
-        nItemState |= ODS_FOCUS;
     const QPixmap* pImage = &m_bmpNormal;
-    switch (ChooseImage(nItemState, !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
+    switch (ChooseImage(DrawnState(nItemState), !m_bmpSelected.isNull(), !m_bmpFocus.isNull(),
                         !m_bmpDisabled.isNull())) {
     case Image::Selected:
         pImage = &m_bmpSelected;
@@ -139,11 +143,16 @@ bool CBitmapButtonEx::event(QEvent* pEvent) {
 }
 
 void CBitmapButtonEx::changeEvent(QEvent* pEvent) {
-    if (pEvent->type() == QEvent::EnabledChange && m_cursorHand) {
-        if (isEnabled())
-            setCursor(*m_cursorHand);
-        else
-            unsetCursor();
+    if (pEvent->type() == QEvent::EnabledChange) {
+        // Enabled again under a pointer that never left, it hovers at once.
+        m_bHover = isEnabled() && underMouse();
+        update();
+        if (m_cursorHand) {
+            if (isEnabled())
+                setCursor(*m_cursorHand);
+            else
+                unsetCursor();
+        }
     }
     QAbstractButton::changeEvent(pEvent);
 }
@@ -157,8 +166,6 @@ void CBitmapButtonEx::enterEvent(QEnterEvent* pEvent) {
     QAbstractButton::enterEvent(pEvent);
 }
 
-// Also reaches a button that was disabled while hovered: it keeps its hover image until
-// the mouse leaves.
 void CBitmapButtonEx::leaveEvent(QEvent* pEvent) {
     m_bHover = false;
     update();

@@ -40,7 +40,8 @@ public:
     // The image a draw request with these state bits shows: pressed beats focus (and
     // hover, which counts as focus), the disabled image replaces only the normal one.
     static Image ChooseImage(UINT nItemState, bool bHasSelected, bool bHasFocus, bool bHasDisabled);
-    // The image the button shows now.
+    // The image the button shows now: the disabled image (when it has one) whenever it
+    // is disabled.
     Image GetDrawnImage() const;
     const QPixmap& GetNormalBitmap() const { return m_bmpNormal; }
     bool IsHovered() const { return m_bHover; }
@@ -53,6 +54,7 @@ protected:
     // Copies the image for the state unscaled into the button, from its top-left corner.
     virtual void DrawItem(QPainter& painter, UINT nItemState);
     UINT GetItemState() const;
+    UINT DrawnState(UINT nItemState) const;
 
     bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;

@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -384,21 +385,40 @@ void CBitmapDlg::keyPressEvent(QKeyEvent* pEvent) {
     QWidget::keyPressEvent(pEvent);
 }
 
+// A press only arms the move: it starts once the pointer has gone the platform's drag
+// distance with the button still held, as a drag by a title bar does. Asked for at the
+// press, a window manager that gets the request after a quick click's release waits for
+// a release that never comes, and the window follows the bare pointer.
 void CBitmapDlg::mousePressEvent(QMouseEvent* pEvent) {
     if (pEvent->button() != Qt::LeftButton) {
         QDialog::mousePressEvent(pEvent);
         return;
     }
     pEvent->accept();
-    if (QWindow* pWindow = windowHandle(); pWindow && pWindow->startSystemMove())
-        return;
-    // The platform cannot move windows for us: follow the cursor ourselves.
-    m_ptDragOffset = pEvent->globalPosition().toPoint() - pos();
+    m_ptDragOffset.reset();
+    m_ptPressed = pEvent->globalPosition().toPoint();
 }
 
 void CBitmapDlg::mouseMoveEvent(QMouseEvent* pEvent) {
-    if (m_ptDragOffset && (pEvent->buttons() & Qt::LeftButton)) {
-        move(pEvent->globalPosition().toPoint() - *m_ptDragOffset);
+    if (!(pEvent->buttons() & Qt::LeftButton)) {
+        m_ptPressed.reset();
+        m_ptDragOffset.reset();
+        QDialog::mouseMoveEvent(pEvent);
+        return;
+    }
+    const QPoint ptCursor = pEvent->globalPosition().toPoint();
+    if (m_ptPressed &&
+        (ptCursor - *m_ptPressed).manhattanLength() >= QApplication::startDragDistance()) {
+        const QPoint ptPressed = *std::exchange(m_ptPressed, std::nullopt);
+        if (QWindow* pWindow = windowHandle(); pWindow && pWindow->startSystemMove()) {
+            pEvent->accept();
+            return;
+        }
+        // The platform cannot move windows for us: follow the cursor ourselves.
+        m_ptDragOffset = ptPressed - pos();
+    }
+    if (m_ptDragOffset) {
+        move(ptCursor - *m_ptDragOffset);
         pEvent->accept();
         return;
     }
@@ -406,7 +426,8 @@ void CBitmapDlg::mouseMoveEvent(QMouseEvent* pEvent) {
 }
 
 void CBitmapDlg::mouseReleaseEvent(QMouseEvent* pEvent) {
-    if (pEvent->button() == Qt::LeftButton && m_ptDragOffset) {
+    if (pEvent->button() == Qt::LeftButton && (m_ptPressed || m_ptDragOffset)) {
+        m_ptPressed.reset();
         m_ptDragOffset.reset();
         pEvent->accept();
         return;

@@ -1,5 +1,6 @@
 // Skinned dialog: a window whose client area is one picture, sized to that picture,
-// moved by dragging it anywhere, with its controls laid out by a dialog template.
+// moved by dragging it anywhere (a click alone moves nothing), with its controls laid
+// out by a dialog template.
 #pragma once
 
 #include "DialogTemplates.h"
@@ -116,5 +117,6 @@ private:
     std::vector<std::unique_ptr<QWidget>> m_arrUnbound; // template items no member took
     QPixmap m_bmpBackground;
     std::optional<COLORREF> m_crBackground;
+    std::optional<QPoint> m_ptPressed;    // left press not yet a move, on the screen
     std::optional<QPoint> m_ptDragOffset; // manual move in progress: cursor - window
 };

@@ -190,6 +190,44 @@ TEST(BitmapDlg, DraggingEmptyAreaALabelOrADisabledButtonMovesTheWindowButNotABut
     EXPECT_EQ(drag(link), QPoint(0, 0));
 }
 
+// A tap-to-click touchpad presses and releases within milliseconds: asked to move at the
+// press, the window manager got the request after the release and the window followed
+// the bare pointer. Only a drag past the platform's distance moves the window.
+TEST(BitmapDlg, AClickMovesNothingAndADragStartsPastTheDragDistance) {
+    CBitmapButtonEx disabled;
+    CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
+    dlg.m_fnBind = [&](CRecordingDlg& d) { d.Bind(IDC_STOP, disabled); };
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    const QPoint ptStart = dlg.pos();
+    const int nDistance = QApplication::startDragDistance();
+    const auto moveTo = [](QWidget& where, QPoint pt, Qt::MouseButtons buttons) {
+        QMouseEvent move(QEvent::MouseMove, pt, where.mapToGlobal(pt), Qt::NoButton, buttons,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&where, &move);
+    };
+
+    for (QWidget* pWhere : {dlg.GetClientArea(), static_cast<QWidget*>(&disabled)}) {
+        SendPress(*pWhere, QPoint(3, 3));
+        SendRelease(*pWhere, QPoint(3, 3));
+        moveTo(*pWhere, QPoint(60, 40), Qt::NoButton);
+        moveTo(*pWhere, QPoint(90, 70), Qt::NoButton);
+        EXPECT_EQ(dlg.pos(), ptStart) << "after a click on " << pWhere->objectName().toStdString();
+    }
+
+    // Held, but not yet as far as a drag: nothing; past it, the whole way from the press.
+    QWidget& area = *dlg.GetClientArea();
+    SendPress(area, QPoint(3, 3));
+    moveTo(area, QPoint(3 + nDistance - 1, 3), Qt::LeftButton);
+    EXPECT_EQ(dlg.pos(), ptStart);
+    moveTo(area, QPoint(3 + nDistance + 20, 13), Qt::LeftButton);
+    EXPECT_EQ(dlg.pos(), ptStart + QPoint(nDistance + 20, 10));
+    SendRelease(area, QPoint(3, 3));
+    const QPoint ptDropped = dlg.pos();
+    moveTo(area, QPoint(50, 50), Qt::NoButton);
+    EXPECT_EQ(dlg.pos(), ptDropped);
+}
+
 TEST(BitmapDlg, PostedMessagesOfItsControlsReachTheDialog) {
     CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
     dlg.Create();
