@@ -18,4 +18,7 @@ if(TARROW_BUILD_UI)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps
             RENAME tarrow.png)
   endforeach()
+  # The same icon drawn once more, as SVG, for every other size.
+  install(FILES ${PROJECT_BINARY_DIR}/ui/controls/art/icons/128/scalable.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME tarrow.svg)
 endif()

@@ -38,6 +38,12 @@ inline constexpr UINT IDS_SIZE_YB = 193; // "%.2I64f YB"
 inline constexpr UINT IDS_SIZE_RB = 194; // "%.2I64f RB"
 inline constexpr UINT IDS_SIZE_QB = 195; // "%.2I64f QB"
 
+// ---- Scales of the pictures -------------------------------------------------------
+// Every bitmap is also drawn at these scales, ascending, for screens with more than one
+// device pixel per pixel: bitmaps/<id>@<scale>x.png beside the 1x bitmaps/<id>.png, the
+// scale written as QString::number writes it ("1.5", "2").
+inline constexpr double kBitmapScales[] = {1.5, 2.0};
+
 // ---- Icons ---------------------------------------------------------------------
 inline constexpr UINT IDR_MAINFRAME = 128;
 // The details list's icon for a file type the icon theme has no picture for.

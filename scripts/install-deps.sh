@@ -18,6 +18,8 @@ PACKAGES=(
   ntfs-3g fuse3
   # user interface; file type names (the details list) and an icon theme for the gallery
   qt6-base-dev qt6-base-dev-tools fonts-dejavu-core shared-mime-info adwaita-icon-theme
+  # the application icon as SVG, drawn by the same code as its PNG sizes
+  qt6-svg-dev
   # the program end to end on a real X server: display, window manager, input, window
   # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
   # the installed desktop entry

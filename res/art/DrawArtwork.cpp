@@ -5,9 +5,13 @@
 //
 //   tarrow-artwork <output folder>
 //
-// writes <folder>/bitmaps/<id>.png, <folder>/icons/<id>/<size>.png and
-// <folder>/artwork.qrc listing them; the build runs it and compiles the result in
-// (ui/CMakeLists.txt: target tarrow_artwork redraws them into <build>/ui/art).
+// writes <folder>/bitmaps/<id>.png, the same pictures drawn again for high-density
+// screens at each of kBitmapScales as <folder>/bitmaps/<id>@<scale>x.png,
+// <folder>/icons/<id>/<size>.png, the application icon as icons/128/scalable.svg, and
+// <folder>/artwork.qrc listing the PNG files; the build runs it and compiles the result
+// in (ui/controls/CMakeLists.txt: target tarrow_artwork redraws them into
+// <build>/ui/controls/art). Every drawing works in 1x pixels; a larger scale only gives
+// the painter more device pixels per pixel, so all scales come from the same code.
 // Texts are measured as they are drawn: a text that would not fit its place stops the
 // program with a message instead of producing a clipped picture.
 
@@ -23,8 +27,10 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QSvgGenerator>
 #include <QTextStream>
 
 #include <cmath>
@@ -150,30 +156,40 @@ QLinearGradient Vertical(const QRect& rc, const QColor& top, const QColor& botto
     return g;
 }
 
+// A picture of cx x cy device-independent pixels drawn at scale s: the painter works in
+// the 1x coordinates, the image holds round(cx * s) x round(cy * s) pixels.
+QImage NewImage(int cx, int cy, const QColor& fill, qreal s) {
+    QImage img(static_cast<int>(std::lround(cx * s)), static_cast<int>(std::lround(cy * s)),
+               QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(s);
+    img.fill(fill);
+    return img;
+}
+
+// Whole pixels of the 1x grid, filled: at 1x the same pixels an aliased one-pixel line
+// sets, at larger scales the same area instead of a line half a pixel off its place.
+void FillPixels(QPainter& p, int x, int y, int cx, int cy, const QColor& colour) {
+    p.fillRect(QRect(x, y, cx, cy), colour);
+}
+
 // The dotted frame of keyboard focus: every other pixel of the rectangle's outline.
 void FocusFrame(QPainter& p, const QRect& rc, const QColor& colour) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(colour);
+    const auto dot = [&p, &colour](int x, int y) { FillPixels(p, x, y, 1, 1, colour); };
     for (int x = rc.left(); x <= rc.right(); ++x) {
         if ((x + rc.top()) % 2 == 0)
-            p.drawPoint(x, rc.top());
+            dot(x, rc.top());
         if ((x + rc.bottom()) % 2 == 0)
-            p.drawPoint(x, rc.bottom());
+            dot(x, rc.bottom());
     }
     for (int y = rc.top() + 1; y < rc.bottom(); ++y) {
         if ((rc.left() + y) % 2 == 0)
-            p.drawPoint(rc.left(), y);
+            dot(rc.left(), y);
         if ((rc.right() + y) % 2 == 0)
-            p.drawPoint(rc.right(), y);
+            dot(rc.right(), y);
     }
     p.restore();
-}
-
-QImage NewImage(int cx, int cy, const QColor& fill) {
-    QImage img(cx, cy, QImage::Format_ARGB32_Premultiplied);
-    img.fill(fill);
-    return img;
 }
 
 // ---- Pictograms ------------------------------------------------------------------------
@@ -239,10 +255,8 @@ void DrawDocumentIcon(QPainter& p, int x, int y) {
     fold.lineTo(21.5, 7.5);
     p.setBrush(kLightBlue);
     p.drawPath(fold);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(kAccent, 1));
     for (int nLine = 0; nLine < 4; ++nLine)
-        p.drawLine(8, 11 + 3 * nLine, nLine == 3 ? 14 : 18, 11 + 3 * nLine);
+        FillPixels(p, 8, 11 + 3 * nLine, nLine == 3 ? 7 : 11, 1, kAccent);
     p.restore();
 }
 
@@ -326,9 +340,7 @@ void DrawDriveIcon(QPainter& p, int x, int y) {
     p.setPen(QPen(kAccent, 1));
     p.setBrush(Qt::white);
     p.drawRoundedRect(QRectF(1.5, 6.5, 23, 14), 3, 3);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.drawLine(2, 15, 24, 15);
-    p.setRenderHint(QPainter::Antialiasing);
+    FillPixels(p, 2, 15, 23, 1, kAccent);
     p.setPen(Qt::NoPen);
     p.setBrush(kGo);
     p.drawEllipse(QPointF(20, 18), 1.5, 1.5);
@@ -421,11 +433,10 @@ void DrawFooter(QPainter& p, int cx, int cy, int y) {
 
 // A caption-less window without a frame of its own draws its edge in the picture.
 void DrawWindowEdge(QPainter& p, int cx, int cy) {
-    p.save();
-    p.setPen(kNavy);
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(0, 0, cx - 1, cy - 1);
-    p.restore();
+    FillPixels(p, 0, 0, cx, 1, kNavy);
+    FillPixels(p, 0, cy - 1, cx, 1, kNavy);
+    FillPixels(p, 0, 1, 1, cy - 2, kNavy);
+    FillPixels(p, cx - 1, 1, 1, cy - 2, kNavy);
 }
 
 // ---- Main window (129) ---------------------------------------------------------------
@@ -457,9 +468,9 @@ int BaselineFrom(int y, const QFont& font) {
     return y + QFontMetrics(font).ascent();
 }
 
-QImage DrawMainBackground() {
+QImage DrawMainBackground(qreal s) {
     const int cx = 349, cy = 518;
-    QImage img = NewImage(cx, cy, kWindow);
+    QImage img = NewImage(cx, cy, kWindow, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -553,9 +564,9 @@ void DrawGroupIconsRow(QPainter& p, int x, int y) {
     DrawVideoIcon(p, x + 90, y);
 }
 
-QImage DrawFinishBackground() {
+QImage DrawFinishBackground(qreal s) {
     const int cx = 415, cy = 340;
-    QImage img = NewImage(cx, cy, kWindow);
+    QImage img = NewImage(cx, cy, kWindow, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
     DrawTitleStrip(p, cx, 40, 24, 18);
@@ -596,9 +607,9 @@ QImage DrawFinishBackground() {
 
 // ---- Unsupported-platform window (162) ------------------------------------------------
 
-QImage DrawPlatformBackground() {
+QImage DrawPlatformBackground(qreal s) {
     const int cx = 359, cy = 200;
-    QImage img = NewImage(cx, cy, kWindow);
+    QImage img = NewImage(cx, cy, kWindow, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
     DrawTitleStrip(p, cx, 40, 24, 18);
@@ -707,18 +718,16 @@ void DrawSymbol(QPainter& p, Symbol symbol, int x, int y, const QColor& colour) 
 // A push button face: rounded, gradient, symbol and caption centred together (the
 // chevron of Continue after its caption), a dotted focus frame on the hover face, the
 // content one pixel down and right while pressed. Corners show the button strip colour.
-QImage DrawButton(const QString& strLabel, Symbol symbol, State state) {
+QImage DrawButton(const QString& strLabel, Symbol symbol, State state, qreal s) {
     const int cx = 86, cy = 28;
-    QImage img = NewImage(cx, cy, kFooter);
+    QImage img = NewImage(cx, cy, kFooter, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
     const Face face = FaceOf(state);
     const QRect rc(0, 0, cx, cy);
     RoundedBox(p, rc, 4, Vertical(rc, face.top, face.bottom), face.border);
-    if (state == State::Pressed) {
-        p.setPen(QColor(150, 178, 222));
-        p.drawLine(3, 1, cx - 4, 1);
-    }
+    if (state == State::Pressed)
+        FillPixels(p, 3, 1, cx - 6, 1, QColor(150, 178, 222));
 
     const QFont font = Font(11, true);
     const qreal rText = TextWidth(font, strLabel);
@@ -747,9 +756,9 @@ QImage DrawButton(const QString& strLabel, Symbol symbol, State state) {
 
 // ---- Details button (26 x 35): a double chevron ------------------------------------------
 
-QImage DrawDetailsButton(State state) {
+QImage DrawDetailsButton(State state, qreal s) {
     const int cx = 26, cy = 35;
-    QImage img = NewImage(cx, cy, kPanel);
+    QImage img = NewImage(cx, cy, kPanel, s);
     QPainter p(&img);
     const QRect rc(0, 0, cx, cy);
     Face face = FaceOf(state);
@@ -775,9 +784,9 @@ QImage DrawDetailsButton(State state) {
 // ---- Banners ----------------------------------------------------------------------------
 
 // The main window's offer banner (322 x 74), on the window background.
-QImage DrawMainBanner(State state) {
+QImage DrawMainBanner(State state, qreal s) {
     const int cx = 322, cy = 74;
-    QImage img = NewImage(cx, cy, kWindow);
+    QImage img = NewImage(cx, cy, kWindow, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QRect rc(0, 0, cx, cy);
@@ -815,9 +824,9 @@ QImage DrawMainBanner(State state) {
 }
 
 // The finish window's call to action (317 x 70): a green button.
-QImage DrawFinishBanner(State state) {
+QImage DrawFinishBanner(State state, qreal s) {
     const int cx = 317, cy = 70;
-    QImage img = NewImage(cx, cy, kWindow);
+    QImage img = NewImage(cx, cy, kWindow, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QRect rc(0, 0, cx, cy);
@@ -830,10 +839,8 @@ QImage DrawFinishBanner(State state) {
         bottom = QColor(44, 154, 72);
     }
     RoundedBox(p, rc, 9, Vertical(rc, top, bottom), border);
-    if (state != State::Pressed) {
-        p.setPen(QColor(255, 255, 255, 70));
-        p.drawLine(8, 1, cx - 9, 1);
-    }
+    if (state != State::Pressed)
+        FillPixels(p, 8, 1, cx - 16, 1, QColor(255, 255, 255, 70));
     const int d = state == State::Pressed ? 1 : 0;
     const QFont title = Font(19, true);
     const QFont sub = Font(11);
@@ -857,26 +864,40 @@ QImage DrawFinishBanner(State state) {
 
 // ---- Header arrows (9 x 5): black on white, the list maps black to its grey -------------
 
-QImage DrawArrow(bool bUp) {
-    QImage img = NewImage(9, 5, Qt::white);
-    for (int nRow = 0; nRow < 5; ++nRow) {
-        const int nHalf = bUp ? nRow : 4 - nRow;
-        for (int x = 4 - nHalf; x <= 4 + nHalf; ++x)
-            img.setPixel(x, nRow, qRgb(0, 0, 0));
+// At 1x a staircase of whole pixels; larger, the triangle that staircase stands for.
+QImage DrawArrow(bool bUp, qreal s) {
+    QImage img = NewImage(9, 5, Qt::white, s);
+    QPainter p(&img);
+    if (s == 1.0) {
+        for (int nRow = 0; nRow < 5; ++nRow) {
+            const int nHalf = bUp ? nRow : 4 - nRow;
+            FillPixels(p, 4 - nHalf, nRow, 2 * nHalf + 1, 1, Qt::black);
+        }
+        return img;
     }
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    const qreal yBase = bUp ? 5 : 0, yTip = bUp ? 0 : 5;
+    const QPointF arrPts[] = {QPointF(0, yBase), QPointF(9, yBase), QPointF(4.5, yTip)};
+    p.drawPolygon(arrPts, 3);
     return img;
 }
 
 // ---- Icon ---------------------------------------------------------------------------------
 
-QImage DrawIcon(int nSize) {
-    QImage img(nSize, nSize, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
+void PaintIcon(QPainter& p, int nSize) {
     const qreal rMargin = nSize <= 16 ? 0.5 : nSize / 16.0;
     const qreal rHeight = nSize - 2 * rMargin;
     const qreal rWidth = rHeight / 1.1;
     DrawMark(p, QRectF((nSize - rWidth) / 2, rMargin, rWidth, rHeight), false);
+}
+
+QImage DrawIcon(int nSize) {
+    QImage img(nSize, nSize, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    PaintIcon(p, nSize);
     return img;
 }
 
@@ -934,10 +955,14 @@ public:
         Require(m_dir.mkpath(QStringLiteral("bitmaps")), QStringLiteral("cannot create ") + strDir);
     }
 
+    // Named after the scale it was drawn at: the 1x name stays what it always was.
     void Bitmap(UINT nId, const QImage& img, Depth depth = Depth::Rgb24) {
         const QImage out = img.convertToFormat(depth == Depth::Rgb24 ? QImage::Format_RGB888
                                                                      : QImage::Format_ARGB32);
-        Save(QStringLiteral("bitmaps/%1.png").arg(nId), out);
+        const qreal s = img.devicePixelRatio();
+        Save(s == 1.0 ? QStringLiteral("bitmaps/%1.png").arg(nId)
+                      : QStringLiteral("bitmaps/%1@%2x.png").arg(nId).arg(QString::number(s)),
+             out);
     }
 
     void Icon(UINT nId, int nSize, const QImage& img) {
@@ -945,6 +970,34 @@ public:
         Require(m_dir.mkpath(strSub), QStringLiteral("cannot create ") + strSub);
         Save(QStringLiteral("%1/%2.png").arg(strSub).arg(nSize, 3, 10, QLatin1Char('0')),
              img.convertToFormat(QImage::Format_ARGB32));
+    }
+
+    // The icon at every size from one drawing, for the desktop's scalable icons; not part
+    // of the collection compiled in.
+    void ScalableIcon(UINT nId, int nSize, const std::function<void(QPainter&, int)>& fnPaint) {
+        const QString strPath = m_dir.filePath(QStringLiteral("icons/%1/scalable.svg").arg(nId));
+        QSvgGenerator svg;
+        svg.setFileName(strPath);
+        svg.setSize(QSize(nSize, nSize));
+        svg.setViewBox(QRect(0, 0, nSize, nSize));
+        svg.setTitle(QString::fromUtf8(kProduct));
+        svg.setDescription(QStringLiteral("The application icon of %1").arg(kProduct));
+        QPainter p;
+        Require(p.begin(&svg), QStringLiteral("cannot write ") + strPath);
+        fnPaint(p, nSize);
+        Require(p.end(), QStringLiteral("cannot write ") + strPath);
+        // The generator gives the size in millimetres; icon themes read it in pixels.
+        QFile file(strPath);
+        Require(file.open(QIODevice::ReadOnly), QStringLiteral("cannot read ") + strPath);
+        QString strSvg = QString::fromUtf8(file.readAll());
+        file.close();
+        static const QRegularExpression reSize(
+            QStringLiteral(R"(<svg width="[^"]*" height="[^"]*")"));
+        Require(strSvg.contains(reSize), QStringLiteral("no size in ") + strPath);
+        strSvg.replace(reSize, QStringLiteral(R"(<svg width="%1" height="%1")").arg(nSize));
+        Require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                    file.write(strSvg.toUtf8()) >= 0,
+                QStringLiteral("cannot write ") + strPath);
     }
 
     void WriteCollection() {
@@ -989,51 +1042,60 @@ int main(int argc, char** argv) {
     LoadFonts();
     CWriter writer(QString::fromLocal8Bit(argv[1]));
 
-    writer.Bitmap(IDB_MAIN_BACKGROUND, DrawMainBackground());
-    writer.Bitmap(IDB_FINISH_BACKGROUND, DrawFinishBackground());
-    writer.Bitmap(IDB_PLATFORM_BACKGROUND, DrawPlatformBackground());
+    // The 1x pictures first: they are what the windows' layouts are measured in.
+    std::vector<qreal> arrScales{1.0};
+    arrScales.insert(arrScales.end(), std::begin(kBitmapScales), std::end(kBitmapScales));
+    for (const qreal s : arrScales) {
+        writer.Bitmap(IDB_MAIN_BACKGROUND, DrawMainBackground(s));
+        writer.Bitmap(IDB_FINISH_BACKGROUND, DrawFinishBackground(s));
+        writer.Bitmap(IDB_PLATFORM_BACKGROUND, DrawPlatformBackground(s));
 
-    writer.Bitmap(IDB_BANNER, DrawMainBanner(State::Normal));
-    writer.Bitmap(IDB_BANNER_HOVER, DrawMainBanner(State::Hover));
-    writer.Bitmap(IDB_BANNER_PRESSED, DrawMainBanner(State::Pressed));
-    writer.Bitmap(IDB_FINISH_BANNER, DrawFinishBanner(State::Normal));
-    writer.Bitmap(IDB_FINISH_BANNER_HOVER, DrawFinishBanner(State::Hover));
-    writer.Bitmap(IDB_FINISH_BANNER_PRESSED, DrawFinishBanner(State::Pressed));
+        writer.Bitmap(IDB_BANNER, DrawMainBanner(State::Normal, s));
+        writer.Bitmap(IDB_BANNER_HOVER, DrawMainBanner(State::Hover, s));
+        writer.Bitmap(IDB_BANNER_PRESSED, DrawMainBanner(State::Pressed, s));
+        writer.Bitmap(IDB_FINISH_BANNER, DrawFinishBanner(State::Normal, s));
+        writer.Bitmap(IDB_FINISH_BANNER_HOVER, DrawFinishBanner(State::Hover, s));
+        writer.Bitmap(IDB_FINISH_BANNER_PRESSED, DrawFinishBanner(State::Pressed, s));
 
-    const ButtonSet arrButtons[] = {
-        {"Start", Symbol::Play, IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED,
-         Depth::Rgb24},
-        {"Pause", Symbol::Pause, IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_HOVER, IDB_PAUSE_DISABLED,
-         Depth::Rgb24},
-        {"Resume", Symbol::Play, IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER,
-         IDB_RESUME_DISABLED, Depth::Rgb24},
-        {"Stop", Symbol::Stop, IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED,
-         Depth::Rgb24},
-        {"Close", Symbol::Cross, IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED,
-         Depth::Rgb24},
-        {"Cancel", Symbol::Cross, IDB_CANCEL, IDB_CANCEL_PRESSED, IDB_CANCEL_HOVER,
-         IDB_CANCEL_DISABLED, Depth::Rgb24},
-        {"Continue", Symbol::Chevron, IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
-         IDB_CONTINUE_DISABLED, Depth::Argb32},
-    };
-    for (const ButtonSet& set : arrButtons) {
-        const QString strLabel = QString::fromUtf8(set.pszLabel);
-        writer.Bitmap(set.nNormal, DrawButton(strLabel, set.symbol, State::Normal), set.depth);
-        writer.Bitmap(set.nPressed, DrawButton(strLabel, set.symbol, State::Pressed), set.depth);
-        writer.Bitmap(set.nHover, DrawButton(strLabel, set.symbol, State::Hover), set.depth);
-        writer.Bitmap(set.nDisabled, DrawButton(strLabel, set.symbol, State::Disabled), set.depth);
+        const ButtonSet arrButtons[] = {
+            {"Start", Symbol::Play, IDB_START, IDB_START_PRESSED, IDB_START_HOVER,
+             IDB_START_DISABLED, Depth::Rgb24},
+            {"Pause", Symbol::Pause, IDB_PAUSE, IDB_PAUSE_PRESSED, IDB_PAUSE_HOVER,
+             IDB_PAUSE_DISABLED, Depth::Rgb24},
+            {"Resume", Symbol::Play, IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER,
+             IDB_RESUME_DISABLED, Depth::Rgb24},
+            {"Stop", Symbol::Stop, IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED,
+             Depth::Rgb24},
+            {"Close", Symbol::Cross, IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER,
+             IDB_CLOSE_DISABLED, Depth::Rgb24},
+            {"Cancel", Symbol::Cross, IDB_CANCEL, IDB_CANCEL_PRESSED, IDB_CANCEL_HOVER,
+             IDB_CANCEL_DISABLED, Depth::Rgb24},
+            {"Continue", Symbol::Chevron, IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
+             IDB_CONTINUE_DISABLED, Depth::Argb32},
+        };
+        for (const ButtonSet& set : arrButtons) {
+            const QString strLabel = QString::fromUtf8(set.pszLabel);
+            writer.Bitmap(set.nNormal, DrawButton(strLabel, set.symbol, State::Normal, s),
+                          set.depth);
+            writer.Bitmap(set.nPressed, DrawButton(strLabel, set.symbol, State::Pressed, s),
+                          set.depth);
+            writer.Bitmap(set.nHover, DrawButton(strLabel, set.symbol, State::Hover, s), set.depth);
+            writer.Bitmap(set.nDisabled, DrawButton(strLabel, set.symbol, State::Disabled, s),
+                          set.depth);
+        }
+
+        writer.Bitmap(IDB_DETAILS, DrawDetailsButton(State::Normal, s));
+        writer.Bitmap(IDB_DETAILS_PRESSED, DrawDetailsButton(State::Pressed, s));
+        writer.Bitmap(IDB_DETAILS_HOVER, DrawDetailsButton(State::Hover, s));
+        writer.Bitmap(IDB_DETAILS_DISABLED, DrawDetailsButton(State::Disabled, s));
+
+        writer.Bitmap(IDB_ARROW_DOWN, DrawArrow(false, s));
+        writer.Bitmap(IDB_ARROW_UP, DrawArrow(true, s));
     }
-
-    writer.Bitmap(IDB_DETAILS, DrawDetailsButton(State::Normal));
-    writer.Bitmap(IDB_DETAILS_PRESSED, DrawDetailsButton(State::Pressed));
-    writer.Bitmap(IDB_DETAILS_HOVER, DrawDetailsButton(State::Hover));
-    writer.Bitmap(IDB_DETAILS_DISABLED, DrawDetailsButton(State::Disabled));
-
-    writer.Bitmap(IDB_ARROW_DOWN, DrawArrow(false));
-    writer.Bitmap(IDB_ARROW_UP, DrawArrow(true));
 
     for (const int nSize : {16, 24, 32, 48, 64, 128, 256})
         writer.Icon(IDR_MAINFRAME, nSize, DrawIcon(nSize));
+    writer.ScalableIcon(IDR_MAINFRAME, 256, PaintIcon);
     for (const int nSize : {16, 24, 32, 48})
         writer.Icon(IDI_DOCUMENT, nSize, DrawDocumentTypeIcon(nSize));
 

@@ -45,7 +45,7 @@ def wait_for(fn, what, timeout=WAIT, interval=0.05):
 
 
 class Session:
-    def __init__(self, tarrow, out_dir, name):
+    def __init__(self, tarrow, out_dir, name, screen="1280x800"):
         self.tarrow = os.path.abspath(tarrow)
         self.out_dir = out_dir
         self.name = name
@@ -57,7 +57,7 @@ class Session:
         self._processes = []
         self._write_url_opener()
         self.display = None
-        self._start_display()
+        self._start_display(screen)
 
     # ---- set-up and tear-down -------------------------------------------------------------
 
@@ -100,9 +100,9 @@ class Session:
         self._processes.append(p)
         return p
 
-    def _start_display(self):
+    def _start_display(self, screen):
         read_fd, write_fd = os.pipe()
-        self._spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24",
+        self._spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen + "x24",
                      "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,))
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
@@ -230,6 +230,11 @@ class Session:
     def screenshot(self, window, what):
         """Saves the window ("root": the whole screen) as <out>/<session>-<what>.png and
         answers the path."""
+        return self.capture(window, what)[0]
+
+    def capture(self, window, what):
+        """Saves the window as screenshot() does and answers (path, width, height, RGB
+        rows) of what it saved."""
         os.makedirs(self.out_dir, exist_ok=True)
         which = ["-root"] if window == "root" else ["-id", str(window)]
         raw = subprocess.run(["xwd", "-silent", *which], env=self.env(),
@@ -239,7 +244,7 @@ class Session:
         with open(path, "wb") as f:
             f.write(png(width, height, rows))
         print("   screenshot", path, flush=True)
-        return path
+        return path, width, height, rows
 
 
 # ---- pictures -----------------------------------------------------------------------------

@@ -12,6 +12,7 @@ import shutil
 import sys
 import time
 
+import sharpness
 from harness import Failure, Session, check, read_log, tagged, wait_for
 
 MAIN_SIZE = (351, 520)      # the main window: its picture and a one-pixel border
@@ -309,8 +310,60 @@ def no_display(s):
     check(s.wait_exit(p, "Escape") == 0, "a later start with a display runs and ends with 0")
 
 
+# Parts of the main window that are pictures alone, no live text: the title strip, the
+# banner and the button strip, as (x, y, width, height) in its client area (inside the
+# one-pixel border).
+PICTURE_BOXES = {"title strip": (0, 0, 349, 56), "banner": (14, 120, 322, 74),
+                 "button strip": (0, 466, 349, 52)}
+# How much steeper the edges of the pictures drawn for scale 2 must be than those of the
+# 1x window enlarged: the same edge spread over one pixel instead of two is twice as
+# steep; text, rounded corners and gradients leave less.
+SHARPER_BY = 1.3
+# The least share of edge weight inside the 1x pixels: 1x pictures drawn with their
+# pixels repeated have steep edges too, but none there (text and curves drawn for
+# scale 2 put 12 to 45 % there).
+FINER_AT_LEAST = 0.05
+
+
+def high_density(s):
+    """The main window at scale 2 against the 1x window enlarged to the same size, in the
+    same run: same place, same size in device-independent pixels, and its pictures
+    measurably sharper. At 1.5 the window keeps its place and size as well."""
+    figures = {}
+    for factor in ("1", "2", "1.5"):
+        p = s.start(QT_SCALE_FACTOR=factor)
+        expected = tuple(round(n * float(factor)) for n in MAIN_SIZE)
+        window = s.wait_window(p)
+        size = wait_for(lambda: (lambda g: g[2:] if abs(g[2] - expected[0]) <= 1 and
+                                 abs(g[3] - expected[1]) <= 1 else None)(s.geometry(window)),
+                        "a window of about %dx%d" % expected)
+        check(True, "at scale %s the main window is %dx%d device pixels" % (factor, *size))
+        _, width, height, rows = s.capture(window, "scale-" + factor)
+        if factor != "1.5":
+            figures[factor] = sharpness.luminance(width, height, rows)
+        s.kill(p)
+
+    sharp = figures["2"]
+    enlarged = sharpness.double(figures["1"])
+    check(len(sharp) == len(enlarged) and len(sharp[0]) == len(enlarged[0]),
+          "the scale-2 window is exactly the 1x window's size doubled")
+    for what, (x, y, cx, cy) in PICTURE_BOXES.items():
+        box = (2 * (x + 1), 2 * (y + 1), 2 * cx, 2 * cy)
+        a, b = sharpness.edge_sharpness(sharp, box), sharpness.edge_sharpness(enlarged, box)
+        fine = sharpness.finer_than_half(sharp, box)
+        print("   edge sharpness of the %s: %.1f at scale 2, %.1f at 1x enlarged (%.2fx); "
+              "%.0f %% of its edges inside 1x pixels" % (what, a, b, a / b, 100 * fine),
+              flush=True)
+        check(a >= SHARPER_BY * b, "the %s at scale 2 is at least %.1f times as sharp as "
+              "the 1x window enlarged" % (what, SHARPER_BY))
+        check(fine >= FINER_AT_LEAST, "the %s at scale 2 has detail finer than a 1x pixel"
+              % what)
+
+
+high_density.screen = "1600x1200"  # the whole window at scale 2, 702x1040
+
 SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan,
-                                                   quick_click, no_display)}
+                                     quick_click, no_display, high_density)}
 
 
 def main():
@@ -319,9 +372,11 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
-    with Session(args.tarrow, args.out, args.scenario) as s:
+    scenario = SCENARIOS[args.scenario]
+    with Session(args.tarrow, args.out, args.scenario,
+                 screen=getattr(scenario, "screen", "1280x800")) as s:
         try:
-            SCENARIOS[args.scenario](s)
+            scenario(s)
         except Failure as e:
             print("FAILED -", e, flush=True)
             try:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a desktop finds there:
-# both programs, the desktop entry (desktop-file-validate), the icon at each size, and
-# manual pages that name every option tarrow-scan's --help names.
+# both programs, the desktop entry (desktop-file-validate), the icon at each size and as
+# SVG, and manual pages that name every option tarrow-scan's --help names.
 #
 #   tests/install/install-test.sh BUILD-DIR
 set -euo pipefail
@@ -37,6 +37,13 @@ for size in 16 24 32 48 64 128 256; do
   [ "$(head -c 8 "$icon" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$icon is not a PNG"
   [ "$w" = "$size" ] && [ "$h" = "$size" ] || fail "$icon is ${w}x${h}"
 done
+
+# The scalable icon: an SVG document of the icon's square size in pixels.
+svg="$prefix/share/icons/hicolor/scalable/apps/tarrow.svg"
+[ -f "$svg" ] || fail "no scalable icon"
+head -c 200 "$svg" | grep -q '^<?xml' || fail "$svg is not XML"
+grep -q '<svg width="256" height="256"' "$svg" || fail "$svg does not say its size in pixels"
+grep -q '<path' "$svg" || fail "$svg draws nothing"
 
 man="$prefix/share/man/man1/tarrow-scan.1"
 for opt in $("$prefix/bin/tarrow-scan" --help | grep -oE -- '--[a-z]+' | sort -u); do

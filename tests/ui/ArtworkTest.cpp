@@ -1,8 +1,13 @@
 #include "Bitmaps.h"
 
 #include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -118,6 +123,87 @@ TEST(Artwork, CornersOfButtonsAndBannersMatchTheBackgroundBehindThem) {
                       QColor(background.pixel(pt + QPoint(placement.x, placement.y))).rgb())
                 << placement.nPicture << " corner " << pt.x() << "," << pt.y();
     }
+}
+
+// The mean difference of the colour channels of two pictures of the same size, 0-255,
+// alpha included when both have one.
+double MeanDifference(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    double sum = 0;
+    for (int py = 0; py < x.height(); ++py)
+        for (int px = 0; px < x.width(); ++px) {
+            const QRgb p = x.pixel(px, py), q = y.pixel(px, py);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q)) + std::abs(qAlpha(p) - qAlpha(q));
+        }
+    return sum / (4.0 * x.width() * x.height());
+}
+
+TEST(Artwork, AFractionalRatioTakesTheNearestLargerDrawingNeverTheSmallerOne) {
+    EXPECT_EQ(ChooseBitmapScale(0.75), 1.0);
+    EXPECT_EQ(ChooseBitmapScale(1.0), 1.0);
+    EXPECT_EQ(ChooseBitmapScale(1.25), 1.5);
+    EXPECT_EQ(ChooseBitmapScale(1.5), 1.5);
+    EXPECT_EQ(ChooseBitmapScale(1.5000001), 1.5); // a rounded screen setting
+    EXPECT_EQ(ChooseBitmapScale(1.51), 2.0);
+    EXPECT_EQ(ChooseBitmapScale(1.75), 2.0);
+    EXPECT_EQ(ChooseBitmapScale(2.0), 2.0);
+    EXPECT_EQ(ChooseBitmapScale(3.0), 2.0); // beyond the largest: the largest
+}
+
+// On every screen a picture covers exactly the device pixels of its 1x place, so the
+// windows' layouts stay what they are.
+TEST(Artwork, EveryPictureForEveryRatioTakesThePlaceOfItsOneXPicture) {
+    for (const Picture& picture : kPictures)
+        for (const qreal rRatio : {1.0, 1.25, 1.5, 1.75, 2.0, 2.5}) {
+            const QPixmap bmp = LoadBitmap(picture.nId, rRatio);
+            EXPECT_EQ(BitmapSize(bmp), QSize(picture.cx, picture.cy))
+                << picture.nId << " at " << rRatio;
+            EXPECT_EQ(bmp.size(), QSize(static_cast<int>(std::lround(picture.cx * rRatio)),
+                                        static_cast<int>(std::lround(picture.cy * rRatio))))
+                << picture.nId << " at " << rRatio;
+            EXPECT_EQ(bmp.devicePixelRatio(), rRatio) << picture.nId;
+        }
+    EXPECT_TRUE(LoadBitmap(9999, 2.0).isNull());
+    // The 1x pictures are what they always were.
+    EXPECT_EQ(LoadBitmap(IDB_START, 1.0).toImage(), LoadBitmap(IDB_START).toImage());
+}
+
+// Each scale is the same drawing: brought back down to 1x it is the 1x picture but for
+// the rounding of its edges (from 1.5, not a whole number of pixels, more of them). A
+// drawing shifted by a pixel or laid out for another place is much further off. The
+// header arrows are left out: at 1x they are pixel steps, larger a true triangle.
+TEST(Artwork, EveryScaleIsTheSameDrawingAsTheOneXPicture) {
+    for (const Picture& picture : kPictures) {
+        if (picture.nId == IDB_ARROW_DOWN || picture.nId == IDB_ARROW_UP)
+            continue;
+        const QImage one = LoadBitmap(picture.nId).toImage();
+        for (const double rScale : kBitmapScales) {
+            const QImage down =
+                LoadBitmap(picture.nId, rScale)
+                    .toImage()
+                    .scaled(one.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            const double rWhole = rScale == std::floor(rScale) ? 4.0 : 11.0;
+            EXPECT_LT(MeanDifference(down, one), rWhole) << picture.nId << " at " << rScale;
+        }
+    }
+}
+
+// The installed SVG icon is the icon drawn once more: rendered at 256 pixels it looks
+// like the 256-pixel PNG.
+TEST(Artwork, ScalableIconIsTheSameDrawingAsThePngIcon) {
+    QSvgRenderer svg(QStringLiteral(TARROW_SCALABLE_ICON));
+    ASSERT_TRUE(svg.isValid());
+    EXPECT_EQ(svg.defaultSize(), QSize(256, 256));
+    QImage rendered(256, 256, QImage::Format_ARGB32_Premultiplied);
+    rendered.fill(Qt::transparent);
+    QPainter p(&rendered);
+    svg.render(&p);
+    p.end();
+    const QImage png = LoadIcon(IDR_MAINFRAME).pixmap(256, 256).toImage();
+    ASSERT_EQ(png.size(), QSize(256, 256));
+    EXPECT_LT(MeanDifference(rendered, png), 2.0);
 }
 
 } // namespace

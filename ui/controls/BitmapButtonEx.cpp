@@ -17,31 +17,40 @@ CBitmapButtonEx::~CBitmapButtonEx() = default;
 
 bool CBitmapButtonEx::LoadBitmaps(UINT nIDBitmapResource, UINT nIDBitmapResourceSel,
                                   UINT nIDBitmapResourceFocus, UINT nIDBitmapResourceDisabled) {
+    m_arrBitmapIds = {nIDBitmapResource, nIDBitmapResourceSel, nIDBitmapResourceFocus,
+                      nIDBitmapResourceDisabled};
+    const bool bAllLoaded = LoadImagesFor(devicePixelRatioF());
+    update();
+    return bAllLoaded;
+}
+
+bool CBitmapButtonEx::LoadImagesFor(qreal rDevicePixelRatio) {
+    m_rBitmapRatio = rDevicePixelRatio;
     m_bmpNormal = QPixmap();
     m_bmpSelected = QPixmap();
     m_bmpFocus = QPixmap();
     m_bmpDisabled = QPixmap();
 
-    m_bmpNormal = LoadBitmap(nIDBitmapResource);
+    const auto& [nNormal, nSelected, nFocus, nDisabled] = m_arrBitmapIds;
+    m_bmpNormal = LoadBitmap(nNormal, rDevicePixelRatio);
     bool bAllLoaded = !m_bmpNormal.isNull();
     if (bAllLoaded) {
-        const auto load = [&bAllLoaded](QPixmap& bmp, UINT nId) {
+        const auto load = [&bAllLoaded, rDevicePixelRatio](QPixmap& bmp, UINT nId) {
             if (nId == 0)
                 return;
-            bmp = LoadBitmap(nId);
+            bmp = LoadBitmap(nId, rDevicePixelRatio);
             bAllLoaded = bAllLoaded && !bmp.isNull();
         };
-        load(m_bmpSelected, nIDBitmapResourceSel);
-        load(m_bmpFocus, nIDBitmapResourceFocus);
-        load(m_bmpDisabled, nIDBitmapResourceDisabled);
+        load(m_bmpSelected, nSelected);
+        load(m_bmpFocus, nFocus);
+        load(m_bmpDisabled, nDisabled);
     }
-    update();
     return bAllLoaded;
 }
 
 void CBitmapButtonEx::SizeToContent() {
     if (!m_bmpNormal.isNull())
-        resize(m_bmpNormal.size());
+        resize(BitmapSize(m_bmpNormal));
 }
 
 void CBitmapButtonEx::PreSubclassWindow() {
@@ -107,16 +116,23 @@ void CBitmapButtonEx::DrawItem(QPainter& painter, UINT nItemState) {
     case Image::None:
         break;
     }
-    painter.drawPixmap(QPoint(0, 0), *pImage, QRect(QPoint(0, 0), size()));
+    // The source rectangle counts the image's own pixels, more than one a pixel on a
+    // high-density screen.
+    painter.drawPixmap(QPointF(0, 0), *pImage,
+                       QRectF(QPointF(0, 0), QSizeF(size()) * pImage->devicePixelRatio()));
 }
 
 void CBitmapButtonEx::paintEvent(QPaintEvent*) {
+    // The window may have moved to a screen of another pixel density since the images
+    // were loaded.
+    if (!m_bmpNormal.isNull() && m_rBitmapRatio != devicePixelRatioF())
+        LoadImagesFor(devicePixelRatioF());
     QPainter painter(this);
     DrawItem(painter, GetItemState());
 }
 
 QSize CBitmapButtonEx::sizeHint() const {
-    return m_bmpNormal.isNull() ? QSize(0, 0) : m_bmpNormal.size();
+    return m_bmpNormal.isNull() ? QSize(0, 0) : BitmapSize(m_bmpNormal);
 }
 
 bool CBitmapButtonEx::event(QEvent* pEvent) {

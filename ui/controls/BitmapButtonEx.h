@@ -10,6 +10,7 @@
 #include <QCursor>
 #include <QPixmap>
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -67,10 +68,18 @@ protected:
     void focusOutEvent(QFocusEvent* pEvent) override;
     bool focusNextPrevChild(bool bNext) override;
 
+    // Loads the four images for that device pixel ratio; TRUE if every requested one
+    // loaded.
+    bool LoadImagesFor(qreal rDevicePixelRatio);
+
     QPixmap m_bmpNormal; // required
     QPixmap m_bmpSelected;
     QPixmap m_bmpFocus; // keyboard focus, and hover
     QPixmap m_bmpDisabled;
+    // The ids the four came from, so that a screen of another pixel density gets them
+    // drawn for it.
+    std::array<UINT, 4> m_arrBitmapIds{};
+    qreal m_rBitmapRatio = 1.0;          // the device pixel ratio they were loaded for
     std::optional<QCursor> m_cursorHand; // once attached
     bool m_bHover;
     bool m_bEnterDown; // Enter went down while this button had the focus

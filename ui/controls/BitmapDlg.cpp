@@ -103,6 +103,11 @@ protected:
         const QColor colour = m_dlg.m_crBackground ? ToQColor(*m_dlg.m_crBackground)
                                                    : palette().color(QPalette::Window);
         painter.fillRect(rect(), colour);
+        // The window may have moved to a screen of another pixel density since.
+        if (!m_dlg.m_bmpBackground.isNull() && m_dlg.m_rBackgroundRatio != devicePixelRatioF()) {
+            m_dlg.m_rBackgroundRatio = devicePixelRatioF();
+            m_dlg.m_bmpBackground = LoadBitmap(m_dlg.m_nBitmapId, m_dlg.m_rBackgroundRatio);
+        }
         if (!m_dlg.m_bmpBackground.isNull())
             painter.drawPixmap(QPoint(0, 0), m_dlg.m_bmpBackground);
     }
@@ -192,8 +197,9 @@ bool CBitmapDlg::OnInitDialog() {
 
     // Sized to the picture; a picture that cannot be loaded reads as 0 x 0.
     if (m_nBitmapId != 0) {
-        m_bmpBackground = LoadBitmap(m_nBitmapId);
-        SetWindowSize(m_bmpBackground.size() + FrameSize());
+        m_rBackgroundRatio = devicePixelRatioF();
+        m_bmpBackground = LoadBitmap(m_nBitmapId, m_rBackgroundRatio);
+        SetWindowSize(BitmapSize(m_bmpBackground) + FrameSize());
     }
     CenterWindow();
     m_pClient->update();
@@ -239,10 +245,10 @@ bool CBitmapDlg::BindControl(UINT nId, QWidget& control) {
         pLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         if (bStatic && (pItem->dwStyle & SS_TYPEMASK) == SS_BITMAP) {
             // A picture static takes the size of its picture.
-            const QPixmap bmp = LoadBitmap(pItem->nImageId);
+            const QPixmap bmp = LoadBitmap(pItem->nImageId, control.devicePixelRatioF());
             if (!bmp.isNull()) {
                 pLabel->setPixmap(bmp);
-                pLabel->resize(bmp.size());
+                pLabel->resize(BitmapSize(bmp));
             }
         } else {
             pLabel->setTextFormat(Qt::PlainText);

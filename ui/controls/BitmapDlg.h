@@ -116,6 +116,7 @@ private:
     std::map<UINT, QPointer<QWidget>> m_mapControls;
     std::vector<std::unique_ptr<QWidget>> m_arrUnbound; // template items no member took
     QPixmap m_bmpBackground;
+    qreal m_rBackgroundRatio = 1.0; // the device pixel ratio it was loaded for
     std::optional<COLORREF> m_crBackground;
     std::optional<QPoint> m_ptPressed;    // left press not yet a move, on the screen
     std::optional<QPoint> m_ptDragOffset; // manual move in progress: cursor - window

@@ -2,10 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QString>
 
+#include <cmath>
+
 // The pictures are drawn at build time and compiled in as the "artwork" resource
-// collection (bitmaps/<id>.png, icons/<id>/<size>.png).
+// collection (bitmaps/<id>.png, bitmaps/<id>@<scale>x.png, icons/<id>/<size>.png).
 static void InitArtwork() {
     Q_INIT_RESOURCE(artwork);
 }
@@ -17,6 +20,13 @@ void EnsureArtwork() {
     (void)bDone;
 }
 
+QImage LoadImage(const QString& strPath) {
+    QImage img;
+    if (QFile::exists(strPath))
+        img.load(strPath, "PNG");
+    return img;
+}
+
 } // namespace
 
 QPixmap LoadBitmap(UINT nId) {
@@ -26,6 +36,41 @@ QPixmap LoadBitmap(UINT nId) {
     if (QFile::exists(strPath))
         bmp.load(strPath, "PNG");
     return bmp;
+}
+
+qreal ChooseBitmapScale(qreal rDevicePixelRatio) {
+    // A ratio a hair above a drawn scale (1.5000001 from a rounded screen setting) is
+    // that scale, not the next one up.
+    constexpr qreal kSlack = 1e-3;
+    if (rDevicePixelRatio <= 1.0 + kSlack)
+        return 1.0;
+    for (const double rScale : kBitmapScales)
+        if (rDevicePixelRatio <= rScale + kSlack)
+            return rScale;
+    return std::end(kBitmapScales)[-1];
+}
+
+QPixmap LoadBitmap(UINT nId, qreal rDevicePixelRatio) {
+    const QPixmap bmp1x = LoadBitmap(nId);
+    const qreal rScale = ChooseBitmapScale(rDevicePixelRatio);
+    if (bmp1x.isNull() || rScale == 1.0)
+        return bmp1x;
+    QImage img =
+        LoadImage(QStringLiteral(":/bitmaps/%1@%2x.png").arg(nId).arg(QString::number(rScale)));
+    if (img.isNull())
+        return bmp1x; // a collection without that scale: better soft than nothing
+    // Exactly the device pixels the 1x picture covers on that screen, so that it is
+    // drawn one to one.
+    const QSize sizeDevice(static_cast<int>(std::lround(bmp1x.width() * rDevicePixelRatio)),
+                           static_cast<int>(std::lround(bmp1x.height() * rDevicePixelRatio)));
+    if (img.size() != sizeDevice)
+        img = img.scaled(sizeDevice, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    img.setDevicePixelRatio(rDevicePixelRatio);
+    return QPixmap::fromImage(std::move(img));
+}
+
+QSize BitmapSize(const QPixmap& bmp) {
+    return bmp.deviceIndependentSize().toSize();
 }
 
 QIcon LoadIcon(UINT nId) {

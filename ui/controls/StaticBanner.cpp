@@ -15,11 +15,17 @@ CStaticBanner::CStaticBanner(QWidget* pParent)
 CStaticBanner::~CStaticBanner() = default;
 
 void CStaticBanner::SetBitmaps(UINT nIDNormal, UINT nIDHover, UINT nIDPressed) {
-    m_bmpNormal = LoadBitmap(nIDNormal);
-    m_bmpHover = LoadBitmap(nIDHover);
-    m_bmpPressed = LoadBitmap(nIDPressed);
+    m_arrBitmapIds = {nIDNormal, nIDHover, nIDPressed};
+    LoadImagesFor(devicePixelRatioF());
     if (m_bAttached)
         ShowImage(m_bmpNormal, Image::Normal);
+}
+
+void CStaticBanner::LoadImagesFor(qreal rDevicePixelRatio) {
+    m_rBitmapRatio = rDevicePixelRatio;
+    m_bmpNormal = LoadBitmap(m_arrBitmapIds[0], rDevicePixelRatio);
+    m_bmpHover = LoadBitmap(m_arrBitmapIds[1], rDevicePixelRatio);
+    m_bmpPressed = LoadBitmap(m_arrBitmapIds[2], rDevicePixelRatio);
 }
 
 void CStaticBanner::PreSubclassWindow() {
@@ -35,8 +41,30 @@ void CStaticBanner::ShowImage(const QPixmap& bmp, Image image) {
     if (bmp.isNull())
         return;
     setPixmap(bmp);
-    resize(bmp.size());
+    resize(BitmapSize(bmp));
     m_shown = image;
+}
+
+// The window may have moved to a screen of another pixel density since the images were
+// loaded: the one shown is swapped for its new drawing before the label paints it.
+void CStaticBanner::paintEvent(QPaintEvent* pEvent) {
+    if (m_arrBitmapIds[0] != 0 && m_rBitmapRatio != devicePixelRatioF()) {
+        LoadImagesFor(devicePixelRatioF());
+        switch (m_shown) {
+        case Image::Normal:
+            ShowImage(m_bmpNormal, m_shown);
+            break;
+        case Image::Hover:
+            ShowImage(m_bmpHover, m_shown);
+            break;
+        case Image::Pressed:
+            ShowImage(m_bmpPressed, m_shown);
+            break;
+        case Image::Template:
+            break;
+        }
+    }
+    QLabel::paintEvent(pEvent);
 }
 
 void CStaticBanner::OnMouseHover() {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -46,9 +47,11 @@ protected:
     void leaveEvent(QEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void paintEvent(QPaintEvent* pEvent) override;
 
 private:
     void ShowImage(const QPixmap& bmp, Image image);
+    void LoadImagesFor(qreal rDevicePixelRatio);
 
     std::optional<QCursor> m_cursorHand;
     bool m_bPressed;
@@ -56,5 +59,9 @@ private:
     QPixmap m_bmpNormal;
     QPixmap m_bmpHover;
     QPixmap m_bmpPressed;
+    // The ids the three came from and the device pixel ratio they were loaded for: a
+    // screen of another pixel density gets them drawn for it.
+    std::array<UINT, 3> m_arrBitmapIds{};
+    qreal m_rBitmapRatio = 1.0;
     Image m_shown;
 };

@@ -4,7 +4,9 @@
 //   tarrow-gallery <output folder>
 //
 // Every window is the program's own dialog; the main window is held in each state of
-// a scan. The values shown are samples.
+// a scan. The values shown are samples. Run with QT_SCALE_FACTOR=2 (the gallery target
+// does, into gallery/scale-2) it shows them as a high-density screen does, every
+// picture in device pixels.
 
 #include "BitmapButtonEx.h"
 #include "BitmapDlg.h"
@@ -64,8 +66,14 @@ void Press(QWidget& widget) {
     QApplication::sendEvent(&widget, &press);
 }
 
+// In device pixels: the sheets put pictures side by side pixel for pixel.
+QImage DevicePixels(QImage img) {
+    img.setDevicePixelRatio(1);
+    return img;
+}
+
 QImage Grab(QWidget& widget) {
-    return widget.grab().toImage();
+    return DevicePixels(widget.grab().toImage());
 }
 
 // Side by side, with a gap, on a neutral backdrop.
@@ -84,6 +92,24 @@ QImage Strip(const std::vector<QImage>& arrImages) {
         x += img.width() + 8;
     }
     return strip;
+}
+
+// One above the other, with a gap, on the same backdrop.
+QImage Column(const std::vector<QImage>& arrImages) {
+    int cx = 0, cy = 0;
+    for (const QImage& img : arrImages) {
+        cx = std::max(cx, img.width());
+        cy += img.height();
+    }
+    QImage column(cx, cy, QImage::Format_RGB32);
+    column.fill(QColor(200, 200, 200));
+    QPainter p(&column);
+    int y = 0;
+    for (const QImage& img : arrImages) {
+        p.drawImage(0, y, img);
+        y += img.height();
+    }
+    return column;
 }
 
 // Each state of a picture button, in a window with the button strip's colour.
@@ -291,13 +317,40 @@ void RenderDetails() {
     }
 }
 
-// Every picture at four times its size, for checking edges pixel by pixel.
+// Pieces of the pictures as a screen of scale 2 would show them: on the left the 1x
+// picture enlarged smoothly (what a desktop does with a picture drawn for fewer pixels),
+// on the right the picture drawn for scale 2; both twice again, pixel for pixel.
+void RenderScaleTwoSheet() {
+    std::vector<QImage> arrRows;
+    for (const auto& [nId, rc] : {std::pair{IDB_MAIN_BACKGROUND, QRect(0, 0, 180, 56)},
+                                  std::pair{IDB_BANNER, QRect(0, 0, 180, 74)},
+                                  std::pair{IDB_MAIN_BACKGROUND, QRect(14, 214, 180, 44)},
+                                  std::pair{IDB_START_HOVER, QRect(0, 0, 86, 28)},
+                                  std::pair{IDB_DETAILS, QRect(0, 0, 26, 35)},
+                                  std::pair{IDB_FINISH_BANNER, QRect(0, 0, 180, 70)}}) {
+        const QImage one = LoadBitmap(nId).toImage().copy(rc);
+        const QImage enlarged =
+            one.scaled(one.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage two = DevicePixels(LoadBitmap(nId, 2.0).toImage())
+                               .copy(QRect(rc.topLeft() * 2, rc.size() * 2));
+        std::vector<QImage> arrPair;
+        for (const QImage& img : {enlarged, two})
+            arrPair.push_back(
+                img.scaled(img.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        arrRows.push_back(Strip(arrPair));
+    }
+    Save(QStringLiteral("zoom-scale-2-against-1x-enlarged"), Column(arrRows));
+}
+
+// Every picture at four times its size, for checking edges pixel by pixel: at the
+// screen's scale, the pictures drawn for it.
 void RenderZoomSheet() {
+    const qreal rRatio = qApp->devicePixelRatio();
     std::vector<QImage> arrImages;
     for (UINT nId :
          {IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED, IDB_STOP, IDB_DETAILS,
           IDB_DETAILS_HOVER, IDB_DETAILS_DISABLED, IDB_ARROW_DOWN, IDB_ARROW_UP}) {
-        const QImage img = LoadBitmap(nId).toImage();
+        const QImage img = DevicePixels(LoadBitmap(nId, rRatio).toImage());
         arrImages.push_back(
             img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
     }
@@ -307,7 +360,9 @@ void RenderZoomSheet() {
                                   std::pair{IDB_MAIN_BACKGROUND, QRect(0, 0, 72, 56)},
                                   std::pair{IDB_MAIN_BACKGROUND, QRect(14, 214, 100, 44)},
                                   std::pair{IDB_MAIN_BACKGROUND, QRect(140, 214, 200, 44)}}) {
-        const QImage img = LoadBitmap(nId).toImage().copy(rc);
+        const QImage img =
+            DevicePixels(LoadBitmap(nId, rRatio).toImage())
+                .copy(QRectF(QRectF(rc).topLeft() * rRatio, QRectF(rc).size() * rRatio).toRect());
         arrMarks.push_back(
             img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
     }
@@ -315,12 +370,12 @@ void RenderZoomSheet() {
     std::vector<QImage> arrIcons;
     const QIcon icon = LoadIcon(IDR_MAINFRAME);
     for (const int nSize : {16, 24, 32, 48, 64, 128, 256})
-        arrIcons.push_back(icon.pixmap(nSize, nSize).toImage());
+        arrIcons.push_back(DevicePixels(icon.pixmap(nSize, nSize).toImage()));
     Save(QStringLiteral("icon-sizes"), Strip(arrIcons));
     std::vector<QImage> arrDocument;
     const QIcon document = LoadIcon(IDI_DOCUMENT);
     for (const int nSize : {16, 24, 32, 48}) {
-        const QImage img = document.pixmap(nSize, nSize).toImage();
+        const QImage img = DevicePixels(document.pixmap(nSize, nSize).toImage());
         arrDocument.push_back(
             img.scaled(img.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation));
     }
@@ -363,5 +418,6 @@ int main(int argc, char** argv) {
     RenderBannerStates("finish", IDB_FINISH_BANNER, IDB_FINISH_BANNER_HOVER,
                        IDB_FINISH_BANNER_PRESSED);
     RenderZoomSheet();
+    RenderScaleTwoSheet();
     return 0;
 }
