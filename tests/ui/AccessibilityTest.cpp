@@ -19,6 +19,11 @@
 #include <optional>
 #include <vector>
 
+// Failures show the text rather than its bytes.
+inline void PrintTo(const QString& str, std::ostream* pOs) {
+    *pOs << '"' << str.toStdString() << '"';
+}
+
 namespace {
 
 struct Seen {

@@ -13,6 +13,11 @@
 
 #include <vector>
 
+// Failures show the text rather than its bytes.
+inline void PrintTo(const QString& str, std::ostream* pOs) {
+    *pOs << '"' << str.toStdString() << '"';
+}
+
 namespace {
 
 QAccessibleInterface* Describe(QWidget& widget) {
@@ -149,6 +154,10 @@ TEST(Accessible, AQuestionMarkIsALinkDescribedByItsToolTipAndPressedAsClicked) {
     EXPECT_EQ(dlg.m_arrMessages[0].nMsg, WM_LINKCLICKED);
     EXPECT_EQ(dlg.m_arrMessages[0].lParam, HandleOf(&link));
     EXPECT_TRUE(pLink->state().traversed);
+    link.setEnabled(false); // a disabled link is not there to be pressed
+    pLink->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ProcessPosted();
+    EXPECT_EQ(dlg.m_arrMessages.size(), 1u);
 }
 
 TEST(Accessible, ABannerIsALinkNamedByItsToolTipThatOpensItsPageWhenPressed) {
