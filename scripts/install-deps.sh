@@ -24,6 +24,9 @@ PACKAGES=(
   # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
   # the installed desktop entry
   xvfb openbox xdotool x11-utils x11-apps desktop-file-utils
+  # a screen reader's view: a private D-Bus session (dbus-daemon, dbus-send), the AT-SPI
+  # bus and registry, and pyatspi to read the windows with
+  dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   # peers measured by the benchmarks
   fd-find findutils hyperfine
 )

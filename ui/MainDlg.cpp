@@ -6,6 +6,7 @@
 #include "GroupList.h"
 #include "Log.h"
 #include "Messages.h"
+#include "PictureTexts.h"
 #include "ScanControl.h"
 #include "SingleInstance.h"
 #include "SizeText.h"
@@ -52,6 +53,13 @@ constexpr DetailsStatement kDetailsStatements[] = {
 QString Text(UINT nId) {
     return QString::fromStdString(LoadString(nId));
 }
+
+// What a screen reader calls the controls whose pictures say it to the eye.
+QString ValueTextName(const std::string& strRow, bool bSize) {
+    return QString::fromStdString(strRow) +
+           (bSize ? QStringLiteral(" size") : QStringLiteral(" files"));
+}
+constexpr const char* kTotalRow = "Total";
 
 std::array<std::string, kGroupCount> LoadGroupNames() {
     std::array<std::string, kGroupCount> arrNames;
@@ -126,17 +134,26 @@ void CMainDlg::DoDataExchange() {
 }
 
 void CMainDlg::SetupControls() {
-    for (CStaticEx& text : m_arrValueTexts) {
+    for (std::size_t i = 0; i < m_arrValueTexts.size(); ++i) {
+        CStaticEx& text = m_arrValueTexts[i];
         text.SetTextStyle("MS Shell Dlg");
         text.setText(Text(IDS_NO_VALUE));
+        const std::size_t nRow = i / 2;
+        text.setAccessibleName(ValueTextName(
+            nRow < m_arrGroupNames.size() ? m_arrGroupNames[nRow] : kTotalRow, i % 2 != 0));
     }
     m_ctlBanner.SetBitmaps(IDB_BANNER, IDB_BANNER_HOVER, IDB_BANNER_PRESSED);
     m_ctlBanner.move(14, 120);
     m_ctlBanner.m_strToolTip = LoadString(IDS_BANNER_TOOLTIP);
     m_ctlBanner.m_strUrl = LoadString(IDS_OFFER_URL);
+    m_ctlBanner.setAccessibleDescription(QString::fromUtf8(kMainBannerTitle) +
+                                         QStringLiteral(". ") + QString::fromUtf8(kMainBannerText));
+    AddPictureText(QRect(14, 64, 322, 20), QString::fromUtf8(kMainHeading));
+    AddPictureText(QRect(14, 86, 322, 30), QString::fromUtf8(kMainIntro));
     for (std::size_t i = 0; i < m_arrValueTexts.size(); ++i)
         m_arrValueTexts[i].move(200, kValueY[i]);
     m_ctlProgress.move(18, 403);
+    m_ctlProgress.setAccessibleName(QStringLiteral("Scan progress"));
 
     SetFace(Face::Start);
     m_btnStartPause.SizeToContent();
@@ -152,6 +169,8 @@ void CMainDlg::SetupControls() {
         m_arrLinks[i].move(kLinkPos[i]);
         m_arrLinks[i].m_strToolTip = LoadString(g_groupTable[i].nFilterId);
         m_arrLinks[i].m_crVisited = kLinkColour; // a clicked "?" keeps its colour
+        m_arrLinks[i].setAccessibleName(QString::fromStdString(m_arrGroupNames[i]) +
+                                        QStringLiteral(" extensions"));
     }
     for (int i = 0; i < kGroupCount; ++i) {
         CBitmapButtonEx& button = m_arrDetailsButtons[i];
@@ -160,6 +179,8 @@ void CMainDlg::SetupControls() {
         button.SizeToContent();
         button.move(304, kDetailsY[i]);
         button.m_strToolTip = LoadString(IDS_GET_DETAILS);
+        button.setAccessibleName(
+            QString::fromStdString(button.m_strToolTip + ": " + m_arrGroupNames[i]));
     }
 }
 
@@ -196,7 +217,7 @@ void CMainDlg::EnableDetailsByCounter() {
 }
 
 void CMainDlg::SetValueText(int nIndex, const std::string& strText) {
-    m_arrValueTexts[nIndex].setText(QString::fromStdString(strText));
+    m_arrValueTexts[nIndex].SetText(QString::fromStdString(strText));
 }
 
 // ---- Messages --------------------------------------------------------------------------
@@ -380,7 +401,7 @@ void CMainDlg::OnStartPause() {
 void CMainDlg::StartScan() {
     TLOG_DEBUG("MainDlg.cpp", 493) << "The user Start scanning.";
     for (CStaticEx& text : m_arrValueTexts)
-        text.setText(Text(IDS_NO_VALUE));
+        text.SetText(Text(IDS_NO_VALUE));
     m_ctlProgress.show();
     SetMarquee(true);
     m_btnStop.setEnabled(true);
@@ -452,6 +473,7 @@ void CMainDlg::OnDetails(UINT nId) {
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     CDetailsDlg dlg(pList, this);
+    dlg.GetFileList().setAccessibleName(QString::fromStdString(m_arrGroupNames[nGroup]));
     {
         // It reads the list while it builds its rows; a paused scan may still append.
         std::lock_guard lock(m_csResults);

@@ -1,5 +1,6 @@
 #include "NotSupportedPlatformDlg.h"
 
+#include "PictureTexts.h"
 #include "StringTable.h"
 
 CNotSupportedPlatformDlg::CNotSupportedPlatformDlg()
@@ -20,6 +21,8 @@ bool CNotSupportedPlatformDlg::OnInitDialog() {
 
 void CNotSupportedPlatformDlg::SetupControls() {
     const QSize client = GetClientArea()->size();
+    AddPictureText(QRect(60, 56, 280, 24), QString::fromUtf8(kPlatformHeading));
+    AddPictureText(QRect(20, 89, client.width() - 40, 50), QString::fromUtf8(kPlatformText));
     m_btnContinue.LoadBitmaps(IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
                               IDB_CONTINUE_DISABLED);
     m_btnContinue.SizeToContent();

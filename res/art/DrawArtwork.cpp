@@ -15,6 +15,7 @@
 // Texts are measured as they are drawn: a text that would not fit its place stops the
 // program with a message instead of producing a clipped picture.
 
+#include "PictureTexts.h"
 #include "Resource.h"
 
 #include <QDir>
@@ -479,12 +480,8 @@ QImage DrawMainBackground(qreal s) {
     // Introduction above the banner (which the dialog places at 14, 120).
     const QFont heading = Font(13, true);
     const QFont body = Font(11);
-    DrawText(p, heading, kNavy, kPanelX, 79, QStringLiteral("Count what a backup would save"));
-    const QStringList arrIntro = WrapLines(
-        body,
-        QStringLiteral("Press Start to count the documents, pictures, music and videos on "
-                       "every fixed drive of this computer."),
-        kPanelWidth);
+    DrawText(p, heading, kNavy, kPanelX, 79, QString::fromUtf8(kMainHeading));
+    const QStringList arrIntro = WrapLines(body, QString::fromUtf8(kMainIntro), kPanelWidth);
     Require(arrIntro.size() <= 2, QStringLiteral("main: introduction needs more than two lines"));
     for (int i = 0; i < arrIntro.size(); ++i)
         DrawText(p, body, kMuted, kPanelX, 96 + 14 * i, arrIntro[i]);
@@ -572,27 +569,26 @@ QImage DrawFinishBackground(qreal s) {
     DrawTitleStrip(p, cx, 40, 24, 18);
 
     DrawWarningSign(p, 24, 48, 22);
-    DrawText(p, Font(14, true), kNavy, 54, 65, QStringLiteral("Is all of this backed up?"));
+    DrawText(p, Font(14, true), kNavy, 54, 65, QString::fromUtf8(kFinishHeading));
 
     // The box the two result labels sit in (labels at 130, 83 and 130, 102; 93 x 13).
     const QRect rcBox(24, 74, 367, 50);
     RoundedBox(p, rcBox, 6, kLightBlue, kFieldBorder);
     const QFont caption = Font(11, true);
     const QFont valueFont = Font(10, true);
-    DrawText(p, caption, kNavy, 124, BaselineFrom(83, valueFont), QStringLiteral("Files found:"),
-             Align::Right);
-    DrawText(p, caption, kNavy, 124, BaselineFrom(102, valueFont), QStringLiteral("Total size:"),
-             Align::Right);
-    Require(TextWidth(caption, QStringLiteral("Files found:")) < 124 - rcBox.left() - 8,
+    const QString strCountCaption = QString::fromUtf8(kFinishCountCaption) + u':';
+    DrawText(p, caption, kNavy, 124, BaselineFrom(83, valueFont), strCountCaption, Align::Right);
+    DrawText(p, caption, kNavy, 124, BaselineFrom(102, valueFont),
+             QString::fromUtf8(kFinishSizeCaption) + u':', Align::Right);
+    Require(TextWidth(caption, strCountCaption) < 124 - rcBox.left() - 8,
             QStringLiteral("finish: caption too wide"));
     DrawGroupIconsRow(p, 258, 86);
 
     // The question, above the banner (which the dialog places at 49, 200).
     const QFont question = Font(13, true);
     const QFont body = Font(11);
-    const QString strQuestion = QStringLiteral("What would you do if all of it were lost?");
-    const QString strBody =
-        QStringLiteral("One failed disk can take years of photos and work with it.");
+    const QString strQuestion = QString::fromUtf8(kFinishQuestion);
+    const QString strBody = QString::fromUtf8(kFinishBody);
     Require(TextWidth(question, strQuestion) <= cx - 48,
             QStringLiteral("finish: question too wide"));
     Require(TextWidth(body, strBody) <= cx - 48,
@@ -615,15 +611,10 @@ QImage DrawPlatformBackground(qreal s) {
     DrawTitleStrip(p, cx, 40, 24, 18);
 
     DrawWarningSign(p, 20, 52, 30);
-    DrawText(p, Font(16, true), kNavy, 60, 75, QStringLiteral("Warning!"));
+    DrawText(p, Font(16, true), kNavy, 60, 75, QString::fromUtf8(kPlatformHeading));
 
     const QFont body = Font(11);
-    const QStringList arrLines = WrapLines(
-        body,
-        QStringLiteral("This application is not officially supported on this platform. If you "
-                       "proceed, there may be issues that prevent it from working properly in "
-                       "all cases."),
-        cx - 40);
+    const QStringList arrLines = WrapLines(body, QString::fromUtf8(kPlatformText), cx - 40);
     Require(arrLines.size() <= 3, QStringLiteral("platform: the warning needs more than 3 lines"));
     for (int i = 0; i < arrLines.size(); ++i)
         DrawText(p, body, kNavy, 20, 102 + 15 * i, arrLines[i]);
@@ -814,8 +805,8 @@ QImage DrawMainBanner(State state, qreal s) {
     DrawCloudUpload(p, 16 + d, 16 + d, 44, Qt::white, g);
     const QFont title = Font(16, true);
     const QFont sub = Font(11);
-    const QString strTitle = QStringLiteral("Keep your files safe");
-    const QString strSub = QStringLiteral("Back them up online with Quenby");
+    const QString strTitle = QString::fromUtf8(kMainBannerTitle);
+    const QString strSub = QString::fromUtf8(kMainBannerText);
     DrawText(p, title, Qt::white, 74 + d, 33 + d, strTitle);
     DrawText(p, sub, QColor(206, 224, 255), 75 + d, 52 + d, strSub);
     Require(74 + TextWidth(sub, strSub) < cx - 36, QStringLiteral("banner: text too wide"));
@@ -844,8 +835,8 @@ QImage DrawFinishBanner(State state, qreal s) {
     const int d = state == State::Pressed ? 1 : 0;
     const QFont title = Font(19, true);
     const QFont sub = Font(11);
-    const QString strTitle = QStringLiteral("Start backing up now");
-    const QString strSub = QStringLiteral("Protect your files with Quenby online backup");
+    const QString strTitle = QString::fromUtf8(kFinishBannerTitle);
+    const QString strSub = QString::fromUtf8(kFinishBannerText);
     const qreal rTitle = TextWidth(title, strTitle);
     const qreal rX = (cx - rTitle - 16) / 2;
     const qreal rEnd = DrawText(p, title, Qt::white, rX + d, 35 + d, strTitle);

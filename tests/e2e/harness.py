@@ -19,11 +19,16 @@ import time
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"  # Debian's at-spi2-core
 WAIT = 15.0  # seconds for anything the desktop should do at once
 
 
 class Failure(AssertionError):
     pass
+
+
+class Skip(Exception):
+    """What a scenario needs is not on this machine; it says what."""
 
 
 def check(condition, what):
@@ -113,6 +118,37 @@ class Session:
         self._spawn(["openbox", "--sm-disable"])
         wait_for(lambda: "window id" in self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
                  "the window manager")
+
+    def start_accessibility(self):
+        """A private D-Bus session with the AT-SPI bus on it, as a desktop starts them for a
+        screen reader. Answers the environment entries that lead a program there; raises
+        Skip where a piece is missing or the bus does not come up."""
+        for tool in ("dbus-daemon", "dbus-send", AT_SPI_BUS_LAUNCHER):
+            if not shutil.which(tool):
+                raise Skip("no %s: the AT-SPI bus cannot start (dbus, at-spi2-core)" % tool)
+        read_fd, write_fd = os.pipe()
+        self._spawn(["dbus-daemon", "--session", "--nofork", "--print-address=%d" % write_fd,
+                     "--address=unix:dir=" + self._folder("dbus")], pass_fds=(write_fd,))
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            address = f.readline().strip()
+        if not address:
+            raise Skip("the D-Bus session bus did not start")
+        bus = {"DBUS_SESSION_BUS_ADDRESS": address}
+        # Not on the display: Qt 6.4 takes a bus named on the root window as joined at
+        # once and never announces itself on it; found through the session bus it does.
+        self._spawn([AT_SPI_BUS_LAUNCHER, "--launch-immediately"], env=self.env(DISPLAY=None, **bus))
+
+        def a11y_address():
+            r = subprocess.run(["dbus-send", "--session", "--dest=org.a11y.Bus",
+                                "--print-reply=literal", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                               env=self.env(**bus), capture_output=True, text=True, timeout=WAIT)
+            return r.returncode == 0 and r.stdout.strip()
+        try:
+            wait_for(a11y_address, "the AT-SPI bus")
+        except Failure:
+            raise Skip("the AT-SPI bus did not come up")
+        return bus
 
     def close(self):
         for p in reversed(self._processes):

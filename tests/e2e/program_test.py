@@ -7,13 +7,15 @@ Screenshots of the windows land in the --out folder as SCENARIO-WHAT.png.
 
 import argparse
 import decimal
+import json
 import os
 import shutil
+import subprocess
 import sys
 import time
 
 import sharpness
-from harness import Failure, Session, check, read_log, tagged, wait_for
+from harness import HERE, WAIT, Failure, Session, Skip, check, read_log, tagged, wait_for
 
 MAIN_SIZE = (351, 520)      # the main window: its picture and a one-pixel border
 FINISH_SIZE = (415, 340)    # the finish window: its picture
@@ -362,8 +364,146 @@ def high_density(s):
 
 high_density.screen = "1600x1200"  # the whole window at scale 2, 702x1040
 
+# ---- a screen reader over AT-SPI -----------------------------------------------------------
+
+READER = os.path.join(HERE, "atspi_reader.py")
+GROUPS = ("Documents", "Images", "Music", "Video")
+MAIN_HEADING = "Count what a backup would save"  # texts of the pictures, told to readers
+FINISH_HEADING = "Is all of this backed up?"
+
+
+def reader_python():
+    """An interpreter that has pyatspi: this one, or the system's, which Debian's
+    python3-pyatspi is for."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if python and os.path.exists(python) and subprocess.run(
+                [python, "-c", "import pyatspi"], capture_output=True).returncode == 0:
+            return python
+    raise Skip("python3-pyatspi is not installed")
+
+
+def windows_of(app):
+    """Every accessible of each window of the application, in tree order."""
+    def walk(node, out):
+        for child in node["children"]:
+            out.append(child)
+            walk(child, out)
+        return out
+    return [walk(window, [window]) for window in app["children"]]
+
+
+def window_with(windows, name):
+    """The accessibles of the one window that has something of that name."""
+    found = [w for w in windows if any(n["name"] == name for n in w)]
+    check(len(found) == 1, "one window has %r" % name)
+    return found[0]
+
+
+def one(nodes, name, role):
+    found = [n for n in nodes if n["name"] == name and n["role"] == role]
+    check(len(found) == 1, "a reader finds one %s named %r" % (role, name))
+    return found[0]
+
+
+def screen_reader(s):
+    python = reader_python()
+    bus = s.start_accessibility()
+    tree = os.path.join(s.root, "tree")
+    make_tree(tree)
+    p = s.start(TARROW_SCAN_FOLDERS=tree, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", **bus)
+    window_of_size(s, p, MAIN_SIZE)
+
+    def reader(*args):
+        return subprocess.run([python, READER, str(p.pid), *args], env=s.env(**bus),
+                              capture_output=True, text=True, timeout=WAIT)
+
+    def dump():
+        r = wait_for(lambda: (lambda r: r if r.returncode == 0 else None)(reader("dump")),
+                     "the program on the AT-SPI bus")
+        return windows_of(json.loads(r.stdout))
+
+    nodes = window_with(dump(), MAIN_HEADING)
+    start = one(nodes, "Start", "push button")
+    check(start["actions"][:1] == ["Press"] and "focused" in start["states"],
+          "Start can be pressed and has the keyboard focus")
+    check("enabled" not in one(nodes, "Stop", "push button")["states"], "Stop is disabled")
+    one(nodes, "Close", "push button")
+    for group in GROUPS:
+        check("enabled" not in one(nodes, "Get Details: " + group, "push button")["states"],
+              "the details of %s are named by their group and disabled" % group)
+        check(one(nodes, group + " extensions", "link")["description"].startswith("*."),
+              "the ? of %s is a link whose description lists the extensions" % group)
+    for row in GROUPS + ("Total",):
+        for what in ("files", "size"):
+            check(one(nodes, "%s %s" % (row, what), "label").get("text") == "-",
+                  "%s %s reads -" % (row, what))
+    check(one(nodes, "Quenby", "link")["description"] != "", "the banner is a link, described")
+    one(nodes, "Scan progress", "progress bar")
+    one(nodes, MAIN_HEADING, "label")
+
+    # Start pressed through its action, while listening to what the values announce.
+    listener = subprocess.Popen([python, READER, str(p.pid), "listen"], env=s.env(**bus),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+    try:
+        check(listener.stderr.readline().strip() == "listening", "a reader listens")
+        r = reader("press", "Start", "push button")
+        check(r.returncode == 0, "Start is pressed through its accessible action " + r.stderr)
+        finish = window_of_size(s, p, FINISH_SIZE)
+        heard = json.loads(listener.communicate("\n", timeout=WAIT)[0])
+    finally:
+        if listener.poll() is None:
+            listener.kill()
+            listener.wait()
+    s.screenshot(finish, "finish")
+
+    counts = {g: sum(1 for _, _, group in TREE if group == g) for g in GROUPS}
+    sizes = {g: sum(size for _, size, group in TREE if group == g) for g in GROUPS}
+    expected = {}
+    for g in GROUPS:
+        expected[g + " files"] = str(counts[g]) if counts[g] else "-"
+        expected[g + " size"] = size_text(sizes[g]) if counts[g] else "-"
+    expected["Total files"] = str(sum(counts.values()))
+    expected["Total size"] = size_text(sum(sizes.values()))
+    windows = dump()
+    nodes = window_with(windows, MAIN_HEADING)
+    for name, text in expected.items():
+        check(one(nodes, name, "label").get("text") == text,
+              "after the scan %s reads %s" % (name, text))
+
+    announced = [text for name, text in heard if name == "Total files"]
+    check(announced[-1:] == [expected["Total files"]] and
+          len(announced) <= int(expected["Total files"]),
+          "Total files was announced as it grew, at most once a file, last as %s (%s)" %
+          (expected["Total files"], announced))
+    check(not [n for n, _ in heard if n == "Video files"], "Video, which found nothing, was silent")
+
+    # The finish window: its picture's texts, the results under their captions, the banner.
+    nodes = window_with(windows, FINISH_HEADING)
+    check(nodes[0]["role"] == "dialog" and nodes[0]["name"] == "Quenby",
+          "the finish window is a dialog named Quenby")
+    check(one(nodes, "Files found", "label").get("text") == "%s files" % expected["Total files"]
+          and one(nodes, "Total size", "label").get("text") == expected["Total size"],
+          "it reads Files found: %s files, Total size: %s" %
+          (expected["Total files"], expected["Total size"]))
+    check("backing up" in one(nodes, "Quenby", "link")["description"],
+          "its banner is a link, described by its picture's words")
+    check([n["name"] for n in nodes if n["role"] == "label"][:1] == [FINISH_HEADING] and
+          one(nodes, "Close", "push button")["actions"][:1] == ["Press"],
+          "its heading is read first, and Close can be pressed")
+    r = reader("press", "Close", "push button", FINISH_HEADING)
+    check(r.returncode == 0, "the finish window's Close is pressed through its action " + r.stderr)
+    wait_for(lambda: len(s.windows(p)) == 1, "the finish window to close")
+    r = reader("press", "Close", "push button", MAIN_HEADING)
+    check(r.returncode == 0 and s.wait_exit(p, "Close") == 0,
+          "the main window's Close, pressed through its action, ends the program with 0")
+    check(s.opened_urls() == [], "and nothing was opened on the way")
+
+
 SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan,
-                                     quick_click, no_display, high_density)}
+                                     quick_click, no_display, high_density, screen_reader)}
+
+SKIPPED = 77  # what ctest is told counts as skipped
 
 
 def main():
@@ -377,6 +517,9 @@ def main():
                  screen=getattr(scenario, "screen", "1280x800")) as s:
         try:
             scenario(s)
+        except Skip as e:
+            print("SKIP -", e, flush=True)
+            return SKIPPED
         except Failure as e:
             print("FAILED -", e, flush=True)
             try:

@@ -1,5 +1,6 @@
 #include "BitmapButtonEx.h"
 
+#include "Accessible.h"
 #include "Bitmaps.h"
 #include "ToolTip.h"
 
@@ -11,7 +12,9 @@
 #include <utility>
 
 CBitmapButtonEx::CBitmapButtonEx(QWidget* pParent)
-    : QAbstractButton(pParent), m_bHover(false), m_bEnterDown(false) {}
+    : QAbstractButton(pParent), m_bHover(false), m_bEnterDown(false) {
+    InstallControlAccessibility();
+}
 
 CBitmapButtonEx::~CBitmapButtonEx() = default;
 

@@ -1,5 +1,6 @@
 #include "BitmapDlg.h"
 
+#include "Accessible.h"
 #include "Bitmaps.h"
 #include "Messages.h"
 
@@ -130,6 +131,7 @@ CBitmapDlg::CBitmapDlg(UINT nIDTemplate, UINT nBitmapId, QWidget* pParent)
       m_hIcon(LoadIcon(IDR_MAINFRAME)), m_nBitmapId(nBitmapId), m_bInitialized(false),
       m_pTemplate(FindDialogTemplate(nIDTemplate)), m_nFrameX(FrameThickness(m_pTemplate)),
       m_nFrameY(m_nFrameX), m_bCreated(false), m_pClient(std::make_unique<CClientArea>(*this)) {
+    InstallControlAccessibility();
     if (m_pTemplate) {
         // Point size to pixels at 96 dots per inch, as the template's font was meant.
         const int nEmPixels = (m_pTemplate->nPointSize * 96 + 36) / 72;
@@ -185,6 +187,10 @@ QWidget* CBitmapDlg::GetClientArea() const {
 void CBitmapDlg::SetBackgroundColor(COLORREF crBackground) {
     m_crBackground = crBackground;
     m_pClient->update();
+}
+
+void CBitmapDlg::AddPictureText(const QRect& rc, const QString& strText) {
+    m_arrPictureTexts.push_back(std::make_unique<CPictureText>(strText, rc, m_pClient.get()));
 }
 
 bool CBitmapDlg::OnInitDialog() {

@@ -20,6 +20,7 @@
 #include <vector>
 
 class QAbstractButton;
+class CPictureText;
 
 class CBitmapDlg : public QDialog {
     Q_OBJECT
@@ -48,6 +49,10 @@ public:
     // Fills the client area with this colour under the picture (or alone when there is
     // no picture) instead of the default dialog colour.
     void SetBackgroundColor(COLORREF crBackground);
+
+    // A text the picture shows at rc (client pixels), told to assistive technology,
+    // which cannot read the picture.
+    void AddPictureText(const QRect& rc, const QString& strText);
 
     // Escape, the window's close command and a Close button with id IDCANCEL all end up
     // here as the IDCANCEL command.
@@ -115,6 +120,7 @@ private:
     // and may go first; the pointer then reads null.
     std::map<UINT, QPointer<QWidget>> m_mapControls;
     std::vector<std::unique_ptr<QWidget>> m_arrUnbound; // template items no member took
+    std::vector<std::unique_ptr<CPictureText>> m_arrPictureTexts;
     QPixmap m_bmpBackground;
     qreal m_rBackgroundRatio = 1.0; // the device pixel ratio it was loaded for
     std::optional<COLORREF> m_crBackground;

@@ -12,6 +12,8 @@
 #include <string>
 
 class CHyperLink : public QLabel {
+    Q_OBJECT
+
 public:
     explicit CHyperLink(QWidget* pParent = nullptr);
     ~CHyperLink() override;
@@ -32,6 +34,8 @@ public:
     COLORREF m_crVisited;
 
 protected:
+    friend class CAccessibleLink; // pressing it through assistive technology is a click
+
     // Opens the address when it is a URL, else posts WM_LINKCLICKED (wParam 0, lParam
     // this link) to the parent; either way the link is visited from now on.
     void OnClicked();

@@ -1,5 +1,6 @@
 #include "StaticBanner.h"
 
+#include "Accessible.h"
 #include "Bitmaps.h"
 #include "Messages.h"
 #include "Shell.h"
@@ -10,7 +11,9 @@
 #include <QMouseEvent>
 
 CStaticBanner::CStaticBanner(QWidget* pParent)
-    : QLabel(pParent), m_bPressed(false), m_bAttached(false), m_shown(Image::Template) {}
+    : QLabel(pParent), m_bPressed(false), m_bAttached(false), m_shown(Image::Template) {
+    InstallControlAccessibility();
+}
 
 CStaticBanner::~CStaticBanner() = default;
 

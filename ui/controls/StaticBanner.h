@@ -33,6 +33,8 @@ public:
     std::string m_strUrl;     // opened on click when it is a URL
 
 protected:
+    friend class CAccessibleLink; // pressing it through assistive technology is a click
+
     // The mouse came to rest over the banner: hover image, or the pressed one when the
     // left button is already down.
     void OnMouseHover();

@@ -1,9 +1,14 @@
 #include "StaticEx.h"
 
+#include "Accessible.h"
+
+#include <QAccessible>
 #include <QPalette>
 
 CStaticEx::CStaticEx(QWidget* pParent)
-    : QLabel(pParent), m_nFontHeight(0), m_nFontWeight(0), m_crText(0) {}
+    : QLabel(pParent), m_nFontHeight(0), m_nFontWeight(0), m_crText(0) {
+    InstallControlAccessibility();
+}
 
 CStaticEx::~CStaticEx() = default;
 
@@ -24,4 +29,13 @@ void CStaticEx::SetTextStyle(const std::string& strFaceName) {
     setPalette(palette);
     setAutoFillBackground(true);
     setFont(CreateDialogFont(m_nFontHeight, m_nFontWeight, false, m_strFaceName));
+}
+
+void CStaticEx::SetText(const QString& strText) {
+    if (strText == text())
+        return;
+    setText(strText);
+    // QLabel tells only of a new name, and only while the text is the name.
+    QAccessibleValueChangeEvent event(this, strText);
+    QAccessible::updateAccessibility(&event);
 }

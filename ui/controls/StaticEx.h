@@ -19,6 +19,9 @@ public:
     // 12-pixel character cell in that face, dark blue text, a light blue box. May be
     // repeated; each call replaces the box colour and the font.
     void SetTextStyle(const std::string& strFaceName);
+    // A new text, which assistive technology hears of as the label's new value. The
+    // caller decides how often: once a repaint at most.
+    void SetText(const QString& strText);
 
     int GetFontHeight() const { return m_nFontHeight; }
     int GetFontWeight() const { return m_nFontWeight; }

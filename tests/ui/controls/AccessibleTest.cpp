@@ -1,0 +1,217 @@
+#include "Accessible.h"
+#include "BitmapButtonEx.h"
+#include "HyperLink.h"
+#include "StaticBanner.h"
+#include "StaticEx.h"
+#include "UiTestSupport.h"
+
+#include <QAccessible>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+// Failures show the text rather than its bytes.
+inline void PrintTo(const QString& str, std::ostream* pOs) {
+    *pOs << '"' << str.toStdString() << '"';
+}
+
+namespace {
+
+QAccessibleInterface* Describe(QWidget& widget) {
+    QAccessibleInterface* pInterface = QAccessible::queryAccessibleInterface(&widget);
+    EXPECT_NE(pInterface, nullptr) << widget.metaObject()->className();
+    return pInterface;
+}
+
+bool HasAction(QAccessibleInterface* pInterface, const QString& strAction) {
+    return pInterface->actionInterface() &&
+           pInterface->actionInterface()->actionNames().contains(strAction);
+}
+
+// The names of a dialog's client area's children, as a reader meets them.
+std::vector<QString> ReadingOrder(CBitmapDlg& dlg) {
+    std::vector<QString> arrNames;
+    QAccessibleInterface* pArea = Describe(*dlg.GetClientArea());
+    for (int i = 0; i < pArea->childCount(); ++i) {
+        QAccessibleInterface* pChild = pArea->child(i);
+        arrNames.push_back(pChild->text(QAccessible::Name));
+        EXPECT_EQ(pArea->indexOfChild(pChild), i);
+        EXPECT_EQ(pChild->parent()->object(), dlg.GetClientArea());
+    }
+    return arrNames;
+}
+
+TEST(Accessible, MnemonicsAreNoPartOfANameButADoubledAmpersandIsOne) {
+    EXPECT_EQ(StripMnemonic(QStringLiteral("&Start")), QStringLiteral("Start"));
+    EXPECT_EQ(StripMnemonic(QStringLiteral("S&top")), QStringLiteral("Stop"));
+    EXPECT_EQ(StripMnemonic(QStringLiteral("Fish && &Chips")), QStringLiteral("Fish & Chips"));
+    EXPECT_EQ(StripMnemonic(QStringLiteral("End&")), QStringLiteral("End"));
+    EXPECT_EQ(StripMnemonic(QString()), QString());
+}
+
+TEST(Accessible, ABitmapButtonIsAPushButtonNamedByItsTextAndPressedAsClicked) {
+    CRecordingDlg dlg(IDD_MAIN, 0);
+    CBitmapButtonEx start, details;
+    dlg.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDC_START_PAUSE, start);
+        d.Bind(IDC_DETAILS_DOCUMENTS, details);
+    };
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+
+    QAccessibleInterface* pStart = Describe(start);
+    EXPECT_EQ(pStart->role(), QAccessible::PushButton);
+    EXPECT_EQ(pStart->text(QAccessible::Name), QStringLiteral("Start"));
+    EXPECT_EQ(pStart->text(QAccessible::Accelerator), QKeySequence(Qt::ALT | Qt::Key_S).toString());
+    start.setText(QStringLiteral("&Pause")); // the face changes, the name with it
+    EXPECT_EQ(pStart->text(QAccessible::Name), QStringLiteral("Pause"));
+    start.setFocus();
+    EXPECT_TRUE(pStart->state().focused);
+    EXPECT_TRUE(pStart->state().focusable);
+
+    // Pressed through the interface it is clicked, as often as pressed; disabled, never.
+    ASSERT_TRUE(HasAction(pStart, QAccessibleActionInterface::pressAction()));
+    EXPECT_EQ(pStart->actionInterface()->actionNames().first(),
+              QAccessibleActionInterface::pressAction());
+    pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(dlg.m_arrCommands, std::vector<UINT>({IDC_START_PAUSE, IDC_START_PAUSE}));
+    start.setEnabled(false);
+    EXPECT_TRUE(pStart->state().disabled);
+    pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(dlg.m_arrCommands.size(), 2u);
+
+    // Without a text the window names it; the tool tip describes it.
+    QAccessibleInterface* pDetails = Describe(details);
+    EXPECT_TRUE(pDetails->text(QAccessible::Name).isEmpty());
+    details.setAccessibleName(QStringLiteral("Get Details: Documents"));
+    details.m_strToolTip = "Get Details";
+    EXPECT_EQ(pDetails->text(QAccessible::Name), QStringLiteral("Get Details: Documents"));
+    EXPECT_EQ(pDetails->text(QAccessible::Description), QStringLiteral("Get Details"));
+    EXPECT_TRUE(pDetails->state().disabled); // the template's state
+}
+
+TEST(Accessible, AValueTextSaysWhatItCountsAndReadsItsTextAsValue) {
+    CStaticEx text;
+    text.setText(QStringLiteral("-"));
+    QAccessibleInterface* pText = Describe(text);
+    EXPECT_EQ(pText->role(), QAccessible::StaticText);
+    EXPECT_EQ(pText->text(QAccessible::Name), QStringLiteral("-")); // unnamed: its text
+
+    text.setAccessibleName(QStringLiteral("Documents size"));
+    text.SetText(QStringLiteral("1.50 MB"));
+    EXPECT_EQ(text.text(), QStringLiteral("1.50 MB"));
+    EXPECT_EQ(pText->text(QAccessible::Name), QStringLiteral("Documents size"));
+    EXPECT_EQ(pText->text(QAccessible::Value), QStringLiteral("1.50 MB"));
+    EXPECT_TRUE(pText->state().readOnly);
+
+    ASSERT_NE(pText->valueInterface(), nullptr);
+    EXPECT_EQ(pText->valueInterface()->currentValue().toString(), QStringLiteral("1.50 MB"));
+    QAccessibleTextInterface* pRead = pText->textInterface();
+    ASSERT_NE(pRead, nullptr);
+    EXPECT_EQ(pRead->characterCount(), 7);
+    EXPECT_EQ(pRead->text(0, -1), QStringLiteral("1.50 MB"));
+    EXPECT_EQ(pRead->text(5, 7), QStringLiteral("MB"));
+    EXPECT_EQ(pRead->text(5, 99), QStringLiteral("MB"));
+    EXPECT_EQ(pRead->text(9, 3), QString());
+    int nStart = -1, nEnd = -1;
+    pRead->attributes(2, &nStart, &nEnd);
+    EXPECT_EQ(nStart, 0);
+    EXPECT_EQ(nEnd, 7);
+
+    // Characters lie left to right where the label draws them, and back again.
+    text.resize(200, 20);
+    const QRect rc0 = pRead->characterRect(0), rc5 = pRead->characterRect(5);
+    ASSERT_FALSE(rc0.isEmpty());
+    EXPECT_LT(rc0.left(), rc5.left());
+    EXPECT_EQ(pRead->offsetAtPoint(rc5.center()), 5);
+    EXPECT_EQ(pRead->offsetAtPoint(rc0.center()), 0);
+    EXPECT_TRUE(pRead->characterRect(7).isEmpty());
+}
+
+TEST(Accessible, AQuestionMarkIsALinkDescribedByItsToolTipAndPressedAsClicked) {
+    CRecordingDlg dlg(IDD_MAIN, 0);
+    CHyperLink link;
+    dlg.m_fnBind = [&](CRecordingDlg& d) { d.Bind(IDC_LINK_MUSIC, link); };
+    dlg.Create();
+    link.m_strToolTip = "*.mp3; *.wav";
+    link.setAccessibleName(QStringLiteral("Music extensions"));
+
+    QAccessibleInterface* pLink = Describe(link);
+    EXPECT_EQ(pLink->role(), QAccessible::Link);
+    EXPECT_EQ(pLink->text(QAccessible::Name), QStringLiteral("Music extensions"));
+    EXPECT_EQ(pLink->text(QAccessible::Description), QStringLiteral("*.mp3; *.wav"));
+    EXPECT_TRUE(pLink->state().linked);
+    EXPECT_FALSE(pLink->state().traversed);
+
+    ASSERT_TRUE(HasAction(pLink, QAccessibleActionInterface::pressAction()));
+    pLink->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ProcessPosted();
+    ASSERT_EQ(dlg.m_arrMessages.size(), 1u);
+    EXPECT_EQ(dlg.m_arrMessages[0].nMsg, WM_LINKCLICKED);
+    EXPECT_EQ(dlg.m_arrMessages[0].lParam, HandleOf(&link));
+    EXPECT_TRUE(pLink->state().traversed);
+    link.setEnabled(false); // a disabled link is not there to be pressed
+    pLink->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ProcessPosted();
+    EXPECT_EQ(dlg.m_arrMessages.size(), 1u);
+}
+
+TEST(Accessible, ABannerIsALinkNamedByItsToolTipThatOpensItsPageWhenPressed) {
+    CRecordingDlg dlg(IDD_MAIN, 0);
+    CStaticBanner banner;
+    dlg.m_fnBind = [&](CRecordingDlg& d) { d.Bind(IDC_BANNER, banner); };
+    dlg.Create();
+    banner.m_strToolTip = "Quenby";
+    banner.m_strUrl = "https://example.org/offer";
+    banner.setAccessibleDescription(QStringLiteral("Keep your files safe"));
+
+    QAccessibleInterface* pBanner = Describe(banner);
+    EXPECT_EQ(pBanner->role(), QAccessible::Link);
+    EXPECT_EQ(pBanner->text(QAccessible::Name), QStringLiteral("Quenby"));
+    EXPECT_EQ(pBanner->text(QAccessible::Description), QStringLiteral("Keep your files safe"));
+    EXPECT_EQ(pBanner->text(QAccessible::Value), QStringLiteral("https://example.org/offer"));
+
+    OpenedUrls().clear();
+    pBanner->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ProcessPosted();
+    EXPECT_EQ(OpenedUrls(), std::vector<std::string>({"https://example.org/offer"}));
+    ASSERT_EQ(dlg.m_arrMessages.size(), 1u);
+    EXPECT_EQ(dlg.m_arrMessages[0].nMsg, WM_BANNERCLICKED);
+}
+
+TEST(Accessible, ADialogIsReadLineByLineAndLeftToRightWithThePicturesTexts) {
+    CRecordingDlg dlg(IDD_NOT_SUPPORTED, 0);
+    CBitmapButtonEx yes, no;
+    dlg.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDYES, yes);
+        d.Bind(IDNO, no);
+    };
+    dlg.m_fnSetup = [&](CRecordingDlg& d) {
+        // Out of order on purpose: below, then above, then beside.
+        d.AddPictureText(QRect(20, 90, 300, 40), QStringLiteral("Body"));
+        d.AddPictureText(QRect(60, 50, 200, 24), QStringLiteral("Heading"));
+        d.AddPictureText(QRect(10, 52, 40, 40), QStringLiteral("Sign"));
+        yes.setGeometry(160, 160, 86, 28);
+        no.setGeometry(250, 158, 86, 28);
+    };
+    dlg.Create();
+    EXPECT_EQ(ReadingOrder(dlg),
+              std::vector<QString>({QStringLiteral("Sign"), QStringLiteral("Heading"),
+                                    QStringLiteral("Body"), QStringLiteral("Continue"),
+                                    QStringLiteral("Cancel")}));
+
+    // A picture's text is a label and nothing else: no mouse, no focus.
+    QAccessibleInterface* pHeading = Describe(*dlg.GetClientArea())->child(1);
+    EXPECT_EQ(pHeading->role(), QAccessible::StaticText);
+    EXPECT_FALSE(pHeading->state().focusable);
+    auto* pWidget = qobject_cast<QWidget*>(pHeading->object());
+    ASSERT_NE(pWidget, nullptr);
+    EXPECT_TRUE(pWidget->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(pWidget->geometry(), QRect(60, 50, 200, 24));
+}
+
+} // namespace
