@@ -81,9 +81,11 @@ int main(int argc, char** argv) {
 
     // Takes Qt's own options (-platform, -display...) out of argv.
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tarrow"));
+    // The application name is the window's class on X11 and the desktop file name its
+    // id on Wayland: both let the desktop match the window to its entry and icon.
+    QApplication::setApplicationName(QStringLiteral(TARROW_APP_ID));
     QApplication::setApplicationDisplayName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
-    QApplication::setDesktopFileName(QStringLiteral("tarrow"));
+    QApplication::setDesktopFileName(QStringLiteral(TARROW_APP_ID));
     QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
 
     CActivationListener activation;

@@ -22,6 +22,8 @@ PACKAGES=(
   # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
   # the installed desktop entry
   xvfb openbox xdotool x11-utils x11-apps desktop-file-utils
+  # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
+  appstream lintian dpkg-dev
   # peers measured by the benchmarks
   fd-find findutils hyperfine
 )
