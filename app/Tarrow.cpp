@@ -180,9 +180,11 @@ int main(int argc, char** argv) {
     std::optional<CDisplayOpening> opening(std::in_place, argc, argv);
     QApplication app(argc, argv);
     opening.reset();
-    QApplication::setApplicationName(QStringLiteral("tarrow"));
+    // The application name is the window's class on X11 and the desktop file name its
+    // id on Wayland: both let the desktop match the window to its entry and icon.
+    QApplication::setApplicationName(QStringLiteral(TARROW_APP_ID));
     QApplication::setApplicationDisplayName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
-    QApplication::setDesktopFileName(QStringLiteral("tarrow"));
+    QApplication::setDesktopFileName(QStringLiteral(TARROW_APP_ID));
     QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
 
     CActivationListener activation;

@@ -27,6 +27,8 @@ PACKAGES=(
   # a screen reader's view: a private D-Bus session (dbus-daemon, dbus-send), the AT-SPI
   # bus and registry, and pyatspi to read the windows with
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
+  # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
+  appstream lintian dpkg-dev
   # peers measured by the benchmarks
   fd-find findutils hyperfine
 )

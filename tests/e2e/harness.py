@@ -247,6 +247,11 @@ class Session:
         self.activate(window)
         self.x("xdotool", "key", "--clearmodifiers", *keys, check_rc=True)
 
+    def window_class(self, window):
+        """The window's WM_CLASS as (instance, class)."""
+        out = self.x("xprop", "-id", str(window), "WM_CLASS")
+        return tuple(re.findall(r'"([^"]*)"', out))
+
     def geometry(self, window):
         out = self.x("xwininfo", "-id", str(window))
         def field(name):

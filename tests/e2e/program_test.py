@@ -1,6 +1,7 @@
 """End-to-end scenarios of the windowed program, each on a display of its own.
 
-    program_test.py --tarrow BUILD/app/tarrow --out BUILD/tests/e2e/screenshots SCENARIO
+    program_test.py --tarrow BUILD/app/tarrow --out BUILD/tests/e2e/screenshots \
+                    --app-id APPLICATION-ID SCENARIO
 
 Screenshots of the windows land in the --out folder as SCENARIO-WHAT.png.
 """
@@ -23,6 +24,7 @@ WARNING_SIZE = (359, 200)   # the platform warning: its picture
 OLD_KERNEL = {"TARROW_TEST_KERNEL_VERSION": "2.6.32"}
 # A later start must end before it ever reaches the display: given none it would fail.
 NO_DISPLAY = {"DISPLAY": ":4095"}
+APP_ID = None               # --app-id
 
 
 def window_of_size(s, p, size):
@@ -43,6 +45,9 @@ def single_instance(s):
     first = s.start()
     window = s.wait_window(first)
     s.screenshot(window, "first")
+    # The class is what ties the window to its desktop entry (StartupWMClass) and icon.
+    check(s.window_class(window) == ("tarrow", APP_ID),
+          "the window's class is the application id %s %s" % (APP_ID, s.window_class(window)))
     other = s.other_window()
     check(s.active_window() == other and not s.is_topmost(window),
           "another program's window is active and in front")
@@ -510,8 +515,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tarrow", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--app-id", required=True)
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
+    global APP_ID
+    APP_ID = args.app_id
     scenario = SCENARIOS[args.scenario]
     with Session(args.tarrow, args.out, args.scenario,
                  screen=getattr(scenario, "screen", "1280x800")) as s:

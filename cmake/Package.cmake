@@ -1,0 +1,30 @@
+# cpack -G DEB: a Debian package of what cmake --install puts under /usr. The library
+# dependencies are read from the programs by dpkg-shlibdeps, never written here.
+set(CPACK_PACKAGE_NAME ${TARROW_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR "The Tarrow developers")
+# All four parts: the version the programs report.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${TARROW_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "how much of your own data would be lost without a backup")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Quenby scans every fixed drive, sorts each file it finds into Documents,
+Images, Music or Video by its extension, and shows per group and in total how
+many files were found and how much space they take. tarrow-scan runs the same
+scan on the command line.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_SOURCE_GENERATOR "")
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(TARROW_BUILD_UI)
+  # Qt loads its window-system plugin at run time, where dpkg-shlibdeps cannot see it;
+  # the links open through xdg-open.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+endif()
+
+include(CPack)
