@@ -71,7 +71,7 @@ SafeFileResult OpenPlainFile(const CFileHandle& folder, const std::string& strNa
 
 // Writes the text into a new file beside strName and renames it over the name.
 SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName,
-                           std::string_view strText) {
+                           std::string_view strText, mode_t nMode = kPrivateFileMode) {
     static std::atomic<unsigned> s_nNext{0};
     std::string strTemp;
     CFileHandle file;
@@ -83,7 +83,10 @@ SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName
         if (!file.IsOpen() && errno != EEXIST)
             return SafeFileResult::FromErrno(errno);
     }
-    int nError = WriteAll(file.Get(), strText);
+    // Set, not asked of open: the umask would take from it.
+    int nError = nMode == kPrivateFileMode || ::fchmod(file.Get(), nMode) == 0 ? 0 : errno;
+    if (nError == 0)
+        nError = WriteAll(file.Get(), strText);
     const int nCloseError = file.Close();
     if (nError == 0)
         nError = nCloseError;
@@ -144,7 +147,9 @@ bool IsOwnPlainFile(const struct stat& st) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
 }
 
-SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHandle& folder) {
+namespace {
+
+SafeFileResult OpenFolderSteps(std::string_view strPath, bool bCreate, CFileHandle& folder) {
     folder.Reset();
     if (strPath.empty())
         return SafeFileResult::FromErrno(ENOENT);
@@ -178,7 +183,21 @@ SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHa
         }
         i = j + 1;
     }
+    folder = std::move(dir);
+    return Done();
+}
 
+} // namespace
+
+SafeFileResult OpenFolder(std::string_view strPath, CFileHandle& folder) {
+    return OpenFolderSteps(strPath, false, folder);
+}
+
+SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHandle& folder) {
+    folder.Reset();
+    CFileHandle dir;
+    if (SafeFileResult r = OpenFolderSteps(strPath, bCreate, dir); !r)
+        return r;
     struct stat st;
     if (::fstat(dir.Get(), &st) != 0)
         return SafeFileResult::FromErrno(errno);
@@ -244,4 +263,11 @@ int WriteAll(int fd, std::string_view strText) {
         strText.remove_prefix(static_cast<std::size_t>(n));
     }
     return 0;
+}
+
+SafeFileResult ReplaceWholeFile(const CFileHandle& folder, const std::string& strName,
+                                std::string_view strText, mode_t nMode) {
+    if (!IsSingleName(strName))
+        return SafeFileResult::FromErrno(EINVAL);
+    return ReplaceFile(folder, strName, strText, nMode);
 }

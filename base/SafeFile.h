@@ -68,6 +68,10 @@ bool IsOwnPlainFile(const struct stat& st);
 // be the user's own and private; the folders above it must only not be links.
 SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHandle& folder);
 
+// Opens the folder strPath as OpenPrivateFolder does, never through a link, but
+// whoever it belongs to: for a folder shared on purpose, such as a collector's.
+SafeFileResult OpenFolder(std::string_view strPath, CFileHandle& folder);
+
 // Opens file strName of the folder for appending, creating it private (0600) when it
 // is missing. Anything else than a plain file of the user's at the name is refused.
 SafeFileResult OpenFileForAppend(const CFileHandle& folder, const std::string& strName,
@@ -84,6 +88,12 @@ SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strN
 // Takes the name strName out of the folder, whatever it holds but a folder: a link is
 // removed itself, never followed. A name that holds nothing is done.
 SafeFileResult RemoveFile(const CFileHandle& folder, const std::string& strName);
+
+// Makes strText the whole content of file strName of the folder, always through a new
+// file (permissions nMode) written beside it and renamed over the name: a reader of the
+// name sees the old content or the new, never a part (a folder at the name is refused).
+SafeFileResult ReplaceWholeFile(const CFileHandle& folder, const std::string& strName,
+                                std::string_view strText, mode_t nMode);
 
 // Writes all of strText to fd, going on after short writes and interruptions.
 // Answers 0, or the errno value of the write that failed.

@@ -1,17 +1,135 @@
 #include "ScanReport.h"
 
+#include "Path.h"
 #include "SizeText.h"
 #include "StringTable.h"
 #include "Utf8.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <iomanip>
+#include <optional>
+#include <set>
 #include <sstream>
 
-CScanResults::CScanResults(bool bKeepFiles) : m_bKeepFiles(bKeepFiles) {
+struct CScanResults::DriveCounts {
+    explicit DriveCounts(std::string_view strRoot) : strRoot(strRoot) {}
+
+    const std::string strRoot;
+    bool bHoldsOthers = false; // another drive's root lies below this one
+    std::atomic<std::int64_t> nFiles{0};
+    CByteCounter nBytes;
+    std::atomic<std::int64_t> nUnreadable{0};
+    // Under m_lock:
+    std::chrono::steady_clock::time_point started;
+    bool bStarted = false;
+    double seconds = 0;
+    std::vector<std::pair<std::string, LeftOutReason>> arrLeftOut;
+    std::set<std::string> setLeftOut;
+};
+
+CScanResults::CScanResults(bool bKeepFiles, const std::vector<std::string>& arrDriveRoots)
+    : m_bKeepFiles(bKeepFiles) {
     for (int i = 0; i < kGroupCount; ++i)
         m_arrNames[i] = LoadString(g_groupTable[i].nNameId);
+    for (const std::string& strRoot : arrDriveRoots) {
+        const std::string_view strTrimmed = TrimTrailingSeparators(strRoot);
+        if (FindRoot(strTrimmed))
+            continue;
+        m_arrDrives.push_back(std::make_unique<DriveCounts>(strTrimmed));
+        m_mapDrives.emplace(m_arrDrives.back()->strRoot, m_arrDrives.back().get());
+    }
+    // Thousands of folders can stand as drives: sorted, those below a root follow it.
+    std::vector<std::string_view> arrSorted;
+    for (const auto& p : m_arrDrives)
+        arrSorted.push_back(p->strRoot);
+    std::ranges::sort(arrSorted);
+    for (const auto& pOuter : m_arrDrives) {
+        const std::string strPrefix = std::string(FolderPrefix(pOuter->strRoot)) + "/";
+        auto it = std::ranges::lower_bound(arrSorted, std::string_view(strPrefix));
+        pOuter->bHoldsOthers = it != arrSorted.end() && it->starts_with(strPrefix);
+    }
+}
+
+CScanResults::~CScanResults() = default;
+
+CScanResults::DriveCounts* CScanResults::FindRoot(std::string_view strRoot) const {
+    auto it = m_mapDrives.find(strRoot);
+    return it == m_mapDrives.end() ? nullptr : it->second;
+}
+
+CScanResults::DriveCounts* CScanResults::FindDrive(std::string_view strPath) const {
+    if (m_arrDrives.empty())
+        return nullptr;
+    // Mostly one lookup: the last file's drive, when no other drive lies inside it.
+    DriveCounts* pLast = m_pLastDrive.load(std::memory_order_relaxed);
+    if (pLast && !pLast->bHoldsOthers) {
+        const std::string_view strPrefix = FolderPrefix(pLast->strRoot);
+        if (strPath.size() > strPrefix.size() && strPath.starts_with(strPrefix) &&
+            strPath[strPrefix.size()] == '/')
+            return pLast;
+    }
+    // Otherwise the longest root above the path, from the path up.
+    for (std::size_t n = strPath.rfind('/'); n != std::string_view::npos;
+         n = n == 0 ? std::string_view::npos : strPath.rfind('/', n - 1)) {
+        if (DriveCounts* p = FindRoot(n == 0 ? std::string_view("/") : strPath.substr(0, n))) {
+            m_pLastDrive.store(p, std::memory_order_relaxed);
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+void CScanResults::DriveStarted(const std::string& strRoot) {
+    if (DriveCounts* p = FindRoot(TrimTrailingSeparators(strRoot))) {
+        std::lock_guard lock(m_lock);
+        p->started = std::chrono::steady_clock::now();
+        p->bStarted = true;
+    }
+}
+
+void CScanResults::DriveFinished(const std::string& strRoot) {
+    if (DriveCounts* p = FindRoot(TrimTrailingSeparators(strRoot))) {
+        std::lock_guard lock(m_lock);
+        if (p->bStarted) {
+            p->seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - p->started)
+                    .count();
+        }
+    }
+}
+
+void CScanResults::FolderNotRead(const std::string& strFolder) {
+    // A drive's root that cannot be read is its own.
+    DriveCounts* p = FindRoot(TrimTrailingSeparators(strFolder));
+    if (!p)
+        p = FindDrive(strFolder);
+    if (p)
+        p->nUnreadable.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CScanResults::FolderLeftOut(const std::string& strRoot, const std::string& strFolder,
+                                 LeftOutReason reason) {
+    if (DriveCounts* p = FindRoot(TrimTrailingSeparators(strRoot))) {
+        std::lock_guard lock(m_lock);
+        if (p->setLeftOut.insert(strFolder).second)
+            p->arrLeftOut.emplace_back(strFolder, reason);
+    }
+}
+
+DriveTally CScanResults::Drive(const std::string& strRoot) const {
+    DriveTally t;
+    if (const DriveCounts* p = FindRoot(TrimTrailingSeparators(strRoot))) {
+        t.nFiles = p->nFiles.load(std::memory_order_relaxed);
+        t.nBytes = p->nBytes.Load();
+        t.nUnreadableFolders = p->nUnreadable.load(std::memory_order_relaxed);
+        std::lock_guard lock(m_lock);
+        t.seconds = p->seconds;
+        t.arrLeftOut = p->arrLeftOut;
+    }
+    return t;
 }
 
 LRESULT CScanResults::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
@@ -22,6 +140,10 @@ LRESULT CScanResults::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             if (m_arrNames[i] == pszGroup) {
                 m_nFiles[i].fetch_add(1, std::memory_order_relaxed);
                 m_nBytes[i].Add(pProp->m_nSize);
+                if (DriveCounts* pDrive = FindDrive(pProp->m_strPath)) {
+                    pDrive->nFiles.fetch_add(1, std::memory_order_relaxed);
+                    pDrive->nBytes.Add(pProp->m_nSize);
+                }
                 if (m_bKeepFiles)
                     m_arrRecords.push_back({i, *pProp});
                 break;
@@ -147,11 +269,102 @@ std::string IsoDate(const COleDateTime& dt) {
     return buf;
 }
 
+namespace {
+
+// "+05:30" for an offset in seconds east of UTC.
+std::string OffsetText(long nOffset) {
+    char buf[64];
+    const long n = nOffset < 0 ? -nOffset : nOffset;
+    std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", nOffset < 0 ? '-' : '+', n / 3600, n / 60 % 60);
+    return buf;
+}
+
+std::string Rfc3339(const std::tm& tm, long nOffset) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf + OffsetText(nOffset);
+}
+
+// RFC 3339 has no seconds in an offset; a moment of a zone whose offset had them
+// (local mean time, before 1900 or so) is given in UTC instead, exactly.
+std::string Rfc3339(std::time_t t) {
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm))
+        return {};
+    if (tm.tm_gmtoff % 60 == 0)
+        return Rfc3339(tm, tm.tm_gmtoff);
+    if (!::gmtime_r(&t, &tm))
+        return {};
+    return Rfc3339(tm, 0);
+}
+
+} // namespace
+
+std::string Rfc3339Date(const COleDateTime& dt) {
+    SYSTEMTIME st;
+    if (dt.m_status != DateTimeStatus::valid || !VariantTimeToSystemTime(dt.m_dt, st))
+        return {};
+    // The moment of these local fields: tried as standard and as daylight time; the
+    // one that gives the fields back is right, and when both do, the earlier is taken.
+    std::optional<std::time_t> found;
+    for (int nDst : {0, 1}) {
+        std::tm tm{};
+        tm.tm_year = st.wYear - 1900;
+        tm.tm_mon = st.wMonth - 1;
+        tm.tm_mday = st.wDay;
+        tm.tm_hour = st.wHour;
+        tm.tm_min = st.wMinute;
+        tm.tm_sec = st.wSecond;
+        tm.tm_isdst = nDst;
+        const std::time_t t = std::mktime(&tm);
+        std::tm back{};
+        if (!::localtime_r(&t, &back) || back.tm_year != st.wYear - 1900 ||
+            back.tm_mon != st.wMonth - 1 || back.tm_mday != st.wDay || back.tm_hour != st.wHour ||
+            back.tm_min != st.wMinute || back.tm_sec != st.wSecond)
+            continue;
+        if (!found || t < *found)
+            found = t;
+    }
+    return found ? Rfc3339(*found) : std::string();
+}
+
+std::string Rfc3339Time(std::chrono::system_clock::time_point t) {
+    return Rfc3339(std::chrono::system_clock::to_time_t(t));
+}
+
+const char* LeftOutReasonName(LeftOutReason reason) {
+    switch (reason) {
+    case LeftOutReason::system:
+        return "system";
+    case LeftOutReason::programs:
+        return "programs";
+    case LeftOutReason::programData:
+        return "programData";
+    case LeftOutReason::cache:
+        return "cache";
+    case LeftOutReason::temporary:
+        return "temporary";
+    case LeftOutReason::trash:
+        return "trash";
+    case LeftOutReason::mount:
+        return "mount";
+    case LeftOutReason::asked:
+        return "exclude";
+    }
+    return "";
+}
+
 std::string FormatJson(const CScanResults& results, const std::vector<DriveReport>& arrDrives,
-                       bool bStopped, double elapsedSeconds, bool bFiles) {
+                       const ScanRun& run, bool bFiles) {
     std::ostringstream out;
     out.imbue(std::locale::classic());
-    out << "{\n  \"groups\": [";
+    const std::string strStarted = Rfc3339Time(run.startedAt);
+    out << "{\n  \"formatVersion\": " << kJsonFormatVersion
+        << ",\n  \"program\": {\"name\": \"tarrow-scan\", \"version\": "
+        << JsonString(run.strVersion) << "},\n  \"host\": " << JsonString(run.strHost)
+        << ",\n  \"startedAt\": " << (strStarted.empty() ? "null" : JsonString(strStarted))
+        << ",\n  \"groups\": [";
     for (int i = 0; i < kGroupCount; ++i) {
         out << (i ? ",\n" : "\n") << "    {\"name\": " << JsonString(results.GroupName(i))
             << ", \"files\": " << results.Files(i)
@@ -161,20 +374,29 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
         << ", \"bytes\": " << ByteCountText(results.TotalBytes()) << "},\n  \"drives\": [";
     for (std::size_t i = 0; i < arrDrives.size(); ++i) {
         const DriveReport& d = arrDrives[i];
+        const DriveTally t = results.Drive(d.strRoot);
         out << (i ? ",\n" : "\n") << "    {\"root\": " << JsonString(d.strRoot)
             << ", \"fileSystem\": "
             << (d.strFileSystem.empty() ? "null" : JsonString(d.strFileSystem))
-            << ", \"enumerator\": "
+            << ", \"files\": " << t.nFiles << ", \"bytes\": " << ByteCountText(t.nBytes)
+            << ", \"unreadableFolders\": " << t.nUnreadableFolders
+            << ", \"seconds\": " << std::fixed << std::setprecision(3) << t.seconds
+            << ", \"leftOut\": [";
+        for (std::size_t j = 0; j < t.arrLeftOut.size(); ++j) {
+            out << (j ? ",\n" : "\n") << "      {\"path\": " << JsonString(t.arrLeftOut[j].first)
+                << ", \"reason\": \"" << LeftOutReasonName(t.arrLeftOut[j].second) << "\"}";
+        }
+        out << (t.arrLeftOut.empty() ? "" : "\n    ") << "], \"enumerator\": "
             << (d.strEnumerator.empty() ? "null" : JsonString(d.strEnumerator)) << "}";
     }
     out << (arrDrives.empty() ? "" : "\n  ")
-        << "],\n  \"stopped\": " << (bStopped ? "true" : "false")
-        << ",\n  \"elapsedSeconds\": " << std::fixed << std::setprecision(3) << elapsedSeconds;
+        << "],\n  \"stopped\": " << (run.bStopped ? "true" : "false")
+        << ",\n  \"elapsedSeconds\": " << std::fixed << std::setprecision(3) << run.elapsedSeconds;
     if (bFiles) {
         out << ",\n  \"files\": [";
         bool bFirst = true;
         for (const FoundRecord& r : results.Records()) {
-            std::string strDate = IsoDate(r.prop.m_dtModified);
+            std::string strDate = Rfc3339Date(r.prop.m_dtModified);
             out << (bFirst ? "\n" : ",\n")
                 << "    {\"group\": " << JsonString(results.GroupName(r.nGroup))
                 << ", \"size\": " << r.prop.m_nSize
@@ -185,5 +407,103 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
         out << (bFirst ? "" : "\n  ") << "]";
     }
     out << "\n}\n";
+    return out.str();
+}
+
+std::string MetricLabel(const std::string& strBytes) {
+    std::string s = "\"";
+    char buf[8];
+    for (std::size_t i = 0; i < strBytes.size();) {
+        const char c = strBytes[i];
+        if (c == '\\' || c == '"') {
+            s += '\\';
+            s += c;
+        } else if (c == '\n') {
+            s += "\\n";
+        } else if (static_cast<unsigned char>(c) >= 0x80) {
+            const std::size_t len = Utf8SequenceLength(std::string_view(strBytes).substr(i));
+            if (len > 0) {
+                s.append(strBytes, i, len);
+                i += len;
+                continue;
+            }
+            std::snprintf(buf, sizeof buf, "\\\\x%02x", static_cast<unsigned char>(c));
+            s += buf;
+        } else {
+            s += c;
+        }
+        ++i;
+    }
+    return s + "\"";
+}
+
+std::string FormatMetrics(const CScanResults& results, const std::vector<DriveReport>& arrDrives,
+                          const ScanRun& run) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    auto head = [&](const char* pszName, const char* pszHelp) {
+        out << "# HELP " << pszName << " " << pszHelp << "\n# TYPE " << pszName << " gauge\n";
+    };
+    std::vector<DriveTally> tallies;
+    std::int64_t nUnreadable = 0;
+    for (const DriveReport& d : arrDrives) {
+        tallies.push_back(results.Drive(d.strRoot));
+        nUnreadable += tallies.back().nUnreadableFolders;
+    }
+
+    head("tarrow_scan_info", "The program that wrote these figures, in its labels.");
+    out << "tarrow_scan_info{version=" << MetricLabel(run.strVersion) << "} 1\n";
+    head("tarrow_scan_group_files", "Files found per group, that would be lost without a backup.");
+    for (int i = 0; i < kGroupCount; ++i)
+        out << "tarrow_scan_group_files{group=" << MetricLabel(results.GroupName(i)) << "} "
+            << results.Files(i) << "\n";
+    head("tarrow_scan_group_bytes", "Bytes of the files found per group (apparent sizes).");
+    for (int i = 0; i < kGroupCount; ++i)
+        out << "tarrow_scan_group_bytes{group=" << MetricLabel(results.GroupName(i)) << "} "
+            << ByteCountText(results.Bytes(i)) << "\n";
+    head("tarrow_scan_files", "Files found in all groups.");
+    out << "tarrow_scan_files " << results.TotalFiles() << "\n";
+    head("tarrow_scan_bytes", "Bytes of the files found in all groups.");
+    out << "tarrow_scan_bytes " << ByteCountText(results.TotalBytes()) << "\n";
+    head("tarrow_scan_unreadable_folders",
+         "Folders that could not be read; the files in them are not counted.");
+    out << "tarrow_scan_unreadable_folders " << nUnreadable << "\n";
+    head("tarrow_scan_stopped", "1 when the scan was stopped before its end.");
+    out << "tarrow_scan_stopped " << (run.bStopped ? 1 : 0) << "\n";
+    head("tarrow_scan_duration_seconds", "How long the scan took.");
+    out << "tarrow_scan_duration_seconds " << std::fixed << std::setprecision(3)
+        << run.elapsedSeconds << "\n";
+    head("tarrow_scan_start_time_seconds", "When the scan started, in seconds since 1970.");
+    out << "tarrow_scan_start_time_seconds "
+        << std::chrono::duration_cast<std::chrono::seconds>(run.startedAt.time_since_epoch())
+               .count()
+        << "\n";
+    if (!arrDrives.empty()) {
+        struct Field {
+            const char* pszName;
+            const char* pszHelp;
+        };
+        const Field fields[] = {
+            {"tarrow_scan_drive_files", "Files found per drive."},
+            {"tarrow_scan_drive_bytes", "Bytes of the files found per drive."},
+            {"tarrow_scan_drive_unreadable_folders", "Folders that could not be read, per drive."},
+            {"tarrow_scan_drive_duration_seconds", "How long the scan of each drive took."}};
+        for (int f = 0; f < 4; ++f) {
+            head(fields[f].pszName, fields[f].pszHelp);
+            for (std::size_t i = 0; i < arrDrives.size(); ++i) {
+                out << fields[f].pszName << "{drive=" << MetricLabel(arrDrives[i].strRoot) << "} ";
+                const DriveTally& t = tallies[i];
+                if (f == 0)
+                    out << t.nFiles;
+                else if (f == 1)
+                    out << ByteCountText(t.nBytes);
+                else if (f == 2)
+                    out << t.nUnreadableFolders;
+                else
+                    out << std::fixed << std::setprecision(3) << t.seconds;
+                out << "\n";
+            }
+        }
+    }
     return out.str();
 }

@@ -5,8 +5,12 @@
 #include "GroupList.h"
 #include "Log.h"
 #include "ModulePath.h"
+#include "Path.h"
+#include "SafeFile.h"
 #include "ScanReport.h"
 #include "StringTable.h"
+
+#include <boost/program_options.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <limits.h>
 #include <mutex>
@@ -43,6 +48,9 @@ struct Options {
     bool bLists = false;
     bool bDebug = false;
     std::vector<std::string> arrFolders;
+    std::vector<std::string> arrExclude; // absolute
+    std::string strMetricsFolder;        // with strMetricsName: --metrics, when given
+    std::string strMetricsName;
 };
 
 // Everything is written through here, so that a write that fails (a full disk,
@@ -109,6 +117,15 @@ std::string Usage() {
       << " (Documents.log and so on,\n"
          "              one path per line); the folder is created private when it is\n"
          "              missing, and a list that cannot be written is an error\n"
+         "  --exclude FOLDER\n"
+         "              leave this folder and everything below it out, as the folders\n"
+         "              below are; may be given again. Compared byte for byte with the\n"
+         "              paths of the scan (a relative one is taken from the working\n"
+         "              folder); a folder that does not exist is no error\n"
+         "  --metrics FILE\n"
+         "              also write the figures to FILE in the Prometheus text format,\n"
+         "              for node_exporter's textfile collector (FILE ending in .prom in\n"
+         "              its folder); written whole, through a new file renamed over it\n"
          "  --debug     write the diagnostic log to "
       << strFolder << GetModuleFileName()
       << ".log\n"
@@ -152,8 +169,10 @@ std::string Usage() {
          "Folders that cannot be read are counted, and the count said on standard error\n"
          "(--debug lists them in the log); a folder named that cannot be read is an error.\n"
          "Ctrl-C stops the scan and prints what was found until then (exit status 130);\n"
-         "a second Ctrl-C ends the program at once. Exit status 1: a folder named could not\n"
-         "be read or scanned, or the report could not be written; 2: wrong usage.\n";
+         "a second Ctrl-C ends the program at once. Exit status 0: the scan ran to its end\n"
+         "and everything asked for was written; 1: a folder named could not be read or\n"
+         "scanned, or the report, a list or the metrics could not be written; 2: wrong\n"
+         "usage; 130: stopped.\n";
     return o.str();
 }
 
@@ -163,33 +182,85 @@ std::string Usage() {
     std::exit(kExitUsage);
 }
 
+// Absolute, from the working folder, with "." and ".." steps and doubled or trailing
+// '/'s taken out of the text alone: the scan compares paths byte for byte, and a
+// folder to leave out need not exist.
+std::string AbsoluteFolder(const std::string& strFolder) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(strFolder, ec);
+    if (ec)
+        UsageError(strFolder + ": " + ec.message());
+    std::string s = path.lexically_normal().native();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
+    return s;
+}
+
+// --metrics FILE as its folder and name; the folder is checked when it is opened.
+void SetMetricsFile(Options& o, const std::string& strFile) {
+    const std::size_t n = strFile.rfind('/');
+    o.strMetricsName = n == std::string::npos ? strFile : strFile.substr(n + 1);
+    o.strMetricsFolder = n == std::string::npos ? "." : n == 0 ? "/" : strFile.substr(0, n);
+    if (o.strMetricsName.empty() || o.strMetricsName == "." || o.strMetricsName == "..")
+        UsageError("--metrics needs a file name: '" + strFile + "'");
+}
+
+// Boost.Program_options: the project's own Boost, one more component. Its errors name
+// the option concerned, which keeps our messages; the style below keeps today's
+// spellings (no abbreviations, no bundled short options, no "-json").
 Options ParseOptions(int argc, char** argv) {
-    Options o;
-    bool bOptionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string s = argv[i];
-        if (!bOptionsEnd && s == "--") {
-            bOptionsEnd = true;
-        } else if (!bOptionsEnd && s.size() > 1 && s[0] == '-') {
-            if (s == "--json")
-                o.bJson = true;
-            else if (s == "--files")
-                o.bFiles = true;
-            else if (s == "--lists")
-                o.bLists = true;
-            else if (s == "--debug")
-                o.bDebug = true;
-            else if (s == "--help" || s == "-h") {
-                PrintAndExit(Usage());
-            } else if (s == "--version") {
-                PrintAndExit("tarrow-scan (" + LoadString(IDS_APP_TITLE) + ") " + TARROW_VERSION +
-                             "\n");
-            } else
-                UsageError("unknown option '" + s + "'");
-        } else {
-            o.arrFolders.push_back(s);
-        }
+    namespace po = boost::program_options;
+    namespace style = po::command_line_style;
+    po::options_description desc;
+    desc.add_options()("json", "")("files", "")("lists", "")("debug", "")("help,h", "")(
+        "version", "")("exclude", po::value<std::string>())("metrics", po::value<std::string>())(
+        "folder", po::value<std::string>());
+    po::positional_options_description positional;
+    positional.add("folder", -1);
+
+    po::parsed_options parsed(&desc);
+    try {
+        parsed =
+            po::command_line_parser(argc, argv)
+                .options(desc)
+                .positional(positional)
+                .style(style::allow_long | style::long_allow_adjacent | style::long_allow_next |
+                       style::allow_short | style::allow_dash_for_short | style::short_allow_next)
+                .run();
+    } catch (const po::unknown_option& e) {
+        UsageError("unknown option '" + e.get_option_name() + "'");
+    } catch (const po::error& e) {
+        UsageError(e.what());
     }
+
+    Options o;
+    for (const po::option& opt : parsed.options) {
+        const std::string& strKey = opt.string_key;
+        const std::string strValue = opt.value.empty() ? std::string() : opt.value.front();
+        if (strKey == "folder" && opt.position_key < 0) // the name given as an option
+            UsageError("unknown option '" + opt.original_tokens.front() + "'");
+        if (strKey == "folder")
+            o.arrFolders.push_back(strValue);
+        else if (strKey == "json")
+            o.bJson = true;
+        else if (strKey == "files")
+            o.bFiles = true;
+        else if (strKey == "lists")
+            o.bLists = true;
+        else if (strKey == "debug")
+            o.bDebug = true;
+        else if (strKey == "exclude")
+            o.arrExclude.push_back(strValue.empty() ? strValue : AbsoluteFolder(strValue));
+        else if (strKey == "metrics")
+            SetMetricsFile(o, strValue);
+        else if (strKey == "help")
+            PrintAndExit(Usage());
+        else if (strKey == "version")
+            PrintAndExit("tarrow-scan (" + LoadString(IDS_APP_TITLE) + ") " + TARROW_VERSION +
+                         "\n");
+    }
+    if (std::ranges::find(o.arrExclude, std::string()) != o.arrExclude.end())
+        UsageError("--exclude needs a folder");
     if (o.bFiles && !o.bJson)
         UsageError("--files needs --json");
     for (std::string& strFolder : o.arrFolders) {
@@ -358,8 +429,38 @@ std::size_t TerminalWidth() {
     return 79;
 }
 
+std::string HostName() {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0)
+        return {};
+    return buf;
+}
+
+// The metrics file, written whole into its folder, which was opened before the scan.
+bool WriteMetrics(const Options& options, const CFileHandle& folder, const std::string& strText) {
+    // Readable by the collector, which runs as a user of its own.
+    constexpr mode_t kMetricsMode = 0644;
+    if (SafeFileResult r = ReplaceWholeFile(folder, options.strMetricsName, strText, kMetricsMode);
+        !r) {
+        std::cerr << "tarrow-scan: " << JoinPath(options.strMetricsFolder, options.strMetricsName)
+                  << " was not written: " << r.GetText() << "\n";
+        return false;
+    }
+    return true;
+}
+
 int Scan(const Options& options) {
     CStopOnSignal stop;
+
+    // Before the scan, so that a folder that cannot take the metrics costs no scan.
+    CFileHandle metricsFolder;
+    if (!options.strMetricsName.empty()) {
+        if (SafeFileResult r = OpenFolder(options.strMetricsFolder, metricsFolder); !r) {
+            std::cerr << "tarrow-scan: cannot write the metrics into " << options.strMetricsFolder
+                      << ": " << r.GetText() << "\n";
+            return kExitError;
+        }
+    }
 
     auto pSetup = std::make_shared<ScanSetup>(
         options.arrFolders.empty() ? SystemScanSetup() : FolderScanSetup(options.arrFolders));
@@ -367,21 +468,46 @@ int Scan(const Options& options) {
         pSetup->pKnownFolders =
             std::make_shared<CAskedFolders>(pSetup->pKnownFolders, options.arrFolders);
     }
+    pSetup->arrExclude = options.arrExclude;
+
+    // The drives the report goes by; the manager reads the same table afresh.
+    std::vector<std::string> arrRoots;
+    auto pVolumes = pSetup->volumeTable();
+    for (const std::string& strRoot : pVolumes->GetLogicalDrives()) {
+        if (pVolumes->GetDriveType(strRoot) == DRIVE_FIXED)
+            arrRoots.push_back(strRoot);
+    }
+    CScanResults results(options.bFiles || options.bLists, arrRoots);
+
     CNotRead notRead(options.arrFolders);
-    pSetup->onFolderNotRead = [&notRead](const std::string& strFolder, DWORD dwError) {
+    pSetup->onFolderNotRead = [&](const std::string& strFolder, DWORD dwError) {
         notRead.FolderNotRead(strFolder, dwError);
+        results.FolderNotRead(strFolder);
     };
     pSetup->onDriveNotScanned = [&notRead](const std::string& strRoot, DWORD dwError) {
         notRead.DriveNotScanned(strRoot, dwError);
     };
+    pSetup->onDriveStarted = [&results](const std::string& strRoot) {
+        results.DriveStarted(strRoot);
+    };
+    pSetup->onDriveFinished = [&results](const std::string& strRoot) {
+        results.DriveFinished(strRoot);
+    };
+    // What does not exist holds nothing the totals could miss.
+    pSetup->onFolderLeftOut = [&results](const std::string& strRoot, const std::string& strFolder,
+                                         LeftOutReason reason) {
+        struct stat st;
+        if (::lstat(strFolder.c_str(), &st) == 0)
+            results.FolderLeftOut(strRoot, strFolder, reason);
+    };
 
-    CScanResults results(options.bFiles || options.bLists);
     CDirectWindow window([&](UINT nMsg, WPARAM wParam, LPARAM lParam) {
         return results.OnMessage(nMsg, wParam, lParam);
     });
     g_hTargetWnd = window.GetSafeHwnd();
 
     const bool bProgress = ::isatty(STDERR_FILENO) == 1;
+    ScanRun run{TARROW_VERSION, HostName(), std::chrono::system_clock::now(), 0, false};
     const auto start = std::chrono::steady_clock::now();
     std::thread manager = StartManagerThread(pSetup);
     bool bShown = false;
@@ -394,23 +520,20 @@ int Scan(const Options& options) {
         }
     }
     manager.join();
-    const double elapsed =
+    run.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (bShown)
         std::cerr << "\r\x1b[K" << std::flush;
     const bool bStopped = stop.Stopped();
+    run.bStopped = bStopped;
 
-    // The lists before the report: a reader that stops early (| head -1) ends this
-    // process as the report is written, and must not take the lists with it.
+    // The lists and metrics before the report: a reader that stops early (| head -1)
+    // ends this process as the report is written, and must not take them with it.
     const bool bListsWritten = !options.bLists || WriteLists(results);
 
-    std::string strReport;
-    if (options.bJson) {
-        std::vector<DriveReport> drives;
-        auto pVolumes = pSetup->volumeTable();
-        for (const std::string& strRoot : pVolumes->GetLogicalDrives()) {
-            if (pVolumes->GetDriveType(strRoot) != DRIVE_FIXED)
-                continue;
+    std::vector<DriveReport> drives;
+    if (options.bJson || metricsFolder.IsOpen()) {
+        for (const std::string& strRoot : arrRoots) {
             DriveReport d{strRoot, {}, {}};
             DWORD dwError = 0;
             if (pVolumes->GetVolumeInformation(strRoot, d.strFileSystem, dwError))
@@ -418,10 +541,13 @@ int Scan(const Options& options) {
                     UsesVolumeEnum(*pSetup, *pVolumes, strRoot, d.strFileSystem) ? "mft" : "walk";
             drives.push_back(std::move(d));
         }
-        strReport = FormatJson(results, drives, bStopped, elapsed, options.bFiles);
-    } else {
-        strReport = FormatTable(results, bStopped);
     }
+    const bool bMetricsWritten =
+        !metricsFolder.IsOpen() ||
+        WriteMetrics(options, metricsFolder, FormatMetrics(results, drives, run));
+
+    const std::string strReport = options.bJson ? FormatJson(results, drives, run, options.bFiles)
+                                                : FormatTable(results, bStopped);
     const DWORD dwWriteError = WriteStandardOutput(strReport);
     const bool bAllRead = notRead.Report(options.bDebug);
     if (dwWriteError != 0) {
@@ -431,7 +557,7 @@ int Scan(const Options& options) {
     }
     if (bStopped)
         return kExitStopped;
-    return bAllRead && bListsWritten ? 0 : kExitError;
+    return bAllRead && bListsWritten && bMetricsWritten ? 0 : kExitError;
 }
 
 } // namespace

@@ -81,15 +81,30 @@ struct WorkerState {
     std::optional<KnownFolderSet> known;
 };
 
+// Adds a folder to leave out and tells the caller that reports it.
+void Exclude(IFsEnum& e, const std::string& strRoot, const std::string& strFolder,
+             LeftOutReason reason, const ScanSetup& setup) {
+    if (e.AddExclusion(strFolder) && setup.onFolderLeftOut)
+        setup.onFolderLeftOut(strRoot, strFolder, reason);
+}
+
 void AddExclusions(IFsEnum& e, const std::string& strRoot,
                    const std::vector<std::string>& arrFolders, const CMountPoints& mounts,
-                   const char* pszTag) {
+                   const char* pszTag, LeftOutReason reason, const ScanSetup& setup) {
     for (const std::string& strFolder : arrFolders) {
         if (mounts.MountPointOf(strFolder) != strRoot)
             continue; // lies on another drive
-        e.AddExclusion(strFolder);
+        Exclude(e, strRoot, strFolder, reason, setup);
         TLOG_TAGGED(LogLevel::debug, pszTag) << strRoot << S << kExclusionAdded << strFolder;
     }
+}
+
+// Whether strPath is strFolder or lies below it, byte for byte.
+bool IsAtOrBelow(std::string_view strPath, std::string_view strFolder) {
+    strPath = TrimTrailingSeparators(strPath);
+    strFolder = FolderPrefix(strFolder);
+    return strPath.starts_with(strFolder) &&
+           (strPath.size() == strFolder.size() || strPath[strFolder.size()] == '/');
 }
 
 // The per-user trash folders at a drive's root, whoever they belong to: a scan run by
@@ -130,16 +145,21 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
             << " group is added with the following filter: " << strFilter;
     }
 
-    AddExclusions(e, strRoot, known.arrSystem, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 260));
-    AddExclusions(e, strRoot, known.arrPrograms, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 281));
-    AddExclusions(e, strRoot, known.arrProgramData, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 302));
-    AddExclusions(e, strRoot, known.arrInternetCache, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 323));
+    AddExclusions(e, strRoot, known.arrSystem, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 260),
+                  LeftOutReason::system, setup);
+    AddExclusions(e, strRoot, known.arrPrograms, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 281),
+                  LeftOutReason::programs, setup);
+    AddExclusions(e, strRoot, known.arrProgramData, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 302),
+                  LeftOutReason::programData, setup);
+    AddExclusions(e, strRoot, known.arrInternetCache, mounts, TLOG_FILE_TAG("EnumMgr.cpp", 323),
+                  LeftOutReason::cache, setup);
 
     for (const std::string& strTemp : known.arrTemporary) {
         if (mounts.MountPointOf(strTemp) != strRoot)
             continue;
         const std::string strLong = setup.pKnownFolders->LongPathName(strTemp);
-        e.AddExclusion(strLong); // refuses the empty long form of a folder that is gone
+        // AddExclusion refuses the empty long form of a folder that is gone.
+        Exclude(e, strRoot, strLong, LeftOutReason::temporary, setup);
         TLOG_DEBUG("EnumMgr.cpp", 346) << strRoot << S << kExclusionAdded << strLong;
     }
 
@@ -151,7 +171,7 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
             arrTrash.push_back(JoinPath(strRoot, strName));
     }
     for (std::size_t i = 0; i < arrTrash.size(); ++i) {
-        e.AddExclusion(arrTrash[i]);
+        Exclude(e, strRoot, arrTrash[i], LeftOutReason::trash, setup);
         TLOG_TAGGED(LogLevel::debug, kTrashTags[std::min<std::size_t>(i, 1)])
             << strRoot << S << kExclusionAdded << arrTrash[i];
     }
@@ -160,15 +180,27 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
         if (strTrash != known.strUserTrash)
             arrHomeTrash.push_back(strTrash);
     }
-    AddExclusions(e, strRoot, arrHomeTrash, mounts, kTrashTags[2]);
+    AddExclusions(e, strRoot, arrHomeTrash, mounts, kTrashTags[2], LeftOutReason::trash, setup);
 
     // Never walk into another mount: each fixed drive has its own worker, and what
     // else is mounted below (system, network, removable) is not ours to scan.
     for (const std::string& strMount : mounts.Below(strRoot)) {
-        e.AddExclusion(strMount);
+        Exclude(e, strRoot, strMount, LeftOutReason::mount, setup);
         TLOG_DEBUG("EnumMgr.cpp", 361) << strRoot << S << kExclusionAdded << strMount;
     }
 
+    // The user's own: on this drive, or holding the drive's root (then nothing of it
+    // is scanned).
+    for (const std::string& strFolder : setup.arrExclude) {
+        if (mounts.MountPointOf(strFolder) != strRoot && !IsAtOrBelow(strRoot, strFolder))
+            continue;
+        Exclude(e, strRoot, strFolder, LeftOutReason::asked, setup);
+        TLOG_DEBUG("EnumMgr.cpp", 362) << strRoot << S << kExclusionAdded << strFolder;
+    }
+
+    // A drive whose root is left out has nothing to give: its volume is not even read.
+    if (e.IsExcluded(strRoot))
+        return;
     e.EnumerateDrive(strRoot);
 }
 
@@ -230,6 +262,8 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
     }
 
     if (!strRoot.empty()) {
+        if (setup.onDriveStarted)
+            setup.onDriveStarted(strRoot);
         try {
             std::string strFileSystem;
             DWORD dwError = 0;
@@ -253,6 +287,8 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
             if (setup.onDriveNotScanned)
                 setup.onDriveNotScanned(strRoot, dwCode);
         }
+        if (setup.onDriveFinished)
+            setup.onDriveFinished(strRoot);
     }
     TLOG_DEBUG("EnumMgr.cpp", 369)
         << strRoot << S << "Working thread for drive " << strRoot << " finished";

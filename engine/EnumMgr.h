@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+// Why a folder is left out of a drive's scan.
+enum class LeftOutReason { system, programs, programData, cache, temporary, trash, mount, asked };
+
 // What a scan reads the machine through. The program uses the system's; tests and
 // the command-line scanner substitute folders as drives.
 struct ScanSetup {
@@ -27,6 +30,20 @@ struct ScanSetup {
     std::function<void(const std::string& strFolder, DWORD dwError)> onFolderNotRead;
     // A drive that got no worker, or whose volume could not be queried:
     std::function<void(const std::string& strRoot, DWORD dwError)> onDriveNotScanned;
+
+    // Folders to leave out besides the built-in ones, each with everything below it,
+    // compared byte for byte (absolute paths). One that holds a drive's root leaves
+    // the whole drive out.
+    std::vector<std::string> arrExclude;
+
+    // For a caller that reports per drive; each may be empty. Called on the drive's
+    // worker thread: its start, each folder left out of it (before any of its files is
+    // reported; folders that do not exist included), and its end.
+    std::function<void(const std::string& strRoot)> onDriveStarted;
+    std::function<void(const std::string& strRoot, const std::string& strFolder,
+                       LeftOutReason reason)>
+        onFolderLeftOut;
+    std::function<void(const std::string& strRoot)> onDriveFinished;
 };
 
 ScanSetup SystemScanSetup();

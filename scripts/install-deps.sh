@@ -10,8 +10,12 @@ PACKAGES=(
   libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev python3 time
-  # diagnostic log
+  # diagnostic log; tarrow-scan's command line
   libboost-dev libboost-filesystem-dev libboost-date-time-dev locales
+  libboost-program-options-dev
+  # tarrow-scan's machine-read output: its JSON schema, the Prometheus text format
+  # (promtool), the real textfile collector, the systemd units, the bash completion
+  python3-jsonschema prometheus prometheus-node-exporter systemd bash-completion
   # drives and volumes
   libmount-dev libblkid-dev
   # NTFS images in tests
@@ -47,6 +51,13 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   echo "Installing: ${missing[*]}"
+  # Packages that bring a service (Prometheus, node_exporter) must not start it: the
+  # tests run their own, on a free port, and stop it.
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+    chmod 755 /usr/sbin/policy-rc.d
+    trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 TEST(JsonString, ValidUtf8PassesAndOtherBytesAreEscaped) {
     EXPECT_EQ(JsonString("plain"), "\"plain\"");
     EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
@@ -41,4 +46,88 @@ TEST(ScanResults, CountsTheFourGroupsAndIgnoresOthers) {
     results.OnMessage(WM_ENUMFINISH, 0, 0);
     EXPECT_TRUE(results.WaitFinished(0));
     EXPECT_EQ(FormatProgress(results, 20).size(), 20u);
+}
+
+namespace {
+
+// The process's time zone for one test.
+class CTimeZone {
+public:
+    explicit CTimeZone(const char* pszZone) {
+        if (const char* psz = std::getenv("TZ")) {
+            m_strOld = psz;
+            m_bHad = true;
+        }
+        ::setenv("TZ", pszZone, 1);
+        ::tzset();
+    }
+    ~CTimeZone() {
+        if (m_bHad)
+            ::setenv("TZ", m_strOld.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::string m_strOld;
+    bool m_bHad = false;
+};
+
+COleDateTime Local(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond) {
+    SYSTEMTIME st;
+    st.wYear = static_cast<std::uint16_t>(nYear);
+    st.wMonth = static_cast<std::uint16_t>(nMonth);
+    st.wDay = static_cast<std::uint16_t>(nDay);
+    st.wHour = static_cast<std::uint16_t>(nHour);
+    st.wMinute = static_cast<std::uint16_t>(nMinute);
+    st.wSecond = static_cast<std::uint16_t>(nSecond);
+    COleDateTime dt;
+    EXPECT_TRUE(SystemTimeToVariantTime(st, dt.m_dt));
+    return dt;
+}
+
+} // namespace
+
+TEST(Rfc3339Date, TheOffsetInForceAtThatMoment) {
+    CTimeZone zone("Europe/Berlin");
+    EXPECT_EQ(Rfc3339Date(Local(2021, 1, 7, 7, 13, 20)), "2021-01-07T07:13:20+01:00");
+    EXPECT_EQ(Rfc3339Date(Local(2021, 6, 29, 22, 53, 20)), "2021-06-29T22:53:20+02:00");
+    // Clocks went back at 03:00: 02:30 came twice, first in summer time.
+    EXPECT_EQ(Rfc3339Date(Local(2021, 10, 31, 2, 30, 0)), "2021-10-31T02:30:00+02:00");
+    // Local mean time, +00:53:28, has seconds RFC 3339 cannot write: the moment in UTC.
+    EXPECT_EQ(Rfc3339Date(Local(1890, 6, 1, 12, 0, 0)), "1890-06-01T11:06:32+00:00");
+    EXPECT_EQ(Rfc3339Date({0.0, DateTimeStatus::invalid}), "");
+    CTimeZone india("Asia/Kolkata");
+    EXPECT_EQ(Rfc3339Time(std::chrono::system_clock::from_time_t(1299234030)),
+              "2011-03-04T15:50:30+05:30");
+}
+
+TEST(MetricLabel, EscapedAndAlwaysUtf8) {
+    EXPECT_EQ(MetricLabel("/home/a \"b\"\\c\nd"), "\"/home/a \\\"b\\\"\\\\c\\nd\"");
+    EXPECT_EQ(MetricLabel("/caf\xC3\xA9/caf\xE9"), "\"/caf\xC3\xA9/caf\\\\xe9\"");
+}
+
+TEST(ScanResults, FilesAndUnreadableFoldersGoToTheDriveOfTheLongestRoot) {
+    CScanResults results(false, {"/", "/data", "/data/inner", "/database"});
+    FileProperty p;
+    p.m_nSize = 1;
+    auto found = [&](const char* pszPath) {
+        p.m_strPath = pszPath;
+        results.OnMessage(WM_FILEFOUND, reinterpret_cast<WPARAM>("Images"),
+                          reinterpret_cast<LPARAM>(&p));
+    };
+    for (const char* psz : {"/data/a.png", "/data/inner/b.png", "/data/inner2/c.png",
+                            "/database/d.png", "/e.png", "/data/inner/x/f.png", "/data/g.png"})
+        found(psz);
+    results.FolderNotRead("/data/inner");
+    results.FolderNotRead("/data/x");
+    EXPECT_EQ(results.Drive("/").nFiles, 1);
+    EXPECT_EQ(results.Drive("/data").nFiles, 3);
+    EXPECT_EQ(results.Drive("/data/").nBytes, 3);
+    EXPECT_EQ(results.Drive("/data/inner").nFiles, 2);
+    EXPECT_EQ(results.Drive("/database").nFiles, 1);
+    EXPECT_EQ(results.Drive("/data").nUnreadableFolders, 1);
+    EXPECT_EQ(results.Drive("/data/inner").nUnreadableFolders, 1);
+    EXPECT_EQ(results.Drive("/elsewhere").nFiles, 0);
 }

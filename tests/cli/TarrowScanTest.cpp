@@ -91,9 +91,9 @@ TEST_F(TarrowScanTest, JsonWithEveryFile) {
     // The name that is not UTF-8 keeps its byte as an escape; the JSON stays valid.
     EXPECT_NE(s.find("\"path\": \"" + m_tree.Root() + "/img/caf\\udce9.jpg\"}"), s.npos) << s;
     EXPECT_EQ(s.find('\xE9'), s.npos);
-    // The local time of the file, in the zone the program runs in.
+    // The local time of the file, in the zone the program runs in, with its offset.
     EXPECT_NE(s.find("{\"group\": \"Documents\", \"size\": 1536, \"modified\": "
-                     "\"2011-03-04T15:50:30\", \"path\": \"" +
+                     "\"2011-03-04T15:50:30+05:30\", \"path\": \"" +
                      m_tree.Root() + "/docs/a.doc\"}"),
               s.npos)
         << s;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -271,6 +272,62 @@ TEST_F(EnumMgrTest, WholeScanOfSeveralDrivesWithItsLog) {
                       Debug(369, B + S + "Working thread for drive " + B + " finished")})
         b.push_back(l);
     EXPECT_EQ(WorkerLog(log, B), b);
+}
+
+TEST_F(EnumMgrTest, EachFolderLeftOutIsToldWithItsReasonAndTheCallersOwnAreLeftOut) {
+    AddDrive("a");
+    AddDrive("x/b");
+    const std::string A = m_tree.Path("a"), X = m_tree.Path("x"), XB = m_tree.Path("x/b");
+    m_pVolumes->m_arrOtherMounts = {A + "/proc"};
+    m_pKnown->m_set.arrSystem = {A + "/usr"};
+    m_pKnown->m_set.arrPrograms = {A + "/opt"};
+    m_pKnown->m_set.arrProgramData = {A + "/var/lib"};
+    m_pKnown->m_set.arrInternetCache = {A + "/cache"};
+    m_pKnown->m_set.arrTemporary = {A + "/tmp"};
+    m_pKnown->m_set.strUserTrash = A + "/home/.local/share/Trash";
+    // One on a drive, given with a '/' at its end; one that holds the other drive.
+    m_setup->arrExclude = {A + "/mine/", X};
+
+    using Told = std::tuple<std::string, std::string, LeftOutReason>;
+    std::mutex lock;
+    std::set<Told> told;
+    std::multiset<std::string> started, finished;
+    m_setup->onFolderLeftOut = [&](const std::string& strRoot, const std::string& strFolder,
+                                   LeftOutReason reason) {
+        std::lock_guard l(lock);
+        told.emplace(strRoot, strFolder, reason);
+    };
+    m_setup->onDriveStarted = [&](const std::string& strRoot) {
+        std::lock_guard l(lock);
+        started.insert(strRoot);
+    };
+    m_setup->onDriveFinished = [&](const std::string& strRoot) {
+        std::lock_guard l(lock);
+        finished.insert(strRoot);
+    };
+    const std::set<std::string> expected = {m_tree.File("a/keep.doc", 1),
+                                            m_tree.File("a/mine2/alike.doc", 1)};
+    m_tree.File("a/mine/m.doc", 1);
+    m_tree.File("x/b/b.doc", 1);
+
+    CRecordingTarget target;
+    Scan();
+    EXPECT_EQ(Found(target), expected);
+    EXPECT_EQ(told, (std::set<Told>{{A, A + "/usr", LeftOutReason::system},
+                                    {A, A + "/opt", LeftOutReason::programs},
+                                    {A, A + "/var/lib", LeftOutReason::programData},
+                                    {A, A + "/cache", LeftOutReason::cache},
+                                    {A, A + "/tmp", LeftOutReason::temporary},
+                                    {A, A + "/.Trash", LeftOutReason::trash},
+                                    {A, A + "/.Trash-1000", LeftOutReason::trash},
+                                    {A, A + "/home/.local/share/Trash", LeftOutReason::trash},
+                                    {A, A + "/proc", LeftOutReason::mount},
+                                    {A, A + "/mine/", LeftOutReason::asked},
+                                    {XB, XB + "/.Trash", LeftOutReason::trash},
+                                    {XB, XB + "/.Trash-1000", LeftOutReason::trash},
+                                    {XB, X, LeftOutReason::asked}}));
+    EXPECT_EQ(started, (std::multiset<std::string>{A, XB}));
+    EXPECT_EQ(finished, started);
 }
 
 TEST_F(EnumMgrTest, DeliveredOnTheReceiversThreadWhileWorkersWait) {

@@ -2,8 +2,10 @@
 # Installs the build into a temporary prefix and checks what a desktop and a software
 # centre find there: both programs, the desktop entry (desktop-file-validate), the
 # AppStream metadata (appstreamcli validate --no-net, no error or warning), the icon at
-# each size and as SVG, all named by the one application id, and manual pages that name
-# every option tarrow-scan's --help names.
+# each size and as SVG, all named by the one application id, manual pages that name
+# every option and exit status tarrow-scan's --help names, the bash completion where
+# bash-completion looks, the JSON schema (real output checked against it) and the
+# systemd units (systemd-analyze verify).
 #
 #   tests/install/install-test.sh BUILD-DIR APPLICATION-ID
 set -euo pipefail
@@ -95,4 +97,50 @@ gzip -dc "$prefix/share/man/man1/tarrow-scan.1.gz" >"$man"
 for opt in $("$prefix/bin/tarrow-scan" --help | grep -oE -- '--[a-z]+' | sort -u); do
   grep -qF -- "\\-\\-${opt#--}" "$man" || fail "tarrow-scan.1 does not describe $opt"
 done
+# The man page says every exit status that --help says.
+for status in $("$prefix/bin/tarrow-scan" --help | tr '\n' ' ' | sed 's/.*Exit status//' |
+                grep -oE '\b[0-9]+:' | tr -d : | sort -u); do
+  grep -qE "^\.B $status\$|^\\fB$status\\fR" "$man" || fail "tarrow-scan.1 does not list exit status $status"
+done
+
+# Where bash-completion looks, as its pkg-config file says (below our prefix).
+if pkg-config --exists bash-completion; then
+  dir="$(pkg-config --variable=completionsdir bash-completion)"
+  base="$(pkg-config --variable=prefix bash-completion)"
+  completion="$prefix/${dir#"$base"/}/tarrow-scan"
+else
+  completion="$prefix/share/bash-completion/completions/tarrow-scan"
+fi
+[ -f "$completion" ] || fail "no bash completion at $completion"
+
+# The schema, and real output of the installed program on odd names against it.
+schema="$prefix/share/tarrow/tarrow-scan.schema.json"
+[ -f "$schema" ] || fail "the JSON schema is not installed"
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+if "$python" -c 'import jsonschema' 2>/dev/null; then
+  "$python" "$(dirname "$0")/../cli/report_test.py" --scan "$prefix/bin/tarrow-scan" \
+    --schema "$schema" --completion "$completion" json completion >/dev/null ||
+    fail "installed tarrow-scan's JSON or completion"
+else
+  echo "install test: JSON schema check skipped (no python3-jsonschema)"
+fi
+
+# The weekly service and its timer: installed, valid, naming the installed program.
+units="$prefix/lib/systemd/system"
+if pkg-config --exists systemd; then
+  dir="$(pkg-config --variable=systemdsystemunitdir systemd)"
+  case "$dir" in /usr/*) units="$prefix/${dir#/usr/}" ;; *) units="$prefix/${dir#/}" ;; esac
+fi
+for unit in tarrow-scan.service tarrow-scan.timer; do
+  [ -f "$units/$unit" ] || fail "$unit is not installed in $units"
+done
+grep -qxF "ExecStart=$prefix/bin/tarrow-scan --metrics /var/lib/prometheus/node-exporter/tarrow.prom" \
+  "$units/tarrow-scan.service" || fail "the service does not run the installed tarrow-scan"
+if command -v systemd-analyze >/dev/null; then
+  (cd "$units" && MANPATH="$prefix/share/man" systemd-analyze verify tarrow-scan.service tarrow-scan.timer) ||
+    fail "systemd-analyze verify rejects the units"
+else
+  echo "install test: systemd-analyze verify skipped (no systemd)"
+fi
 echo "install test: all present in $prefix"
