@@ -19,6 +19,7 @@
 #include <iostream>
 #include <limits.h>
 #include <mutex>
+#include <optional>
 #include <ranges>
 #include <set>
 #include <sstream>
@@ -42,6 +43,7 @@ struct Options {
     bool bFiles = false;
     bool bLists = false;
     bool bDebug = false;
+    std::optional<int> nReadAhead;
     std::vector<std::string> arrFolders;
 };
 
@@ -112,6 +114,8 @@ std::string Usage() {
          "  --debug     write the diagnostic log to "
       << strFolder << GetModuleFileName()
       << ".log\n"
+         "  --read-ahead=N  N threads read folders ahead of each walk (0: none); by\n"
+         "              default 8 on a disk without seeks, none on a rotational one\n"
          "  --help      show this help and exit\n"
          "  --version   show the version and exit\n"
          "\n"
@@ -176,7 +180,13 @@ Options ParseOptions(int argc, char** argv) {
                 o.bLists = true;
             else if (s == "--debug")
                 o.bDebug = true;
-            else if (s == "--help" || s == "-h") {
+            else if (s.starts_with("--read-ahead=")) {
+                const std::string strN = s.substr(13);
+                if (strN.empty() || strN.size() > 3 ||
+                    strN.find_first_not_of("0123456789") != std::string::npos)
+                    UsageError("--read-ahead needs a number of threads from 0 to 999");
+                o.nReadAhead = std::stoi(strN);
+            } else if (s == "--help" || s == "-h") {
                 PrintAndExit(Usage());
             } else if (s == "--version") {
                 PrintAndExit("tarrow-scan (" + LoadString(IDS_APP_TITLE) + ") " + TARROW_VERSION +
@@ -364,6 +374,7 @@ int Scan(const Options& options) {
         pSetup->pKnownFolders =
             std::make_shared<CAskedFolders>(pSetup->pKnownFolders, options.arrFolders);
     }
+    pSetup->nReadAheadThreads = options.nReadAhead;
     CNotRead notRead(options.arrFolders);
     pSetup->onFolderNotRead = [&notRead](const std::string& strFolder, DWORD dwError) {
         notRead.FolderNotRead(strFolder, dwError);

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,9 @@ struct ScanSetup {
     std::function<void(const std::string& strFolder, DWORD dwError)> onFolderNotRead;
     // A drive that got no worker, or whose volume could not be queried:
     std::function<void(const std::string& strRoot, DWORD dwError)> onDriveNotScanned;
+
+    // Threads that read ahead of each walk; unset: as many as suit the drive's disk.
+    std::optional<int> nReadAheadThreads;
 };
 
 ScanSetup SystemScanSetup();
