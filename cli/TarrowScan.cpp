@@ -114,8 +114,9 @@ std::string Usage() {
          "  --debug     write the diagnostic log to "
       << strFolder << GetModuleFileName()
       << ".log\n"
-         "  --read-ahead=N  N threads read folders ahead of each walk (0: none); by\n"
-         "              default 8 on a disk without seeks, none on a rotational one\n"
+         "  --read-ahead=N  N threads read folders ahead of each walk once it waits for\n"
+         "              the disk (0: none); by default two per processor, up to 8, on a\n"
+         "              disk without seeks, 2 on a rotational one\n"
          "  --help      show this help and exit\n"
          "  --version   show the version and exit\n"
          "\n"

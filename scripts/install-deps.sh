@@ -24,6 +24,8 @@ PACKAGES=(
   xvfb openbox xdotool x11-utils x11-apps desktop-file-utils
   # peers measured by the benchmarks
   fd-find findutils hyperfine
+  # the cold benchmark's arithmetic and its slow disk (a device-mapper delay target)
+  bc dmsetup kmod
 )
 
 missing=()

@@ -320,8 +320,9 @@ TEST(StorageDeviceTest, RotationalFlagOfTheDiskOrOfThePartitionsDisk) {
     EXPECT_EQ(IsRotational(tree.Root(), strSys), std::nullopt);
     EXPECT_EQ(IsRotational(tree.Root() + "/missing", strSys), std::nullopt);
 
-    EXPECT_EQ(ReadAheadThreadsFor(true, "ext4"), 0);
-    EXPECT_GT(ReadAheadThreadsFor(false, "ext4"), 0);
+    EXPECT_GT(ReadAheadThreadsFor(true, "ext4"), 0);
+    EXPECT_LE(ReadAheadThreadsFor(true, "ext4"), ReadAheadThreadsFor(false, "ext4"));
+    EXPECT_LE(ReadAheadThreadsFor(false, "ext4"), 8);
     EXPECT_GT(ReadAheadThreadsFor(std::nullopt, "btrfs"), 0);
     EXPECT_EQ(ReadAheadThreadsFor(std::nullopt, "tmpfs"), 0);
 }
