@@ -115,8 +115,8 @@ std::string Usage() {
       << strFolder << GetModuleFileName()
       << ".log\n"
          "  --read-ahead=N  N threads read folders ahead of each walk once it waits for\n"
-         "              the disk (0: none); by default two per processor, up to 8, on a\n"
-         "              disk without seeks, 2 on a rotational one\n"
+         "              the disk (0: none); by default two per processor, 4 to 8, on a\n"
+         "              disk without seeks, 4 on a rotational one\n"
          "  --help      show this help and exit\n"
          "  --version   show the version and exit\n"
          "\n"

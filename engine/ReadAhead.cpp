@@ -24,13 +24,14 @@ constexpr std::size_t kTypeOffset = 18;
 constexpr std::size_t kNameOffset = 19;
 constexpr std::size_t kBufferSize = 32 * 1024;
 
-// Measured with bench/cold_bench.sh on a two-processor machine: four threads beat
-// two and eight there, eight take processor time the walk needs. A disk without
-// seeks serves more reads at once than that; more processors can make them.
+// Measured with bench/cold_bench.sh on a two-processor machine whose virtual disk
+// the kernel calls rotational: four threads beat two and eight there; eight take
+// processor time the walk needs. A disk without seeks serves more reads at once;
+// more processors can make them.
 constexpr int kMostThreads = 8;
-// A rotational disk (the virtual disk measured says it is one) gains from a couple
-// of reads in flight, which its queue can sort; more would make its head seek.
-constexpr int kRotationalThreads = 2;
+// On a rotational disk the threads read neighbouring folders, in the walk's order,
+// which its queue can sort; more than this would send its head between them.
+constexpr int kRotationalThreads = 4;
 // The walk's disk reads are looked at every so many folders (a read of a proc file).
 constexpr std::uint32_t kSampleEvery = 16;
 // Folders the walk may reach before the read-ahead, without reading from the disk,
