@@ -37,8 +37,11 @@ ReadAheadOptions Always(ReadAheadStats& stats, int nThreads = kThreads) {
 
 // What one walk of the folder reports, in order, and the folders it could not read.
 Report Walk(const std::string& strRoot, const ReadAheadOptions& options,
-            std::vector<std::string>* pNotRead = nullptr) {
+            std::vector<std::string>* pNotRead = nullptr,
+            std::chrono::microseconds perFile = std::chrono::microseconds(0)) {
     CRecordingTarget target;
+    if (perFile.count() > 0)
+        target.OnFound([perFile](const FoundFile&) { std::this_thread::sleep_for(perFile); });
     CSimpleEnum walker;
     AddProgramGroups(walker);
     walker.SetReadAhead(options);
@@ -146,16 +149,36 @@ TEST_F(ReadAheadTest, WideAndDeepTreesStayWithinTheBounds) {
     ReadAheadOptions o = Always(stats);
     o.nMaxAhead = 16;
     o.nMaxQueued = 64;
-    EXPECT_EQ(Walk(m_tree.Root(), o), alone);
+    // A walk slowed as a cold disk slows it, so that the read-ahead can keep ahead.
+    EXPECT_EQ(Walk(m_tree.Root(), o, nullptr, 100us), alone);
     EXPECT_LE(stats.nMostAhead, 16u);
     EXPECT_LE(stats.nMostQueued, 64u);
     EXPECT_GT(stats.nMostQueued, 32u);     // the wide folder did fill the queue
-    EXPECT_GT(stats.nReachedAhead, 1000u); // those let go for want of room too
+    EXPECT_GT(stats.nReachedAhead, 600u); // those let go for want of room too
 }
 
-TEST_F(ReadAheadTest, DeepTreesUnderALowDescriptorLimit) {
-    // Deeper than PATH_MAX, with descriptors so few that the read-ahead's own leave
-    // the walk short: it gives them back and the walk finds every file.
+TEST_F(ReadAheadTest, TreesUnderALowDescriptorLimit) {
+    // Two descriptors to spare: the walk's root and the read-ahead's. The walk's first
+    // subfolder finds none left and nothing of its own to close: the read-ahead gives
+    // its back.
+    for (int i = 0; i < 50; ++i)
+        m_tree.File("flat/f" + std::to_string(i) + "/a.doc", 1);
+    const Report alone = Walk(m_tree.Path("flat"), {});
+    {
+        const int nBefore = OpenDescriptorCount();
+        ReadAheadStats stats;
+        Report got;
+        {
+            CDescriptorLimit limit(static_cast<unsigned long>(nBefore) + 2);
+            got = Walk(m_tree.Path("flat"), Always(stats));
+        }
+        EXPECT_EQ(got, alone);
+        EXPECT_EQ(OpenDescriptorCount(), nBefore);
+    }
+    fs::remove_all(m_tree.Path("flat"));
+
+    // Deeper than PATH_MAX, with descriptors so few that the read-ahead's own may leave
+    // the walk short.
     const int nLevels = 3000;
     MakeDeepTree(m_tree.Root(), nLevels);
     for (unsigned long nExtra : {6ul, 40ul}) {
@@ -233,7 +256,7 @@ TEST_F(ReadAheadTest, APauseHoldsEveryReadAndAStopEndsEveryThread) {
             walker.EnumerateDrive(m_tree.Root());
         });
         if (bPaused) {
-            EXPECT_TRUE(Eventually([&] { return stopped.nWaiting == kThreads; }));
+            EXPECT_TRUE(Eventually([&] { return n >= 30 && stopped.nWaiting == kThreads; }));
             ForceEvent.Set();
         }
         w.join();
