@@ -232,6 +232,7 @@ void CReadAhead::Run() {
     for (;;) {
         Folder folder;
         bool bFiles = false;
+        std::int64_t nPassed = -1;
         {
             std::unique_lock lock(m_lock);
             if (m_pStats)
@@ -248,6 +249,9 @@ void CReadAhead::Run() {
             folder.key = std::move(node.key());
             folder.strRelative = std::move(node.mapped());
             bFiles = !(folder.key < m_walk); // above the walk: it has had those
+            // A folder above the walk's: its entries up to the walk's branch are passed.
+            if (m_walk.size() > folder.key.size() && IsPrefix(folder.key, m_walk))
+                nPassed = static_cast<std::int64_t>(m_walk[folder.key.size()]);
             if (m_walk < folder.key) {
                 m_ahead.insert(folder.key);
                 if (m_pStats && m_ahead.size() > m_pStats->nMostAhead)
@@ -255,7 +259,7 @@ void CReadAhead::Run() {
             }
             ++m_nOpen;
         }
-        Read(folder, bFiles);
+        Read(folder, bFiles, nPassed);
         {
             std::lock_guard lock(m_lock);
             --m_nOpen;
@@ -298,7 +302,8 @@ int CReadAhead::Open(const std::string& strRelative) {
     return fd;
 }
 
-void CReadAhead::Read(const Folder& folder, bool bFiles) {
+// nPassed: the index of the last entry the walk has passed, or -1.
+void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed) {
     if (!MayRead())
         return;
     const int fd = Open(folder.strRelative);
@@ -308,8 +313,9 @@ void CReadAhead::Read(const Folder& folder, bool bFiles) {
     std::vector<char> buffer(kBufferSize);
     std::vector<std::pair<std::uint32_t, std::string>> arrFolders;
     std::uint32_t nIndex = 0;
+    std::size_t nTaken = 0; // more than the queue holds would be let go
     bool bGoOn = true;
-    while (bGoOn && MayRead()) {
+    while (bGoOn && (bFiles || nTaken < m_nMaxQueued) && MayRead()) {
         Count();
         long n = ::syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
         if (n <= 0)
@@ -322,7 +328,7 @@ void CReadAhead::Read(const Folder& folder, bool bFiles) {
             nPos += nRecLen;
             const std::uint32_t i = nIndex++;
             const std::string_view strName(pRecord + kNameOffset);
-            if (IsDotOrDotDot(strName))
+            if (static_cast<std::int64_t>(i) <= nPassed || IsDotOrDotDot(strName))
                 continue;
             const auto dType = static_cast<unsigned char>(pRecord[kTypeOffset]);
             bool bFolder = dType == DT_DIR;
@@ -338,9 +344,11 @@ void CReadAhead::Read(const Folder& folder, bool bFiles) {
                     dType == DT_UNKNOWN)
                     bFolder = S_ISDIR(st.st_mode);
             }
-            if (bFolder && strPrefix.size() + strName.size() < PATH_MAX &&
-                !m_leavesOut(m_strRoot + strPrefix + std::string(strName)))
+            if (bFolder && nTaken < m_nMaxQueued && strPrefix.size() + strName.size() < PATH_MAX &&
+                !m_leavesOut(m_strRoot + strPrefix + std::string(strName))) {
                 arrFolders.emplace_back(i, strPrefix + std::string(strName));
+                ++nTaken;
+            }
         }
         if (arrFolders.empty())
             continue;
