@@ -66,7 +66,7 @@ CReadAhead::CReadAhead(const std::string& strRoot, const ReadAheadOptions& optio
     : m_strRoot(strRoot), m_nMaxAhead(std::max<std::size_t>(options.nMaxAhead, 1)),
       m_nMaxQueued(std::max<std::size_t>(options.nMaxQueued, 1)), m_pStats(options.pStats),
       m_wantsAttributes(std::move(wantsAttributes)), m_leavesOut(std::move(leavesOut)),
-      m_bArmed(options.bAlways) {
+      m_nThreads(options.nThreads), m_bArmed(options.bAlways) {
     if (m_strRoot.empty() || m_strRoot.back() != '/')
         m_strRoot += '/';
     if (!options.bAlways) {
@@ -79,9 +79,17 @@ CReadAhead::CReadAhead(const std::string& strRoot, const ReadAheadOptions& optio
             WalkReadDisk();
     }
     m_fdRoot = ::open(strRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_fdRoot < 0)
-        return; // the walk tells why
-    for (int i = 0; i < options.nThreads; ++i) {
+    if (m_bArmed)
+        StartThreads();
+}
+
+// Once the read-ahead is first needed: a warm walk, or one of thousands of folders
+// given to one worker, starts none.
+void CReadAhead::StartThreads() {
+    if (m_bStarted || m_fdRoot < 0)
+        return; // the walk tells why the root cannot be opened
+    m_bStarted = true;
+    for (int i = 0; i < m_nThreads; ++i) {
         try {
             m_threads.emplace_back([this] { Run(); });
         } catch (const std::system_error&) {
@@ -137,6 +145,7 @@ void CReadAhead::Reached(std::span<const std::uint32_t> key, std::string_view st
             if (WalkReadDisk()) {
                 m_bArmed = true;
                 m_nFirstSinceRead = 0;
+                StartThreads();
             }
         }
         if (!bKnown && m_fdWalkIo >= 0 && m_bArmed && ++m_nFirstSinceRead >= kWarmAfter) {

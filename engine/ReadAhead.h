@@ -90,6 +90,7 @@ private:
         std::string strRelative;
     };
 
+    void StartThreads();
     void Run();
     void Read(const Folder& folder, bool bFiles, std::int64_t nPassed);
     void QueueChain(std::span<const std::uint32_t> key, std::string_view strRelative);
@@ -115,7 +116,9 @@ private:
     std::uint64_t m_nWalkRead = 0;
     std::uint32_t m_nSinceSample = 0;
     std::uint32_t m_nFirstSinceRead = 0; // folders the walk reached first, without the disk
+    int m_nThreads;
     bool m_bArmed;
+    bool m_bStarted = false;
     std::atomic<bool> m_bNoOpenat2{false};
 
     std::mutex m_lock;
