@@ -6,6 +6,7 @@
 #include "ScanControl.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
+#include "platform/StorageDevice.h"
 
 #include <algorithm>
 #include <map>
@@ -271,6 +272,12 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
                 RaiseError(dwError);
             TLOG_DEBUG("EnumMgr.cpp", 205)
                 << strRoot << S << "File system of " << strRoot << " is " << strFileSystem;
+
+            ReadAheadOptions readAhead;
+            readAhead.nThreads = setup.nReadAheadThreads
+                                     ? *setup.nReadAheadThreads
+                                     : ReadAheadThreadsFor(IsRotational(strRoot), strFileSystem);
+            simpleEnum.SetReadAhead(readAhead);
 
             IFsEnum* pEnum = &simpleEnum;
             if (pVolumeEnum && UsesVolumeEnum(setup, volumes, strRoot, strFileSystem)) {

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,9 @@ struct ScanSetup {
                        LeftOutReason reason)>
         onFolderLeftOut;
     std::function<void(const std::string& strRoot)> onDriveFinished;
+
+    // Threads that read ahead of each walk; unset: as many as suit the drive's disk.
+    std::optional<int> nReadAheadThreads;
 };
 
 ScanSetup SystemScanSetup();

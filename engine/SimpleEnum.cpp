@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -37,8 +38,12 @@ public:
     using NotRead = std::function<void(const std::string& strFolder, DWORD dwError)>;
 
     // strPath: the walk's path buffer; the chain's folder names are its prefix.
-    CFolderChain(IDirectoryLister& lister, std::string& strPath, NotRead notRead)
-        : m_lister(lister), m_strPath(strPath), m_notRead(std::move(notRead)) {}
+    // pReadAhead, when not null, is told of every folder the walk enters and gives
+    // back its descriptors when the walk runs short.
+    CFolderChain(IDirectoryLister& lister, std::string& strPath, NotRead notRead,
+                 CReadAhead* pReadAhead)
+        : m_lister(lister), m_strPath(strPath), m_notRead(std::move(notRead)),
+          m_pReadAhead(pReadAhead) {}
     ~CFolderChain() {
         for (Level& l : m_levels) {
             if (l.hDir >= 0)
@@ -61,6 +66,8 @@ public:
             m_strPath += '/';
         m_levels.emplace_back(hRoot, m_strPath.size());
         m_nOpen = 1;
+        if (m_pReadAhead)
+            m_pReadAhead->Reached({}, {});
         return true;
     }
 
@@ -82,9 +89,11 @@ public:
                     const auto& [strName, kind] = top.arrRest[top.nNextKept++];
                     entry.strName = strName;
                     entry.kind = kind;
+                    ++top.nListed;
                     return true;
                 }
             } else if (m_lister.Next(top.hDir, entry, dwError)) {
+                ++top.nListed;
                 return true;
             } else if (dwError != 0) {
                 Tell(m_levels.size() - 1, dwError);
@@ -117,7 +126,8 @@ public:
             CloseOutermost(nParent);
         DWORD dwError = 0;
         int h = m_lister.OpenChild(m_levels[nParent].hDir, strName, dwError);
-        while (h < 0 && IsOutOfDescriptors(dwError) && CloseOutermost(nParent))
+        while (h < 0 && IsOutOfDescriptors(dwError) &&
+               (CloseOutermost(nParent) || GiveBackReadAhead()))
             h = m_lister.OpenChild(m_levels[nParent].hDir, strName, dwError);
         if (h < 0) {
             // No longer a folder (replaced since the listing) is no folder lost.
@@ -126,8 +136,12 @@ public:
             return;
         }
         m_strPath += '/';
+        const std::uint32_t nIndex = m_levels[nParent].nListed - 1;
         m_levels.emplace_back(h, m_strPath.size());
+        m_levels.back().nIndex = nIndex;
         ++m_nOpen;
+        if (m_pReadAhead)
+            TellReadAhead();
     }
 
 private:
@@ -142,6 +156,8 @@ private:
         bool bHaveId = false;
         FileId id;
         bool bTold = false;
+        std::uint32_t nListed = 0; // entries the walk has had from it
+        std::uint32_t nIndex = 0;  // its own entry's index in its parent's listing
         bool HasRest() const { return !bKept || nNextKept < arrRest.size(); }
     };
 
@@ -155,6 +171,20 @@ private:
             m_notRead(PathOf(i), dwError);
         }
     }
+
+    // The folder just entered, by its place in the walk and its path below the root.
+    void TellReadAhead() {
+        const std::size_t nBase = m_levels[0].nBase;
+        if (m_strPath.size() - nBase > PATH_MAX)
+            return; // the read-ahead reads nothing that deep
+        m_key.clear();
+        for (std::size_t i = 1; i < m_levels.size(); ++i)
+            m_key.push_back(m_levels[i].nIndex);
+        m_pReadAhead->Reached(
+            m_key, std::string_view(m_strPath).substr(nBase, m_strPath.size() - nBase - 1));
+    }
+
+    bool GiveBackReadAhead() { return m_pReadAhead && m_pReadAhead->GiveBackDescriptors(); }
 
     // Closes the outermost open folder between the root and level nKeep; false when
     // there is none.
@@ -234,7 +264,7 @@ private:
                                   : m_lister.OpenBelow(hAt, strRelative, dwError);
         };
         int h = open();
-        while (h < 0 && IsOutOfDescriptors(dwError) && CloseOutermost(nAt))
+        while (h < 0 && IsOutOfDescriptors(dwError) && (CloseOutermost(nAt) || GiveBackReadAhead()))
             h = open();
         if (h < 0)
             return -1;
@@ -256,6 +286,8 @@ private:
     std::string m_strRoot;
     std::vector<Level> m_levels;
     std::size_t m_nOpen = 0;
+    CReadAhead* m_pReadAhead;
+    CReadAhead::Key m_key;
 };
 
 } // namespace
@@ -288,9 +320,22 @@ void CSimpleEnum::FolderNotRead(const std::string& strFolder, DWORD dwError) {
 // Depth first with an explicit stack of folders, so that a deep tree cannot exhaust
 // the thread's stack; a subfolder is walked completely at the moment it is met.
 void CSimpleEnum::WalkFolder(const std::string& strFolder) {
+    std::optional<CReadAhead> readAhead; // outlives the chain: joined after the walk
+    if (m_readAhead.nThreads > 0) {
+        readAhead.emplace(
+            strFolder, m_readAhead,
+            [this](std::string_view strName) {
+                std::string strGroup;
+                return MatchGroup(strName, strGroup);
+            },
+            [this](std::string_view strPath) {
+                return IsExcluded(strPath) || !IsIncluded(strPath);
+            });
+    }
     std::string strPath;
-    CFolderChain chain(*m_pLister, strPath,
-                       [this](const std::string& s, DWORD dw) { FolderNotRead(s, dw); });
+    CFolderChain chain(
+        *m_pLister, strPath, [this](const std::string& s, DWORD dw) { FolderNotRead(s, dw); },
+        readAhead ? &*readAhead : nullptr);
     if (!chain.Start(strFolder))
         return;
     std::string strGroup;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FsEnum.h"
+#include "ReadAhead.h"
 #include "platform/DirListing.h"
 
 #include <functional>
@@ -44,6 +45,9 @@ public:
     void ShareLinkedFiles(CLinkedFiles& links) { m_pLinks = &links; }
     // Also told of every folder that could not be read; each is logged in any case.
     void SetFolderNotRead(FolderNotReadHandler handler) { m_onFolderNotRead = std::move(handler); }
+    // Threads that read ahead of the walk on the system's disk (none by default). The
+    // walk reports the same files in the same order either way.
+    void SetReadAhead(const ReadAheadOptions& options) { m_readAhead = options; }
 
 private:
     void WalkFolder(const std::string& strPath);
@@ -53,4 +57,5 @@ private:
     CLinkedFiles m_ownLinks;
     CLinkedFiles* m_pLinks = &m_ownLinks;
     FolderNotReadHandler m_onFolderNotRead;
+    ReadAheadOptions m_readAhead;
 };

@@ -35,6 +35,8 @@ PACKAGES=(
   appstream lintian dpkg-dev
   # peers measured by the benchmarks
   fd-find findutils hyperfine
+  # the cold benchmark's arithmetic and its slow disk (a device-mapper delay target)
+  bc dmsetup kmod
 )
 
 missing=()

@@ -384,7 +384,7 @@ def check_completion(s, completion):
     help_text = subprocess.run([s.scan, "--help"], capture_output=True, text=True).stdout
     import re
 
-    named = set(re.findall(r"^  (--[a-z]+)", help_text, re.M))
+    named = set(re.findall(r"^  (--[a-z-]+=?)", help_text, re.M))
     check(set(complete("--")) == named, f"completion: {set(complete('--')) ^ named}")
     with tempfile.TemporaryDirectory() as d:
         os.mkdir(os.path.join(d, "one folder"))
