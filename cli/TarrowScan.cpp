@@ -219,8 +219,7 @@ Options ParseOptions(int argc, char** argv) {
     po::options_description desc;
     desc.add_options()("json", "")("files", "")("lists", "")("debug", "")("help,h", "")(
         "version", "")("exclude", po::value<std::string>())("metrics", po::value<std::string>())(
-        "read-ahead", po::value<std::string>())(
-        "folder", po::value<std::string>());
+        "read-ahead", po::value<std::string>())("folder", po::value<std::string>());
     po::positional_options_description positional;
     positional.add("folder", -1);
 
@@ -264,8 +263,7 @@ Options ParseOptions(int argc, char** argv) {
                 strValue.find_first_not_of("0123456789") != std::string::npos)
                 UsageError("--read-ahead needs a number of threads from 0 to 999");
             o.nReadAhead = std::stoi(strValue);
-        }
-        else if (strKey == "help")
+        } else if (strKey == "help")
             PrintAndExit(Usage());
         else if (strKey == "version")
             PrintAndExit("tarrow-scan (" + LoadString(IDS_APP_TITLE) + ") " + TARROW_VERSION +

@@ -153,7 +153,7 @@ TEST_F(ReadAheadTest, WideAndDeepTreesStayWithinTheBounds) {
     EXPECT_EQ(Walk(m_tree.Root(), o, nullptr, 100us), alone);
     EXPECT_LE(stats.nMostAhead, 16u);
     EXPECT_LE(stats.nMostQueued, 64u);
-    EXPECT_GT(stats.nMostQueued, 32u);     // the wide folder did fill the queue
+    EXPECT_GT(stats.nMostQueued, 32u);    // the wide folder did fill the queue
     EXPECT_GT(stats.nReachedAhead, 600u); // those let go for want of room too
 }
 
