@@ -14,11 +14,15 @@
 # Needs root (dropping caches, loop devices, the device mapper) and fd (fd-find).
 #
 #   bench/cold_bench.sh [--entries N] [--runs N] [--tree DIR] [--delay-entries N] [--no-delay]
+#
+# Everything it makes lives in one folder of its own under /var/tmp (on the disk, not
+# in memory), removed at the end; --tree DIR names a tree to make once and reuse
+# across runs instead (DIR.entries beside it records its size).
 set -euo pipefail
 
 entries=300000
 runs=3
-tree=/var/tmp/tarrow-cold-bench
+tree="" # made afresh in this run's own folder unless a reused one is named
 delay=1
 delay_entries=100000 # every read waits: a smaller tree keeps a round within minutes
 while [ $# -gt 0 ]; do
@@ -47,6 +51,18 @@ if [ -z "$fd" ]; then
   exit 1
 fi
 
+work=$(mktemp -d /var/tmp/tarrow-cold-bench-XXXXXX)
+loop=""
+name="tarrow-cold-$$"
+cleanup() {
+  umount "$work/mnt" 2>/dev/null || true
+  dmsetup remove "$name" 2>/dev/null || true
+  [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null || true
+  rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+[ -n "$tree" ] || tree="$work/tree"
+
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARROW_BUILD_BENCH=ON \
@@ -68,7 +84,7 @@ find_expr+=(")")
 
 make_tree() { # DIR: made once, reused while its entry count is the one asked for
   local dir="$1"
-  if [ -d "$dir" ] && [ "$(cat "$dir.entries" 2>/dev/null)" = "$entries" ]; then
+  if [ -d "$dir" ] && [ ! -L "$dir" ] && [ "$(cat "$dir.entries" 2>/dev/null)" = "$entries" ]; then
     echo "reusing the tree in $dir"
     return
   fi
@@ -83,8 +99,8 @@ make_tree() { # DIR: made once, reused while its entry count is the one asked fo
 cold() {
   sync
   echo 3 > /proc/sys/vm/drop_caches
-  /usr/bin/time -f "%e %M" -o /tmp/cold-bench.$$ "$@" >/dev/null 2>/dev/null || true
-  tail -n 1 /tmp/cold-bench.$$
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>/dev/null || true
+  tail -n 1 "$work/time"
 }
 
 # Seconds from SIGINT to exit of a cold scan interrupted after a second.
@@ -170,17 +186,6 @@ if ! dmsetup version >/dev/null 2>&1; then
   echo; echo "no delayed device: this kernel has no device mapper (/dev/mapper/control)"
   exit 0
 fi
-work=$(mktemp -d /var/tmp/tarrow-cold-delay-XXXXXX)
-loop=""
-name="tarrow-cold-$$"
-cleanup() {
-  umount "$work/mnt" 2>/dev/null || true
-  dmsetup remove "$name" 2>/dev/null || true
-  [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null || true
-  rm -rf --one-file-system "$work"
-  rm -f /tmp/cold-bench.$$
-}
-trap cleanup EXIT
 truncate -s 4G "$work/image"
 loop=$(losetup --find --show "$work/image" 2>/dev/null || true)
 sectors=$(blockdev --getsz "$loop" 2>/dev/null || echo 0)

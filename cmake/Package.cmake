@@ -26,5 +26,7 @@ if(TARROW_BUILD_UI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 endif()
+# The weekly service writes its figures for node_exporter's textfile collector.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
 
 include(CPack)
