@@ -19,6 +19,7 @@
 namespace {
 
 // Layout of a getdents64 record, as DirListing.cpp reads it.
+constexpr std::size_t kInodeOffset = 0;
 constexpr std::size_t kRecLenOffset = 16;
 constexpr std::size_t kTypeOffset = 18;
 constexpr std::size_t kNameOffset = 19;
@@ -40,6 +41,11 @@ constexpr std::uint32_t kWarmAfter = 64;
 // Folders above the walk's listed again when the walk gets ahead: those nearest have
 // the subfolders it reaches next.
 constexpr std::size_t kChainLevels = 8;
+// Inodes whose numbers differ only below this share a block of the inode table on
+// ext4 (4 KiB blocks of 256-byte inodes) and are near neighbours on XFS and btrfs: a
+// disk read for one brings the others into memory (ext4 reads even further ahead), so
+// one attribute read warms them all and the rest are left to the walk.
+constexpr std::uint64_t kInodesABlock = 16;
 
 bool IsDotOrDotDot(std::string_view s) {
     return s == "." || s == "..";
@@ -323,6 +329,7 @@ void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed) {
     std::vector<std::pair<std::uint32_t, std::string>> arrFolders;
     std::uint32_t nIndex = 0;
     std::size_t nTaken = 0; // more than the queue holds would be let go
+    std::uint64_t nLastBlock = ~std::uint64_t{0}; // of the inodes last read
     bool bGoOn = true;
     while (bGoOn && (bFiles || nTaken < m_nMaxQueued) && MayRead()) {
         Count();
@@ -341,7 +348,12 @@ void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed) {
                 continue;
             const auto dType = static_cast<unsigned char>(pRecord[kTypeOffset]);
             bool bFolder = dType == DT_DIR;
-            if (dType == DT_UNKNOWN || (bFiles && dType == DT_REG && m_wantsAttributes(strName))) {
+            std::uint64_t nInode;
+            std::memcpy(&nInode, pRecord + kInodeOffset, sizeof nInode);
+            const std::uint64_t nBlock = nInode / kInodesABlock;
+            if (dType == DT_UNKNOWN || (bFiles && dType == DT_REG && nBlock != nLastBlock &&
+                                        m_wantsAttributes(strName))) {
+                nLastBlock = nBlock;
                 if (!MayRead()) {
                     bGoOn = false;
                     break;

@@ -157,6 +157,24 @@ TEST_F(ReadAheadTest, WideAndDeepTreesStayWithinTheBounds) {
     EXPECT_GT(stats.nReachedAhead, 600u); // those let go for want of room too
 }
 
+// Files made one after another get neighbouring inodes: one attribute read warms a
+// block of them, and the read-ahead leaves the rest to the walk.
+TEST_F(ReadAheadTest, OneAttributeReadForNeighbouringInodes) {
+    constexpr int kFolders = 10, kFiles = 64;
+    for (int i = 0; i < kFolders; ++i) {
+        for (int j = 0; j < kFiles; ++j)
+            m_tree.File("d" + std::to_string(i) + "/f" + std::to_string(j) + ".doc", j);
+    }
+    const Report alone = Walk(m_tree.Root(), {});
+    ASSERT_EQ(alone.size(), static_cast<std::size_t>(kFolders * kFiles));
+    ReadAheadStats stats;
+    EXPECT_EQ(Walk(m_tree.Root(), Always(stats, 1), nullptr, 200us), alone);
+    ASSERT_GT(stats.nReachedAhead, 5u); // folders were read ahead, their files with them
+    // An open and two listings a folder, and a read for each 16 files (64 at most where
+    // the inodes were handed out in scattered batches); one read a file would be 640.
+    EXPECT_LT(stats.nReads, static_cast<std::uint64_t>(kFolders * 3 + 3 + kFolders * kFiles / 4));
+}
+
 TEST_F(ReadAheadTest, TreesUnderALowDescriptorLimit) {
     // Two descriptors to spare: the walk's root and the read-ahead's. The walk's first
     // subfolder finds none left and nothing of its own to close: the read-ahead gives
