@@ -328,7 +328,7 @@ void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed) {
     std::vector<char> buffer(kBufferSize);
     std::vector<std::pair<std::uint32_t, std::string>> arrFolders;
     std::uint32_t nIndex = 0;
-    std::size_t nTaken = 0; // more than the queue holds would be let go
+    std::size_t nTaken = 0;                       // more than the queue holds would be let go
     std::uint64_t nLastBlock = ~std::uint64_t{0}; // of the inodes last read
     bool bGoOn = true;
     while (bGoOn && (bFiles || nTaken < m_nMaxQueued) && MayRead()) {
@@ -351,8 +351,8 @@ void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed) {
             std::uint64_t nInode;
             std::memcpy(&nInode, pRecord + kInodeOffset, sizeof nInode);
             const std::uint64_t nBlock = nInode / kInodesABlock;
-            if (dType == DT_UNKNOWN || (bFiles && dType == DT_REG && nBlock != nLastBlock &&
-                                        m_wantsAttributes(strName))) {
+            if (dType == DT_UNKNOWN ||
+                (bFiles && dType == DT_REG && nBlock != nLastBlock && m_wantsAttributes(strName))) {
                 nLastBlock = nBlock;
                 if (!MayRead()) {
                     bGoOn = false;
