@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <poll.h>
@@ -43,6 +44,49 @@ int CodeOf(const InstanceCheck& check) {
         return kUnguarded;
     }
     return 1;
+}
+
+// Starts of nStarts processes at one moment, each opening the section with open and
+// keeping what it got until all have looked: how many came first, how many found one
+// running.
+struct StartCounts {
+    int nFirst = 0;
+    int nRunning = 0;
+};
+template <class Open> void StartAtOnce(int nStarts, Open open, StartCounts& counts) {
+    // go and done release the starts when their write ends close; checked counts them.
+    int go[2], done[2], checked[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    ASSERT_EQ(::pipe(checked), 0);
+    std::vector<pid_t> arrPids(static_cast<std::size_t>(nStarts));
+    for (pid_t& pid : arrPids) {
+        pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(go[1]);
+            ::close(done[1]);
+            char ch;
+            (void)!::read(go[0], &ch, 1);
+            const int nCode = CodeOf(open());
+            (void)!::write(checked[1], "x", 1);
+            (void)!::read(done[0], &ch, 1); // the first keeps its guard until all have looked
+            ::_exit(nCode);
+        }
+    }
+    ::close(go[1]);
+    char ch = 0;
+    for (int i = 0; i < nStarts; ++i)
+        ASSERT_EQ(::read(checked[0], &ch, 1), 1);
+    ::close(done[1]);
+    for (pid_t pid : arrPids) {
+        int nStatus = 0;
+        ::waitpid(pid, &nStatus, 0);
+        counts.nFirst += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kFirst;
+        counts.nRunning += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kRunning;
+    }
+    for (int fd : {go[0], done[0], checked[0], checked[1]})
+        ::close(fd);
 }
 
 // A child inherits the parent's section; it must not remove the parent's files.
@@ -144,43 +188,11 @@ TEST_F(SingleInstance, AFirstInstanceKilledOutrightNeverKeepsLaterStartsFromRunn
 }
 
 TEST_F(SingleInstance, StartsAtTheSameMomentLetExactlyOneRun) {
-    constexpr int kStarts = 6;
-    // go and done release the starts when their write ends close; checked counts them.
-    int go[2], done[2], checked[2];
-    ASSERT_EQ(::pipe(go), 0);
-    ASSERT_EQ(::pipe(done), 0);
-    ASSERT_EQ(::pipe(checked), 0);
-    pid_t arrPids[kStarts];
-    for (pid_t& pid : arrPids) {
-        pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(go[1]);
-            ::close(done[1]);
-            char ch;
-            (void)!::read(go[0], &ch, 1);
-            const int nCode = CodeOf(OpenInstanceSection(folder.Path()));
-            (void)!::write(checked[1], "x", 1);
-            (void)!::read(done[0], &ch, 1); // the first keeps its lock until all have looked
-            ::_exit(nCode);
-        }
-    }
-    ::close(go[1]);
-    char ch = 0;
-    for (int i = 0; i < kStarts; ++i)
-        ASSERT_EQ(::read(checked[0], &ch, 1), 1);
-    ::close(done[1]);
-    int nFirst = 0, nRunning = 0;
-    for (pid_t pid : arrPids) {
-        int nStatus = 0;
-        ::waitpid(pid, &nStatus, 0);
-        nFirst += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kFirst;
-        nRunning += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kRunning;
-    }
-    for (int fd : {go[0], done[0], checked[0], checked[1]})
-        ::close(fd);
-    EXPECT_EQ(nFirst, 1);
-    EXPECT_EQ(nRunning, kStarts - 1);
+    StartCounts counts;
+    ASSERT_NO_FATAL_FAILURE(StartAtOnce(
+        6, [&] { return OpenInstanceSection(folder.Path()); }, counts));
+    EXPECT_EQ(counts.nFirst, 1);
+    EXPECT_EQ(counts.nRunning, 5);
 }
 
 TEST_F(SingleInstance, ActivationRequestsReachTheFirstInstanceWithTheirToken) {
@@ -398,43 +410,12 @@ TEST_F(SingleInstance, WithoutAFolderTheAbstractGuardLetsOneRunAndTakesRequests)
 }
 
 TEST_F(SingleInstance, AbstractStartsAtTheSameMomentLetExactlyOneRun) {
-    constexpr int kStarts = 20;
     const std::string strBase = UniqueBase();
-    int go[2], done[2], checked[2];
-    ASSERT_EQ(::pipe(go), 0);
-    ASSERT_EQ(::pipe(done), 0);
-    ASSERT_EQ(::pipe(checked), 0);
-    pid_t arrPids[kStarts];
-    for (pid_t& pid : arrPids) {
-        pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(go[1]);
-            ::close(done[1]);
-            char ch;
-            (void)!::read(go[0], &ch, 1);
-            const int nCode = CodeOf(OpenAbstractInstanceSection(strBase));
-            (void)!::write(checked[1], "x", 1);
-            (void)!::read(done[0], &ch, 1);
-            ::_exit(nCode);
-        }
-    }
-    ::close(go[1]);
-    char ch = 0;
-    for (int i = 0; i < kStarts; ++i)
-        ASSERT_EQ(::read(checked[0], &ch, 1), 1);
-    ::close(done[1]);
-    int nFirst = 0, nRunning = 0;
-    for (pid_t pid : arrPids) {
-        int nStatus = 0;
-        ::waitpid(pid, &nStatus, 0);
-        nFirst += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kFirst;
-        nRunning += WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kRunning;
-    }
-    for (int fd : {go[0], done[0], checked[0], checked[1]})
-        ::close(fd);
-    EXPECT_EQ(nFirst, 1);
-    EXPECT_EQ(nRunning, kStarts - 1);
+    StartCounts counts;
+    ASSERT_NO_FATAL_FAILURE(StartAtOnce(
+        20, [&] { return OpenAbstractInstanceSection(strBase); }, counts));
+    EXPECT_EQ(counts.nFirst, 1);
+    EXPECT_EQ(counts.nRunning, 19);
 }
 
 TEST_F(SingleInstance, NamesAnotherUserHoldsNeitherStopNorSplitTheGuard) {
