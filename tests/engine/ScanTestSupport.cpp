@@ -3,6 +3,7 @@
 #include "FsEnum.h"
 #include "StringTable.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -101,6 +102,15 @@ CDescriptorLimit::~CDescriptorLimit() {
     ::getrlimit(RLIMIT_NOFILE, &rl);
     rl.rlim_cur = m_nSaved;
     ::setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+unsigned long DescriptorLimitLeaving(int nSpare) {
+    // The limit caps descriptor numbers, not their count: an inherited descriptor far
+    // up leaves a gap below it that counting would miss.
+    for (int fd = 0, nFree = 0;; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && nFree++ == nSpare)
+            return static_cast<unsigned long>(fd);
+    }
 }
 
 int OpenDescriptorCount() {

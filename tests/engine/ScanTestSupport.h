@@ -129,6 +129,9 @@ private:
     unsigned long m_nSaved;
 };
 
+// The limit under which exactly nSpare more descriptors can be opened.
+unsigned long DescriptorLimitLeaving(int nSpare);
+
 // Descriptors this process has open now.
 int OpenDescriptorCount();
 

@@ -361,7 +361,7 @@ TEST_F(SimpleEnumTest, AFileWithSeveralNamesIsReportedOnceUnderTheFirstNameMet) 
 TEST_F(SimpleEnumTest, TreesDeeperThanTheDescriptorLimitAreWalkedWhole) {
     const int nLevels = 3000;
     MakeDeepTree(m_tree.Root(), nLevels);
-    for (unsigned long nLimit : {1024ul, static_cast<unsigned long>(OpenDescriptorCount() + 6)}) {
+    for (unsigned long nLimit : {1024ul, DescriptorLimitLeaving(6)}) {
         CRecordingTarget target;
         int nBefore = OpenDescriptorCount();
         {
