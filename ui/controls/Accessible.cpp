@@ -39,16 +39,33 @@ QString DescriptionOr(const QWidget* pWidget, const std::string& strOwn) {
                                                       : pWidget->accessibleDescription();
 }
 
-// Press first: it is what a screen reader offers as the control's default action.
-QStringList WithPress(QStringList arrActions) {
-    arrActions.prepend(QAccessibleActionInterface::pressAction());
-    return arrActions;
-}
+// A control a screen reader can press, as a click would.
+class CAccessiblePressable : public QAccessibleWidget {
+public:
+    using QAccessibleWidget::QAccessibleWidget;
 
-class CAccessibleBitmapButton final : public QAccessibleWidget {
+    // Press first: it is what a screen reader offers as the control's default action.
+    QStringList actionNames() const override {
+        QStringList arrActions = QAccessibleWidget::actionNames();
+        arrActions.prepend(pressAction());
+        return arrActions;
+    }
+
+    void doAction(const QString& strAction) override {
+        if (strAction == pressAction())
+            Press();
+        else
+            QAccessibleWidget::doAction(strAction);
+    }
+
+protected:
+    virtual void Press() = 0;
+};
+
+class CAccessibleBitmapButton final : public CAccessiblePressable {
 public:
     explicit CAccessibleBitmapButton(CBitmapButtonEx* pButton)
-        : QAccessibleWidget(pButton, QAccessible::Button) {}
+        : CAccessiblePressable(pButton, QAccessible::Button) {}
 
     QString text(QAccessible::Text t) const override {
         switch (t) {
@@ -70,16 +87,6 @@ public:
         return state;
     }
 
-    QStringList actionNames() const override { return WithPress(QAccessibleWidget::actionNames()); }
-
-    void doAction(const QString& strAction) override {
-        if (strAction != pressAction()) {
-            QAccessibleWidget::doAction(strAction);
-            return;
-        }
-        Button()->click(); // which a disabled button ignores
-    }
-
     QStringList keyBindingsForAction(const QString& strAction) const override {
         if (strAction == pressAction()) {
             const QString strKey = text(QAccessible::Accelerator);
@@ -87,6 +94,9 @@ public:
         }
         return QAccessibleWidget::keyBindingsForAction(strAction);
     }
+
+protected:
+    void Press() override { Button()->click(); } // which a disabled button ignores
 
 private:
     CBitmapButtonEx* Button() const { return static_cast<CBitmapButtonEx*>(widget()); }
@@ -185,12 +195,12 @@ private:
 
 // A banner or a "?": a link, pressed as it is clicked. Outside the unnamed namespace: the
 // controls let it do what their clicks do.
-class CAccessibleLink final : public QAccessibleWidget {
+class CAccessibleLink final : public CAccessiblePressable {
 public:
     explicit CAccessibleLink(CHyperLink* pLink)
-        : QAccessibleWidget(pLink, QAccessible::Link), m_pLink(pLink), m_pBanner(nullptr) {}
+        : CAccessiblePressable(pLink, QAccessible::Link), m_pLink(pLink), m_pBanner(nullptr) {}
     explicit CAccessibleLink(CStaticBanner* pBanner)
-        : QAccessibleWidget(pBanner, QAccessible::Link), m_pLink(nullptr), m_pBanner(pBanner) {}
+        : CAccessiblePressable(pBanner, QAccessible::Link), m_pLink(nullptr), m_pBanner(pBanner) {}
 
     QString text(QAccessible::Text t) const override {
         switch (t) {
@@ -219,13 +229,8 @@ public:
         return state;
     }
 
-    QStringList actionNames() const override { return WithPress(QAccessibleWidget::actionNames()); }
-
-    void doAction(const QString& strAction) override {
-        if (strAction != pressAction()) {
-            QAccessibleWidget::doAction(strAction);
-            return;
-        }
+protected:
+    void Press() override {
         if (!widget()->isEnabled())
             return;
         if (m_pLink)
