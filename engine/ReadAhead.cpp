@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include <dirent.h>
@@ -244,6 +245,9 @@ bool CReadAhead::MayRead() {
 void CReadAhead::Run() {
     if (m_pStats)
         ++m_pStats->nRunning;
+    // One for every folder this thread reads: filling it anew each time would cost more
+    // than a cached listing.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     for (;;) {
         Folder folder;
         bool bFiles = false;
@@ -274,7 +278,7 @@ void CReadAhead::Run() {
             }
             ++m_nOpen;
         }
-        Read(folder, bFiles, nPassed);
+        Read(folder, bFiles, nPassed, {buffer.get(), kBufferSize});
         {
             std::lock_guard lock(m_lock);
             --m_nOpen;
@@ -318,14 +322,14 @@ int CReadAhead::Open(const std::string& strRelative) {
 }
 
 // nPassed: the index of the last entry the walk has passed, or -1.
-void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed) {
+void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed,
+                      std::span<char> buffer) {
     if (!MayRead())
         return;
     const int fd = Open(folder.strRelative);
     if (fd < 0)
         return; // vanished, replaced or locked: the walk finds out for itself
     const std::string strPrefix = folder.strRelative.empty() ? "" : folder.strRelative + '/';
-    std::vector<char> buffer(kBufferSize);
     std::vector<std::pair<std::uint32_t, std::string>> arrFolders;
     std::uint32_t nIndex = 0;
     std::size_t nTaken = 0;                       // more than the queue holds would be let go

@@ -92,7 +92,7 @@ private:
 
     void StartThreads();
     void Run();
-    void Read(const Folder& folder, bool bFiles, std::int64_t nPassed);
+    void Read(const Folder& folder, bool bFiles, std::int64_t nPassed, std::span<char> buffer);
     void QueueChain(std::span<const std::uint32_t> key, std::string_view strRelative);
     // false when the read-ahead must end or give back its descriptors; blocks while the
     // scan is paused, so that a pause holds the read-ahead's reads too.
