@@ -15,8 +15,6 @@
 #include <QApplication>
 #include <QMetaObject>
 
-#include <cerrno>
-
 #include <system_error>
 
 namespace {
@@ -520,18 +518,18 @@ LRESULT CMainDlg::OnEnumFinish(WPARAM, LPARAM) {
 void CMainDlg::WriteGroupList(UINT nGroupNameId) {
     const std::string strGroup = LoadString(nGroupNameId);
     const CFileList* pList = FindGroupList(strGroup);
+    // A group without records leaves the list of an earlier scan as it was: a scan
+    // stopped early must not take away what a complete one wrote.
+    if (!pList || pList->empty())
+        return;
     const std::string strFolder = GetLogFolder();
     CFileHandle folder;
     SafeFileResult result = OpenPrivateFolder(strFolder, false, folder);
-    if (!pList && result.m_status == SafeFileStatus::systemError && result.m_nErrno == ENOENT)
-        return; // no folder, so no list of an earlier scan to take away
     if (result) {
         // Only for a folder that takes it: a group's text is as big as its paths. The
         // path's own bytes, whatever the locale: a name the locale cannot spell is still
-        // a file that would be lost, and the line must lead back to it. A group without
-        // files takes its list of an earlier scan away.
-        result =
-            WriteGroupListFile(folder, strGroup, pList ? GroupListText(*pList) : std::string());
+        // a file that would be lost, and the line must lead back to it.
+        result = WriteGroupListFile(folder, strGroup, GroupListText(*pList));
     }
     if (!result) {
         TLOG_ERROR("MainDlg.cpp", 424) << "The list of found files was not written: " << strFolder

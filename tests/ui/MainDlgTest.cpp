@@ -371,8 +371,8 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
         tree.File("a/sub/two.png", 5'000'000),
     };
     tree.File("a/readme.txt", 10);
-    // A group without records leaves no list of an earlier scan behind; a link at its
-    // name is taken away itself, never followed.
+    // A group without records leaves its list of an earlier scan as it was, a link at its
+    // name too.
     std::ofstream(strLists + "Music.log", std::ios::binary) << "an earlier scan\r\n";
     const std::string strOutside = tree.File("outside.log", 7);
     ASSERT_EQ(::symlink(strOutside.c_str(), (strLists + "Video.log").c_str()), 0);
@@ -391,9 +391,9 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
     EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
 
     std::map<std::string, std::string> mapLists = ListFiles();
-    ASSERT_EQ(mapLists.size(), 2u);
-    EXPECT_EQ(mapLists.count("Music.log"), 0u);
-    EXPECT_FALSE(std::filesystem::is_symlink(strLists + "Video.log"));
+    ASSERT_EQ(mapLists.size(), 4u);
+    EXPECT_EQ(mapLists["Music.log"], "an earlier scan\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(strLists + "Video.log"));
     EXPECT_EQ(std::filesystem::file_size(strOutside), 7u);
     const auto expectList = [&](const std::string& strGroup, std::vector<std::string> arrPaths) {
         SCOPED_TRACE(strGroup);
@@ -417,14 +417,14 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
                       FormatSize(5'015'000),
               }));
 
-    // The next scan finds nothing: no list is left, no finish window opens.
+    // The next scan finds nothing: every list stays as it was, no finish window opens.
     std::filesystem::remove_all(tree.Path("a"));
     tree.Folder("a");
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 2 && IsFinishedState(); }, 10000));
     QTest::qWait(50);
     EXPECT_EQ(finish.Shown().size(), 1u);
-    EXPECT_EQ(ListFiles(), (std::map<std::string, std::string>{}));
+    EXPECT_EQ(ListFiles(), mapLists);
     ExpectRow({Face::Start, "&Start", true, false, {}, false, false}, "Finished with nothing");
     EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
     EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{"493 The user Start scanning.",
@@ -467,8 +467,8 @@ TEST_F(MainDlgTest, AListThatCannotBeWrittenIsLoggedAndTheOthersAreStillWritten)
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 2; }, 10000));
     EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
-    // Three lists not written and the fourth group's old one not taken away, each said.
-    EXPECT_EQ(MainDlgLog().size(), 7u);
+    // Three lists not written, each said; the fourth group has none to write.
+    EXPECT_EQ(MainDlgLog().size(), 6u);
 
     std::filesystem::remove(strLists.substr(0, strLists.size() - 1));
     Button(IDC_START_PAUSE).click();
