@@ -26,7 +26,7 @@ TEST(BitmapButtonEx, ImageRulePressedBeatsFocusDisabledOnlyReplacesNormal) {
     EXPECT_EQ(choose(FOC), Image::Focus);
     EXPECT_EQ(choose(SEL | FOC), Image::Selected);
     EXPECT_EQ(choose(DIS), Image::Disabled);
-    EXPECT_EQ(choose(DIS | FOC), Image::Focus); // the rule; a disabled button never asks it
+    EXPECT_EQ(choose(DIS | FOC), Image::Focus); // still hovered when it was disabled
     // A state whose image is missing falls through to the next rule.
     EXPECT_EQ(CBitmapButtonEx::ChooseImage(SEL | FOC, false, true, true), Image::Focus);
     EXPECT_EQ(CBitmapButtonEx::ChooseImage(SEL | FOC, false, false, true), Image::Normal);
@@ -71,12 +71,16 @@ TEST(BitmapButtonEx, HoverPressedAndDisabledFaces) {
     EXPECT_EQ(button.GetDrawnImage(), Image::Selected);
     button.setDown(false);
 
-    // Disabled while the mouse is still on it (a Stop just pressed): the disabled face at
-    // once, painted too, and still after the mouse has left.
+    // Disabled while the mouse is still on it (a Stop just pressed): the focus face, painted
+    // too, until the mouse leaves; a press meanwhile clicks nothing.
+    QSignalSpy clicked(&button, &QAbstractButton::clicked);
     button.setEnabled(false);
-    EXPECT_EQ(button.GetDrawnImage(), Image::Disabled);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Focus);
     EXPECT_EQ(button.grab().toImage().convertToFormat(QImage::Format_RGB32),
-              LoadBitmap(IDB_START_DISABLED).toImage().convertToFormat(QImage::Format_RGB32));
+              LoadBitmap(IDB_START_HOVER).toImage().convertToFormat(QImage::Format_RGB32));
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 0);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Focus);
     SendLeave(button);
     EXPECT_EQ(button.GetDrawnImage(), Image::Disabled);
     button.setEnabled(true);
