@@ -1,7 +1,7 @@
 // Dialog layouts as data: for each dialog its size, window style, caption, font and
 // items, in dialog units. The windowed program binds its controls to these items by
-// id; the numbers keep the values the layouts were drawn with, so a layout reads the
-// same here as in the design tables.
+// id. The numbers stay in dialog units, turned into pixels only where a window is built,
+// so that every layout keeps its proportions at any font size.
 #pragma once
 
 #include "Resource.h"
