@@ -1,7 +1,7 @@
 // Dialog layouts as data: for each dialog its size, window style, caption, font and
 // items, in dialog units. The windowed program binds its controls to these items by
-// id. The numbers stay in dialog units, turned into pixels only where a window is built,
-// so that every layout keeps its proportions at any font size.
+// id. The numbers stay in the dialog units the layouts were made in, so that they read as
+// laid out; DluToPixelsX and DluToPixelsY turn them into pixels where a window is built.
 #pragma once
 
 #include "Resource.h"
