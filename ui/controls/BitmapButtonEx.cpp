@@ -155,6 +155,12 @@ bool CBitmapButtonEx::event(QEvent* pEvent) {
         ShowControlToolTip(this, static_cast<QHelpEvent*>(pEvent), m_strToolTip, kToolTipMaxWidth);
         return true;
     }
+    // Keys can reach the focused button of a window that the window system has not made
+    // active again (a modal window closed where no window manager hands the focus back).
+    // The window takes the keys, so it is made the active one: the focus then shows where
+    // they go, and Tab moves it there.
+    if (pEvent->type() == QEvent::KeyPress && !isActiveWindow())
+        activateWindow();
     return QAbstractButton::event(pEvent);
 }
 

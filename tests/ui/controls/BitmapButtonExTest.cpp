@@ -159,6 +159,46 @@ TEST(BitmapButtonEx, DisablingTheFocusedButtonPutsTheFocusFaceOnNoNeighbour) {
     EXPECT_FALSE(stop.hasFocus());
 }
 
+// The keys can reach a window that the window system has not made active again (a modal
+// window closed where no window manager hands the focus back): the focused details
+// button must still show its focus picture, and Tab move it on.
+TEST(BitmapButtonEx, TheButtonTheKeysReachShowsItsFocusFaceInAWindowNotYetActive) {
+    CBitmapButtonEx start, documents, images;
+    CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
+    dlg.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDC_START_PAUSE, start);
+        d.Bind(IDC_DETAILS_DOCUMENTS, documents);
+        d.Bind(IDC_DETAILS_IMAGES, images);
+    };
+    dlg.m_fnSetup = [&](CRecordingDlg&) {
+        start.LoadBitmaps(IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED);
+        for (CBitmapButtonEx* pButton : {&documents, &images}) {
+            pButton->LoadBitmaps(IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER,
+                                 IDB_DETAILS_DISABLED);
+            pButton->SizeToContent();
+            pButton->setEnabled(true);
+        }
+    };
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    documents.setFocus();
+    ASSERT_EQ(documents.GetDrawnImage(), Image::Focus);
+
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_EQ(dlg.focusWidget(), &documents);
+    EXPECT_EQ(documents.GetDrawnImage(), Image::Normal); // no keys come here now
+
+    QTest::keyClick(&documents, Qt::Key_Tab); // as Qt delivers keys to the window's focus
+    ASSERT_TRUE(QTest::qWaitFor([&] { return images.hasFocus(); }, 3000));
+    EXPECT_EQ(images.GetDrawnImage(), Image::Focus);
+    EXPECT_EQ(documents.GetDrawnImage(), Image::Normal);
+    EXPECT_EQ(images.grab().toImage().convertToFormat(QImage::Format_RGB32),
+              LoadBitmap(IDB_DETAILS_HOVER).toImage().convertToFormat(QImage::Format_RGB32));
+}
+
 TEST(BitmapButtonEx, ToolTipWrapsAt200PixelsAndAnEmptyOneShowsNothing) {
     CBitmapButtonEx button;
     button.LoadBitmaps(IDB_DETAILS);
