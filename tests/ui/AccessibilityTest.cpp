@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -140,7 +141,8 @@ TEST(Accessibility, AGroupsDetailsAreATableNamedByTheGroupWithColumnHeaders) {
         QString strCloseName;
     };
     std::optional<Table> table;
-    QTimer::singleShot(0, [&table] {
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&table] {
         auto* pDetails = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget());
         if (!pDetails)
             return;
@@ -163,12 +165,15 @@ TEST(Accessibility, AGroupsDetailsAreATableNamedByTheGroupWithColumnHeaders) {
         table = seen;
         pDetails->reject();
     });
-    // Opened as a reader opens it: through the button's press action.
+    watch.start(5);
+    // Opened as a reader opens it: through the button's press action, which returns
+    // before the window opens.
     QAccessible::queryAccessibleInterface(dlg.GetDlgItem(IDC_DETAILS_IMAGES))
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::pressAction());
-
-    ASSERT_TRUE(table.has_value()) << "no details window opened";
+    EXPECT_FALSE(table.has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&table] { return table.has_value(); }, 5000))
+        << "no details window opened";
     EXPECT_EQ(table->strName, QStringLiteral("Images"));
     EXPECT_EQ(table->role, QAccessible::Table);
     EXPECT_EQ(table->nRows, 1);

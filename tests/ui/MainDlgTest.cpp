@@ -9,6 +9,7 @@
 #include "StringTable.h"
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
@@ -162,10 +163,14 @@ public:
             m_arrShown.push_back(label(IDC_TOTAL_COUNT).text().toStdString() + ", " +
                                  label(IDC_TOTAL_SIZE).text().toStdString());
             m_bAllFit = m_bAllFit && Fits(label(IDC_TOTAL_COUNT)) && Fits(label(IDC_TOTAL_SIZE));
+            if (m_fnWhileOpen)
+                m_fnWhileOpen(*pDlg);
             pDlg->reject();
         });
         m_timer.start(5);
     }
+    // Runs while each finish window is open, just before it is closed.
+    std::function<void(CFinishDlg&)> m_fnWhileOpen;
     const std::vector<std::string>& Shown() const { return m_arrShown; }
     bool AllFit() const { return m_bAllFit; }
 
@@ -548,6 +553,9 @@ TEST_F(MainDlgTest, StopTwiceIsStopOnce) {
     EXPECT_EQ(pDlg->GetGroupFiles(1), 0);
     EXPECT_TRUE(pDlg->isVisible());
     EXPECT_TRUE(Button(IDC_START_PAUSE).hasFocus()); // not Close, the neighbour of Stop
+    // Disabled under the pointer, Stop keeps its hover face until the pointer leaves.
+    EXPECT_EQ(Button(IDC_STOP).GetDrawnImage(), CBitmapButtonEx::Image::Focus);
+    SendLeave(Button(IDC_STOP));
     EXPECT_EQ(Button(IDC_STOP).GetDrawnImage(), CBitmapButtonEx::Image::Disabled);
 }
 
@@ -897,8 +905,9 @@ TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
     MainDlgLog();
 
     int nOpened = 0;
-    const auto closeWhatOpens = [&nOpened](std::chrono::milliseconds delay) {
-        QTimer::singleShot(delay, [&nOpened] {
+    QObject timers; // a close still waiting when the test ends goes with it
+    const auto closeWhatOpens = [&nOpened, &timers](std::chrono::milliseconds delay) {
+        QTimer::singleShot(delay, &timers, [&nOpened] {
             if (auto* pModal = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget())) {
                 ++nOpened;
                 pModal->reject();
@@ -920,6 +929,71 @@ TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
     scan.driveGate.Open();
     ASSERT_TRUE(QTest::qWaitFor([this] { return !pDlg->isVisible(); }, 10000));
     EXPECT_EQ(nOpened, 1);
+}
+
+// A modal window keeps the mouse and keys from the main window; it keeps a screen
+// reader's presses from it too: Resume while the details are open, Close while the
+// finish window is.
+TEST_F(MainDlgTest, AReadersPressOnTheMainWindowDoesNothingWhileAModalWindowIsOpen) {
+    tree.File("a/one.jpg", 1000);
+    tree.File("b/report.pdf", 5000);
+    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+    scan.strGatedDrive = tree.Path("b");
+    scan.driveGate.Close();
+    Open();
+    const auto press = [](QWidget& widget) {
+        QAccessible::queryAccessibleInterface(&widget)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+    press(Button(IDC_START_PAUSE));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return pDlg->GetGroupFiles(1) == 1; }, 10000));
+    press(Button(IDC_START_PAUSE));
+    ASSERT_TRUE(
+        QTest::qWaitFor([this] { return FaceOf(Button(IDC_START_PAUSE)) == Face::Resume; }, 10000));
+    MainDlgLog();
+
+    bool bSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* pDetails = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget());
+        if (!pDetails || bSeen)
+            return;
+        bSeen = true;
+        press(Button(IDC_START_PAUSE)); // Resume
+        ProcessPosted();
+        EXPECT_FALSE(ResumeEvent.IsSet());
+        EXPECT_EQ(FaceOf(Button(IDC_START_PAUSE)), Face::Resume);
+        press(pDetails->GetCloseButton());
+    });
+    watch.start(5);
+    press(Button(IDC_DETAILS_IMAGES));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return bSeen && !QApplication::activeModalWidget(); }, 10000));
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "573 The user requiested details about found images.",
+                            }));
+    press(Button(IDC_START_PAUSE)); // nothing in the way now
+    ASSERT_TRUE(QTest::qWaitFor([] { return ResumeEvent.IsSet(); }, 10000));
+
+    finish.m_fnWhileOpen = [&](CFinishDlg& dlg) {
+        press(Button(IDCANCEL));
+        ProcessPosted();
+        EXPECT_FALSE(pDlg->IsClosing());
+        EXPECT_TRUE(dlg.isVisible());
+    };
+    scan.driveGate.Open();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 1; }, 10000));
+    ASSERT_TRUE(WaitForFinishedState());
+    ProcessPosted();
+    EXPECT_TRUE(pDlg->isVisible());
+    EXPECT_FALSE(pDlg->IsClosing());
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "460 The user Resumed scanning.",
+                                "372 EnumFinish message received.",
+                                "412 The dialog with scanning results is about to be shown: "
+                                "2 files, " +
+                                    FormatSize(6000),
+                            }));
 }
 
 TEST_F(MainDlgTest, HoveringAQuestionMarkShowsItsGroupsFilter) {

@@ -72,16 +72,27 @@ TEST(Accessible, ABitmapButtonIsAPushButtonNamedByItsTextAndPressedAsClicked) {
     EXPECT_TRUE(pStart->state().focused);
     EXPECT_TRUE(pStart->state().focusable);
 
-    // Pressed through the interface it is clicked, as often as pressed; disabled, never.
+    // Pressed through the interface it is clicked, as often as pressed, once the call has
+    // returned (a click may open a modal window, whose loop must not run inside the
+    // reader's call); disabled, never.
     ASSERT_TRUE(HasAction(pStart, QAccessibleActionInterface::pressAction()));
     EXPECT_EQ(pStart->actionInterface()->actionNames().first(),
               QAccessibleActionInterface::pressAction());
     pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(dlg.m_arrCommands.empty());
+    ProcessPosted();
     EXPECT_EQ(dlg.m_arrCommands, std::vector<UINT>({IDC_START_PAUSE, IDC_START_PAUSE}));
     start.setEnabled(false);
     EXPECT_TRUE(pStart->state().disabled);
     pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ProcessPosted();
+    EXPECT_EQ(dlg.m_arrCommands.size(), 2u);
+    // Disabled between the press and its click: no click either, as for the mouse.
+    start.setEnabled(true);
+    pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    start.setEnabled(false);
+    ProcessPosted();
     EXPECT_EQ(dlg.m_arrCommands.size(), 2u);
 
     // Without a text the window names it; the tool tip describes it.
@@ -181,6 +192,69 @@ TEST(Accessible, ABannerIsALinkNamedByItsToolTipThatOpensItsPageWhenPressed) {
     EXPECT_EQ(OpenedUrls(), std::vector<std::string>({"https://example.org/offer"}));
     ASSERT_EQ(dlg.m_arrMessages.size(), 1u);
     EXPECT_EQ(dlg.m_arrMessages[0].nMsg, WM_BANNERCLICKED);
+}
+
+// A modal window keeps the mouse and keys from the windows below it; a reader's presses
+// there do nothing either, while the modal window's own controls and the windows it owns
+// still take them.
+TEST(Accessible, APressOnAWindowThatAModalWindowBlocksDoesNothing) {
+    CRecordingDlg below(IDD_MAIN, 0);
+    CBitmapButtonEx close;
+    CHyperLink link;
+    CStaticBanner banner;
+    below.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDCANCEL, close);
+        d.Bind(IDC_LINK_MUSIC, link);
+        d.Bind(IDC_BANNER, banner);
+    };
+    below.m_bKeepOpenOnCancel = true;
+    below.show();
+    banner.m_strUrl = "https://example.org/offer";
+
+    CRecordingDlg modal(IDD_FINISH, 0, &below);
+    CBitmapButtonEx modalClose;
+    modal.m_fnBind = [&](CRecordingDlg& d) { d.Bind(IDCANCEL, modalClose); };
+    modal.m_bKeepOpenOnCancel = true;
+    modal.setWindowModality(Qt::ApplicationModal);
+    modal.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    QWidget owned(&modal, Qt::Window); // a window the modal one owns (a tool tip, say)
+    CBitmapButtonEx ownedButton(&owned);
+    owned.show();
+
+    OpenedUrls().clear();
+    const auto press = [](QWidget& w) {
+        QAccessible::queryAccessibleInterface(&w)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+    for (QWidget* pBlocked : std::initializer_list<QWidget*>{&close, &link, &banner})
+        press(*pBlocked);
+    QSignalSpy ownedClicked(&ownedButton, &QAbstractButton::clicked);
+    press(modalClose);
+    press(ownedButton);
+    ProcessPosted();
+    EXPECT_TRUE(below.m_arrCommands.empty());
+    EXPECT_TRUE(below.m_arrMessages.empty());
+    EXPECT_TRUE(OpenedUrls().empty());
+    EXPECT_FALSE(link.IsVisited());
+    EXPECT_EQ(modal.m_arrCommands, std::vector<UINT>({IDCANCEL}));
+    EXPECT_EQ(ownedClicked.count(), 1);
+
+    // Blocked between the press and its click: no click.
+    modal.hide();
+    press(close);
+    modal.show();
+    ProcessPosted();
+    EXPECT_TRUE(below.m_arrCommands.empty());
+    // Once the modal window has gone, the same presses work.
+    modal.hide();
+    press(close);
+    press(link);
+    press(banner);
+    ProcessPosted();
+    EXPECT_EQ(below.m_arrCommands, std::vector<UINT>({IDCANCEL}));
+    EXPECT_EQ(below.m_arrMessages.size(), 2u); // the link's and the banner's
+    EXPECT_EQ(OpenedUrls(), std::vector<std::string>({"https://example.org/offer"}));
 }
 
 TEST(Accessible, ADialogIsReadLineByLineAndLeftToRightWithThePicturesTexts) {
