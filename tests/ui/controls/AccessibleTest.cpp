@@ -133,14 +133,29 @@ TEST(Accessible, AValueTextSaysWhatItCountsAndReadsItsTextAsValue) {
     EXPECT_EQ(nStart, 0);
     EXPECT_EQ(nEnd, 7);
 
-    // Characters lie left to right where the label draws them, and back again.
+    // Characters lie left to right where the label draws them, and back again; a point
+    // beside the text, on either side, is on no character.
     text.resize(200, 20);
     const QRect rc0 = pRead->characterRect(0), rc5 = pRead->characterRect(5);
+    const QRect rc6 = pRead->characterRect(6);
     ASSERT_FALSE(rc0.isEmpty());
     EXPECT_LT(rc0.left(), rc5.left());
-    EXPECT_EQ(pRead->offsetAtPoint(rc5.center()), 5);
-    EXPECT_EQ(pRead->offsetAtPoint(rc0.center()), 0);
     EXPECT_TRUE(pRead->characterRect(7).isEmpty());
+    const struct {
+        const char* pszWhere;
+        QPoint pt;
+        int nOffset;
+    } arrPoints[] = {
+        {"on the first character", rc0.center(), 0},
+        {"at the first character's left edge", QPoint(rc0.left(), rc0.center().y()), 0},
+        {"on the sixth", rc5.center(), 5},
+        {"at the last's right edge", QPoint(rc6.right(), rc6.center().y()), 6},
+        {"left of the text", QPoint(rc0.left() - 1, rc0.center().y()), -1},
+        {"far left of the label", text.mapToGlobal(QPoint(-50, 10)), -1},
+        {"right of the text", QPoint(rc6.right() + 1, rc6.center().y()), -1},
+    };
+    for (const auto& c : arrPoints)
+        EXPECT_EQ(pRead->offsetAtPoint(c.pt), c.nOffset) << c.pszWhere;
 }
 
 TEST(Accessible, AQuestionMarkIsALinkDescribedByItsToolTipAndPressedAsClicked) {
@@ -255,6 +270,49 @@ TEST(Accessible, APressOnAWindowThatAModalWindowBlocksDoesNothing) {
     EXPECT_EQ(below.m_arrCommands, std::vector<UINT>({IDCANCEL}));
     EXPECT_EQ(below.m_arrMessages.size(), 2u); // the link's and the banner's
     EXPECT_EQ(OpenedUrls(), std::vector<std::string>({"https://example.org/offer"}));
+}
+
+// A line starts at the topmost widget left; a widget belongs to it when its centre, not
+// its top, lies within that widget's height; a line reads left to right.
+TEST(Accessible, ReadingOrderGoesLineByLineByEachWidgetsCentre) {
+    struct Item {
+        const char* pszName;
+        QRect rc;
+    };
+    const struct {
+        const char* pszCase;
+        std::vector<Item> arrItems;
+        std::vector<QString> arrOrder;
+    } arrCases[] = {
+        {"a taller widget further left, whose centre is below the line, starts the next",
+         {{"Right", {100, 50, 40, 20}}, {"Left", {10, 60, 40, 40}}},
+         {"Right", "Left"}},
+        {"beside a tall one, and below its middle",
+         {{"Tall", {10, 50, 40, 60}}, {"Beside", {100, 55, 80, 20}}, {"Below", {5, 102, 80, 20}}},
+         {"Tall", "Beside", "Below"}},
+        {"one line of three out of order",
+         {{"C", {200, 52, 20, 16}}, {"A", {0, 50, 20, 20}}, {"B", {100, 48, 20, 24}}},
+         {"A", "B", "C"}},
+    };
+    for (const auto& c : arrCases) {
+        SCOPED_TRACE(c.pszCase);
+        CRecordingDlg dlg(IDD_NOT_SUPPORTED, 0);
+        CBitmapButtonEx yes, no;
+        dlg.m_fnBind = [&](CRecordingDlg& d) {
+            d.Bind(IDYES, yes);
+            d.Bind(IDNO, no);
+        };
+        dlg.m_fnSetup = [&](CRecordingDlg& d) {
+            for (const Item& item : c.arrItems)
+                d.AddPictureText(item.rc, QString::fromUtf8(item.pszName));
+            yes.setGeometry(160, 400, 86, 28);
+            no.setGeometry(250, 400, 86, 28);
+        };
+        dlg.Create();
+        std::vector<QString> arrOrder = c.arrOrder;
+        arrOrder.insert(arrOrder.end(), {QStringLiteral("Continue"), QStringLiteral("Cancel")});
+        EXPECT_EQ(ReadingOrder(dlg), arrOrder);
+    }
 }
 
 TEST(Accessible, ADialogIsReadLineByLineAndLeftToRightWithThePicturesTexts) {
