@@ -692,11 +692,11 @@ TEST_F(MainDlgTest, SumsPastSixtyFourBitsShowWholeAndNeverNegative) {
     EXPECT_EQ(finish.Shown()[0], "5 files, 20.00 EB");
     EXPECT_TRUE(finish.AllFit());
 
-    // The widest texts a sum can have fit the fields too: GB just below 1 PiB, and the
-    // most a scan can count.
+    // The widest texts a sum can have fit the fields too: the most GB shown, and the most
+    // a scan can count.
     for (const ByteCount n :
-         {(ByteCount{1} << 50) - 1, (ByteCount{1023} << 60) + (ByteCount{1} << 59),
-          ByteCount{1} << 126}) {
+         {9'999'999 * (ByteCount{1} << 30) + 1'063'004'406,
+          (ByteCount{1023} << 60) + (ByteCount{1} << 59), ByteCount{1} << 126}) {
         label(IDC_TOTAL_SIZE).setText(QString::fromStdString(FormatTotalSize(n)));
         EXPECT_TRUE(Fits(label(IDC_TOTAL_SIZE))) << FormatTotalSize(n);
     }
