@@ -19,8 +19,8 @@ inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 //   go on), it leaves the code in a DWORD& parameter.
 // - The manager thread, the drive worker and the NTFS enumerator raise a code with
 //   RaiseError where their work cannot go on, and catch DWORD at the top of that work,
-//   where it is logged with its text and the thread's clean-up still runs. No other exception is thrown or swallowed; one
-//   a library throws (std::thread) becomes its code where it is caught.
+//   where it is logged with its text and the thread's clean-up still runs. No other exception is
+//   thrown or swallowed; one a library throws (std::thread) becomes its code where it is caught.
 // - Files written in the shared temporary folder (the list files) answer the log's
 //   SafeFileResult: the errno value, or the named refusal the caller has to say.
 [[noreturn]] inline void RaiseError(DWORD dwCode) {
