@@ -180,6 +180,17 @@ private:
     bool m_bAllFit = true;
 };
 
+// Waits without running the interface thread's event loop.
+bool WaitWithoutEvents(const std::function<bool()>& fnDone) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!fnDone()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
 class MainDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -265,6 +276,23 @@ protected:
         return !Button(IDC_STOP).isEnabled() && Button(IDC_START_PAUSE).isEnabled() &&
                FaceOf(Button(IDC_START_PAUSE)) == Face::Start;
     }
+    // A scan of a/one.jpg and b/report.pdf, paused once the image has been counted while
+    // the worker of b waits at its gate: the details of Images can be had. The log so far
+    // is taken.
+    void PauseAfterTheImage() {
+        tree.File("a/one.jpg", 1000);
+        tree.File("b/report.pdf", 5000);
+        scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+        scan.strGatedDrive = tree.Path("b");
+        scan.driveGate.Close();
+        Open();
+        Button(IDC_START_PAUSE).click();
+        ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
+        Button(IDC_START_PAUSE).click();
+        ASSERT_EQ(FaceOf(Button(IDC_START_PAUSE)), Face::Resume);
+        MainDlgLog();
+    }
+
     bool WaitForFinishedState() {
         return QTest::qWaitFor([this] { return IsFinishedState(); }, 10000);
     }
@@ -277,17 +305,6 @@ protected:
     CTestScan scan;
     std::unique_ptr<CMainDlg> pDlg;
 };
-
-// Waits without running the interface thread's event loop.
-bool WaitWithoutEvents(const std::function<bool()>& fnDone) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!fnDone()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The lines of a list file, each checked for its CR LF, in file order.
 std::vector<std::string> Lines(const std::string& strText) {
@@ -893,16 +910,7 @@ TEST_F(MainDlgTest, CloseJustAfterStartOrJustAsTheScanEndsWaitsForItsEnd) {
 }
 
 TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
-    tree.File("a/one.jpg", 1000);
-    tree.File("b/report.pdf", 5000);
-    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
-    scan.strGatedDrive = tree.Path("b");
-    scan.driveGate.Close();
-    Open();
-    Button(IDC_START_PAUSE).click();
-    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
-    Button(IDC_START_PAUSE).click(); // paused: the details of Images can be had
-    MainDlgLog();
+    ASSERT_NO_FATAL_FAILURE(PauseAfterTheImage());
 
     int nOpened = 0;
     QObject timers; // a close still waiting when the test ends goes with it
@@ -935,22 +943,11 @@ TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
 // reader's presses from it too: Resume while the details are open, Close while the
 // finish window is.
 TEST_F(MainDlgTest, AReadersPressOnTheMainWindowDoesNothingWhileAModalWindowIsOpen) {
-    tree.File("a/one.jpg", 1000);
-    tree.File("b/report.pdf", 5000);
-    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
-    scan.strGatedDrive = tree.Path("b");
-    scan.driveGate.Close();
-    Open();
+    ASSERT_NO_FATAL_FAILURE(PauseAfterTheImage());
     const auto press = [](QWidget& widget) {
         QAccessible::queryAccessibleInterface(&widget)->actionInterface()->doAction(
             QAccessibleActionInterface::pressAction());
     };
-    press(Button(IDC_START_PAUSE));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return pDlg->GetGroupFiles(1) == 1; }, 10000));
-    press(Button(IDC_START_PAUSE));
-    ASSERT_TRUE(
-        QTest::qWaitFor([this] { return FaceOf(Button(IDC_START_PAUSE)) == Face::Resume; }, 10000));
-    MainDlgLog();
 
     bool bSeen = false;
     QTimer watch;

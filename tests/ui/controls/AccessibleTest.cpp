@@ -272,18 +272,46 @@ TEST(Accessible, APressOnAWindowThatAModalWindowBlocksDoesNothing) {
     EXPECT_EQ(OpenedUrls(), std::vector<std::string>({"https://example.org/offer"}));
 }
 
+// A text of a dialog's picture: its name and where the picture shows it.
+struct PictureItem {
+    const char* pszName;
+    QRect rc;
+};
+
+// A dialog with these picture texts, and its two buttons below them.
+class CPictureDlg {
+public:
+    CPictureDlg(const std::vector<PictureItem>& arrItems, int nButtonsY) {
+        m_dlg.m_fnBind = [this](CRecordingDlg& d) {
+            d.Bind(IDYES, m_yes);
+            d.Bind(IDNO, m_no);
+        };
+        m_dlg.m_fnSetup = [&arrItems, nButtonsY, this](CRecordingDlg& d) {
+            for (const PictureItem& item : arrItems)
+                d.AddPictureText(item.rc, QString::fromUtf8(item.pszName));
+            m_yes.setGeometry(160, nButtonsY, 86, 28);
+            m_no.setGeometry(250, nButtonsY - 2, 86, 28);
+        };
+        m_dlg.Create();
+    }
+    CRecordingDlg& Dlg() { return m_dlg; }
+
+private:
+    CRecordingDlg m_dlg{IDD_NOT_SUPPORTED, 0};
+    CBitmapButtonEx m_yes, m_no;
+};
+
 // A line starts at the topmost widget left; a widget belongs to it when its centre, not
 // its top, lies within that widget's height; a line reads left to right.
 TEST(Accessible, ReadingOrderGoesLineByLineByEachWidgetsCentre) {
-    struct Item {
-        const char* pszName;
-        QRect rc;
-    };
     const struct {
         const char* pszCase;
-        std::vector<Item> arrItems;
+        std::vector<PictureItem> arrItems;
         std::vector<QString> arrOrder;
     } arrCases[] = {
+        {"below, above, beside",
+         {{"Body", {20, 90, 300, 40}}, {"Heading", {60, 50, 200, 24}}, {"Sign", {10, 52, 40, 40}}},
+         {"Sign", "Heading", "Body"}},
         {"a taller widget further left, whose centre is below the line, starts the next",
          {{"Right", {100, 50, 40, 20}}, {"Left", {10, 60, 40, 40}}},
          {"Right", "Left"}},
@@ -296,48 +324,18 @@ TEST(Accessible, ReadingOrderGoesLineByLineByEachWidgetsCentre) {
     };
     for (const auto& c : arrCases) {
         SCOPED_TRACE(c.pszCase);
-        CRecordingDlg dlg(IDD_NOT_SUPPORTED, 0);
-        CBitmapButtonEx yes, no;
-        dlg.m_fnBind = [&](CRecordingDlg& d) {
-            d.Bind(IDYES, yes);
-            d.Bind(IDNO, no);
-        };
-        dlg.m_fnSetup = [&](CRecordingDlg& d) {
-            for (const Item& item : c.arrItems)
-                d.AddPictureText(item.rc, QString::fromUtf8(item.pszName));
-            yes.setGeometry(160, 400, 86, 28);
-            no.setGeometry(250, 400, 86, 28);
-        };
-        dlg.Create();
+        CPictureDlg dlg(c.arrItems, 400);
         std::vector<QString> arrOrder = c.arrOrder;
         arrOrder.insert(arrOrder.end(), {QStringLiteral("Continue"), QStringLiteral("Cancel")});
-        EXPECT_EQ(ReadingOrder(dlg), arrOrder);
+        EXPECT_EQ(ReadingOrder(dlg.Dlg()), arrOrder);
     }
 }
 
-TEST(Accessible, ADialogIsReadLineByLineAndLeftToRightWithThePicturesTexts) {
-    CRecordingDlg dlg(IDD_NOT_SUPPORTED, 0);
-    CBitmapButtonEx yes, no;
-    dlg.m_fnBind = [&](CRecordingDlg& d) {
-        d.Bind(IDYES, yes);
-        d.Bind(IDNO, no);
-    };
-    dlg.m_fnSetup = [&](CRecordingDlg& d) {
-        // Out of order on purpose: below, then above, then beside.
-        d.AddPictureText(QRect(20, 90, 300, 40), QStringLiteral("Body"));
-        d.AddPictureText(QRect(60, 50, 200, 24), QStringLiteral("Heading"));
-        d.AddPictureText(QRect(10, 52, 40, 40), QStringLiteral("Sign"));
-        yes.setGeometry(160, 160, 86, 28);
-        no.setGeometry(250, 158, 86, 28);
-    };
-    dlg.Create();
-    EXPECT_EQ(ReadingOrder(dlg),
-              std::vector<QString>({QStringLiteral("Sign"), QStringLiteral("Heading"),
-                                    QStringLiteral("Body"), QStringLiteral("Continue"),
-                                    QStringLiteral("Cancel")}));
-
-    // A picture's text is a label and nothing else: no mouse, no focus.
-    QAccessibleInterface* pHeading = Describe(*dlg.GetClientArea())->child(1);
+// A picture's text is a label and nothing else: no mouse, no focus.
+TEST(Accessible, APicturesTextIsALabelThatTakesNeitherMouseNorFocus) {
+    CPictureDlg dlg({{"Heading", {60, 50, 200, 24}}}, 160);
+    QAccessibleInterface* pHeading = Describe(*dlg.Dlg().GetClientArea())->child(0);
+    EXPECT_EQ(pHeading->text(QAccessible::Name), QStringLiteral("Heading"));
     EXPECT_EQ(pHeading->role(), QAccessible::StaticText);
     EXPECT_FALSE(pHeading->state().focusable);
     auto* pWidget = qobject_cast<QWidget*>(pHeading->object());
