@@ -17,6 +17,7 @@
 
 #include <QApplication>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,6 +181,12 @@ int main(int argc, char** argv) {
     std::optional<CDisplayOpening> opening(std::in_place, argc, argv);
     QApplication app(argc, argv);
     opening.reset();
+    // Qt has switched the C runtime to the environment's locale. Size texts and the
+    // details list's case folding keep the "C" locale's rules until ConfigureLog makes the
+    // user's locale the process's. Qt needs nothing of it any more: it reads file names
+    // as UTF-8 whatever the locale, and its compose input takes the locale from the
+    // environment.
+    std::setlocale(LC_ALL, "C");
     // The application name is the window's class on X11 and the desktop file name its
     // id on Wayland: both let the desktop match the window to its entry and icon.
     QApplication::setApplicationName(QStringLiteral(TARROW_APP_ID));

@@ -1,7 +1,5 @@
 #include "SingleInstance.h"
 
-#include "Log.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -385,8 +383,7 @@ void CheckSingleInstance() {
         RequestAbstractActivation(strBase, {0, ActivationToken()});
         std::_Exit(0);
     }
-    TLOG_WARN("SingleInstance.cpp", 384) << "No single-instance guard could be had: this window "
-                                            "does not keep another one from starting";
+    // No guard at all: this start runs, as it would have without one.
 }
 
 void PublishMainWindow(std::uint32_t nWindowId) {

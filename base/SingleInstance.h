@@ -12,8 +12,8 @@
 // Where no private folder can be had (no runtime folder, and the temporary one planted
 // by another user or read-only), the guard is a listening socket in the abstract
 // namespace instead, whose holder the kernel names: no other user can hold it for us
-// or keep us from it. Only where neither can be had does the program run unguarded,
-// and its log says so.
+// or keep us from it. Only where neither can be had does the program run unguarded;
+// like the rest of the guard, that is said to nobody: no message, no log line.
 #pragma once
 
 #include <cstdint>

@@ -371,6 +371,9 @@ public:
         : m_setAsked(arrAsked.begin(), arrAsked.end()) {}
 
     void FolderNotRead(const std::string& strFolder, DWORD dwError) {
+        // The list that the message on standard error points to (--debug).
+        TLOG_DEBUG("TarrowScan.cpp", 375)
+            << "Cannot read folder " << strFolder << ": " << GetErrorText(dwError);
         std::lock_guard lock(m_lock);
         if (m_setAsked.count(strFolder))
             m_arrErrors.push_back("cannot read folder '" + strFolder + "': " + Text(dwError));

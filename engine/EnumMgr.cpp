@@ -245,8 +245,8 @@ bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const s
 
 namespace {
 
-// One drive, as the design's worker scans it, on the thread of the worker of its file
-// system.
+// One drive from its first wait to its last log line, on the thread of the worker of its
+// file system: a drive that fails ends alone, and the worker goes on with the next.
 void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolumeTable& volumes,
                WorkerState& state) {
     TLOG_DEBUG("EnumMgr.cpp", 181) << "Working thread for drive " << strRoot << " started";

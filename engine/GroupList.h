@@ -26,9 +26,8 @@ std::string GroupListFileName(const std::string& strGroup);
 // is never created here, has no link on its path and is the user's own and private;
 // the file is rewritten in place only when it is a plain file of the user's, and
 // otherwise replaced. The result says why a file was not written (a refused folder,
-// a full disk) for the caller to report. An empty text (a group without files) removes
-// the group's list from an earlier scan instead, so that no list outlives its scan; a
-// missing folder then holds no list and is done.
+// a full disk) for the caller to report. An empty text (a group without files) touches
+// nothing and is done: the group's list of an earlier scan stays as it was.
 SafeFileResult WriteGroupListFile(const std::string& strFolder, const std::string& strGroup,
                                   std::string_view strText);
 // The same into a folder already opened with OpenPrivateFolder.

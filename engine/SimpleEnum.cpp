@@ -1,6 +1,5 @@
 #include "SimpleEnum.h"
 
-#include "Log.h"
 #include "ScanControl.h"
 
 #include <algorithm>
@@ -310,9 +309,8 @@ bool CSimpleEnum::EnumeratePath(const std::string& strPath) {
     return true;
 }
 
+// Passed over without a trace of its own; the caller may count or say it.
 void CSimpleEnum::FolderNotRead(const std::string& strFolder, DWORD dwError) {
-    TLOG_DEBUG("SimpleEnum.cpp", 96)
-        << "Cannot read folder " << strFolder << ": " << GetErrorText(dwError);
     if (m_onFolderNotRead)
         m_onFolderNotRead(strFolder, dwError);
 }

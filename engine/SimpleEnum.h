@@ -43,7 +43,7 @@ public:
     // Remembers files with several names in the caller's set (shared by the walks of
     // one file system) instead of the walker's own; it must outlive the walker.
     void ShareLinkedFiles(CLinkedFiles& links) { m_pLinks = &links; }
-    // Also told of every folder that could not be read; each is logged in any case.
+    // Told of every folder that could not be read, which the walk itself never logs.
     void SetFolderNotRead(FolderNotReadHandler handler) { m_onFolderNotRead = std::move(handler); }
     // Threads that read ahead of the walk on the system's disk (none by default). The
     // walk reports the same files in the same order either way.

@@ -67,9 +67,14 @@ std::string FormatTwoDecimals(double value) {
 }
 
 std::string FormatTotalSize(ByteCount nBytes) {
-    constexpr ByteCount kPB = ByteCount{1} << 50;
-    if (nBytes < kPB)
+    constexpr ByteCount kGB = ByteCount{1} << 30;
+    if (nBytes < kGB)
         return FormatSize(static_cast<std::int64_t>(nBytes));
+    // Decided on the text as rounded: 9999999.995 GB and more read "10000000.00".
+    const std::string strGB = FormatTwoDecimals(std::ldexp(static_cast<double>(nBytes), -30));
+    if (strGB.find_first_not_of("0123456789") <= kMaxGigabyteDigits)
+        return Apply(LoadString(IDS_SIZE_GB), strGB);
+    constexpr ByteCount kPB = ByteCount{1} << 50;
     constexpr UINT kFormats[] = {IDS_SIZE_PB, IDS_SIZE_EB, IDS_SIZE_ZB,
                                  IDS_SIZE_YB, IDS_SIZE_RB, IDS_SIZE_QB};
     std::size_t nStep = 0;

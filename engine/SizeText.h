@@ -11,9 +11,15 @@
 // digits, with the decimal separator of the C runtime's current locale.
 std::string FormatSize(std::int64_t nBytes);
 
-// A sum of sizes the same way, and never negative. From 1 PiB on, where its text in GB
-// would no longer fit the window's fields, it goes on in steps of 1024: PB, EB, ZB,
-// YB, RB and QB, the last holding every sum a scan can reach.
+// The most digits before the separator of a sum in GB: "9999999.99 GB" (about 9.5 PiB)
+// is the widest GB text that fits whole in the value fields of the main and the finish
+// window, at every screen scale.
+inline constexpr std::size_t kMaxGigabyteDigits = 7;
+
+// A sum of sizes the same way, and never negative: GB also for a terabyte and more,
+// while the text has at most kMaxGigabyteDigits before the separator. Only a sum whose
+// GB text could not be read whole goes on in steps of 1024: PB, EB, ZB, YB, RB and QB,
+// the last holding every sum a scan can reach.
 std::string FormatTotalSize(ByteCount nBytes);
 
 // A number with two decimals, rounded half up on its 17 significant decimal digits

@@ -1,7 +1,7 @@
 // Dialog layouts as data: for each dialog its size, window style, caption, font and
 // items, in dialog units. The windowed program binds its controls to these items by
-// id; the numbers keep the values the layouts were drawn with, so a layout reads the
-// same here as in the design tables.
+// id. The numbers stay in the dialog units the layouts were made in, so that they read as
+// laid out; DluToPixelsX and DluToPixelsY turn them into pixels where a window is built.
 #pragma once
 
 #include "Resource.h"

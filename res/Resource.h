@@ -30,6 +30,14 @@ inline constexpr UINT IDS_GET_DETAILS = 180; // "Get Details"
 inline constexpr UINT IDS_START = 181;       // "&Start"
 inline constexpr UINT IDS_PAUSE = 182;       // "&Pause"
 inline constexpr UINT IDS_RESUME = 183;      // "&Resume"
+// What a screen reader hears of the controls whose pictures say it to the eye; "%s" is
+// filled in order with other entries (FormatString).
+inline constexpr UINT IDS_A11Y_ROW_FILES = 184;  // "%s files": a row's count (row name)
+inline constexpr UINT IDS_A11Y_ROW_SIZE = 185;   // "%s size": a row's size (row name)
+inline constexpr UINT IDS_A11Y_TOTAL_ROW = 186;  // "Total": the name of the last row
+inline constexpr UINT IDS_A11Y_PROGRESS = 187;   // "Scan progress"
+inline constexpr UINT IDS_A11Y_EXTENSIONS = 188; // "%s extensions": a "?" (group name)
+inline constexpr UINT IDS_A11Y_DETAILS = 189;    // "%s: %s": a details button (tip, group)
 // Totals too large for their text in GB (sparse files make them): steps of 1024 on.
 inline constexpr UINT IDS_SIZE_PB = 190; // "%.2I64f PB"
 inline constexpr UINT IDS_SIZE_EB = 191; // "%.2I64f EB"
@@ -37,6 +45,24 @@ inline constexpr UINT IDS_SIZE_ZB = 192; // "%.2I64f ZB"
 inline constexpr UINT IDS_SIZE_YB = 193; // "%.2I64f YB"
 inline constexpr UINT IDS_SIZE_RB = 194; // "%.2I64f RB"
 inline constexpr UINT IDS_SIZE_QB = 195; // "%.2I64f QB"
+// A banner's description: "%s. %s", its picture's title and text.
+inline constexpr UINT IDS_A11Y_BANNER = 196;
+// The words the artwork draws into the windows' pictures. The windows give the same words
+// to assistive technology, which cannot read a picture: one source keeps the two alike.
+inline constexpr UINT IDS_PICTURE_MAIN_HEADING = 197;
+inline constexpr UINT IDS_PICTURE_MAIN_INTRO = 198;
+inline constexpr UINT IDS_PICTURE_MAIN_BANNER_TITLE = 199;
+inline constexpr UINT IDS_PICTURE_MAIN_BANNER_TEXT = 200;
+inline constexpr UINT IDS_PICTURE_FINISH_HEADING = 201;
+// The finish window's two captions, drawn with a colon after them.
+inline constexpr UINT IDS_PICTURE_FINISH_COUNT_CAPTION = 202;
+inline constexpr UINT IDS_PICTURE_FINISH_SIZE_CAPTION = 203;
+inline constexpr UINT IDS_PICTURE_FINISH_QUESTION = 204;
+inline constexpr UINT IDS_PICTURE_FINISH_BODY = 205;
+inline constexpr UINT IDS_PICTURE_FINISH_BANNER_TITLE = 206;
+inline constexpr UINT IDS_PICTURE_FINISH_BANNER_TEXT = 207;
+inline constexpr UINT IDS_PICTURE_PLATFORM_HEADING = 208;
+inline constexpr UINT IDS_PICTURE_PLATFORM_TEXT = 209;
 
 // ---- Scales of the pictures -------------------------------------------------------
 // Every bitmap is also drawn at these scales, ascending, for screens with more than one

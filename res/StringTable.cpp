@@ -40,18 +40,56 @@ constexpr std::array kTable{
     Entry{IDS_START, "&Start"},
     Entry{IDS_PAUSE, "&Pause"},
     Entry{IDS_RESUME, "&Resume"},
+    Entry{IDS_A11Y_ROW_FILES, "%s files"},
+    Entry{IDS_A11Y_ROW_SIZE, "%s size"},
+    Entry{IDS_A11Y_TOTAL_ROW, "Total"},
+    Entry{IDS_A11Y_PROGRESS, "Scan progress"},
+    Entry{IDS_A11Y_EXTENSIONS, "%s extensions"},
+    Entry{IDS_A11Y_DETAILS, "%s: %s"},
     Entry{IDS_SIZE_PB, "%.2I64f PB"},
     Entry{IDS_SIZE_EB, "%.2I64f EB"},
     Entry{IDS_SIZE_ZB, "%.2I64f ZB"},
     Entry{IDS_SIZE_YB, "%.2I64f YB"},
     Entry{IDS_SIZE_RB, "%.2I64f RB"},
     Entry{IDS_SIZE_QB, "%.2I64f QB"},
+    Entry{IDS_A11Y_BANNER, "%s. %s"},
+    Entry{IDS_PICTURE_MAIN_HEADING, "Count what a backup would save"},
+    Entry{IDS_PICTURE_MAIN_INTRO, "Press Start to count the documents, pictures, music and "
+                                  "videos on every fixed drive of this computer."},
+    Entry{IDS_PICTURE_MAIN_BANNER_TITLE, "Keep your files safe"},
+    Entry{IDS_PICTURE_MAIN_BANNER_TEXT, "Back them up online with Quenby"},
+    Entry{IDS_PICTURE_FINISH_HEADING, "Is all of this backed up?"},
+    Entry{IDS_PICTURE_FINISH_COUNT_CAPTION, "Files found"},
+    Entry{IDS_PICTURE_FINISH_SIZE_CAPTION, "Total size"},
+    Entry{IDS_PICTURE_FINISH_QUESTION, "What would you do if all of it were lost?"},
+    Entry{IDS_PICTURE_FINISH_BODY, "One failed disk can take years of photos and work with it."},
+    Entry{IDS_PICTURE_FINISH_BANNER_TITLE, "Start backing up now"},
+    Entry{IDS_PICTURE_FINISH_BANNER_TEXT, "Protect your files with Quenby online backup"},
+    Entry{IDS_PICTURE_PLATFORM_HEADING, "Warning!"},
+    Entry{IDS_PICTURE_PLATFORM_TEXT,
+          "This application is not officially supported on this platform. If you proceed, "
+          "there may be issues that prevent it from working properly in all cases."},
 };
 
 static_assert(std::is_sorted(kTable.begin(), kTable.end(),
                              [](const Entry& a, const Entry& b) { return a.nId < b.nId; }));
 
 } // namespace
+
+std::string FormatString(UINT nId, std::initializer_list<std::string_view> arrTexts) {
+    const std::string strFormat = LoadString(nId);
+    std::string str;
+    auto itText = arrTexts.begin();
+    for (std::size_t i = 0; i < strFormat.size(); ++i) {
+        if (strFormat.compare(i, 2, "%s") == 0 && itText != arrTexts.end()) {
+            str += *itText++;
+            ++i;
+        } else {
+            str += strFormat[i];
+        }
+    }
+    return str;
+}
 
 std::string LoadString(UINT nId) {
     auto it = std::lower_bound(kTable.begin(), kTable.end(), nId,

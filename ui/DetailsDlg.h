@@ -26,8 +26,6 @@ public:
 protected:
     void DoDataExchange() override;
     bool OnInitDialog() override;
-    // Enter closes the window as Escape does: Close is its only button, and its default.
-    void OnOK() override { OnCancel(); }
     // The list 5 pixels from the left, top and right and 45 above the bottom; Close 5
     // from the right and 10 from the bottom. Again after every resize.
     void SetupControls() override;

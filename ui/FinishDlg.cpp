@@ -2,7 +2,6 @@
 
 #include "Foreground.h"
 #include "Messages.h"
-#include "PictureTexts.h"
 #include "StringTable.h"
 
 #include <utility>
@@ -35,18 +34,24 @@ void CFinishDlg::SetupControls() {
     m_stcSize.SetTextStyle("MS Shell Dlg");
     m_stcCount.move(130, 83);
     m_stcSize.move(130, 102);
-    m_stcCount.setAccessibleName(QString::fromUtf8(kFinishCountCaption));
-    m_stcSize.setAccessibleName(QString::fromUtf8(kFinishSizeCaption));
-    AddPictureText(QRect(54, 48, 337, 22), QString::fromUtf8(kFinishHeading));
-    AddPictureText(QRect(24, 136, 367, 20), QString::fromUtf8(kFinishQuestion));
-    AddPictureText(QRect(24, 159, 367, 18), QString::fromUtf8(kFinishBody));
+    m_stcCount.setAccessibleName(
+        QString::fromStdString(LoadString(IDS_PICTURE_FINISH_COUNT_CAPTION)));
+    m_stcSize.setAccessibleName(
+        QString::fromStdString(LoadString(IDS_PICTURE_FINISH_SIZE_CAPTION)));
+    AddPictureText(QRect(54, 48, 337, 22),
+                   QString::fromStdString(LoadString(IDS_PICTURE_FINISH_HEADING)));
+    AddPictureText(QRect(24, 136, 367, 20),
+                   QString::fromStdString(LoadString(IDS_PICTURE_FINISH_QUESTION)));
+    AddPictureText(QRect(24, 159, 367, 18),
+                   QString::fromStdString(LoadString(IDS_PICTURE_FINISH_BODY)));
 
     m_banner.SetBitmaps(IDB_FINISH_BANNER, IDB_FINISH_BANNER_HOVER, IDB_FINISH_BANNER_PRESSED);
     m_banner.move(49, 200);
     m_banner.m_strToolTip = LoadString(IDS_BANNER_TOOLTIP);
     m_banner.m_strUrl = LoadString(IDS_OFFER_URL);
-    m_banner.setAccessibleDescription(QString::fromUtf8(kFinishBannerTitle) + QStringLiteral(". ") +
-                                      QString::fromUtf8(kFinishBannerText));
+    m_banner.setAccessibleDescription(QString::fromStdString(
+        FormatString(IDS_A11Y_BANNER, {LoadString(IDS_PICTURE_FINISH_BANNER_TITLE),
+                                       LoadString(IDS_PICTURE_FINISH_BANNER_TEXT)})));
 
     const QSize client = GetClientArea()->size();
     m_btnClose.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);

@@ -6,7 +6,6 @@
 #include "GroupList.h"
 #include "Log.h"
 #include "Messages.h"
-#include "PictureTexts.h"
 #include "ScanControl.h"
 #include "SingleInstance.h"
 #include "SizeText.h"
@@ -14,8 +13,6 @@
 
 #include <QApplication>
 #include <QMetaObject>
-
-#include <cerrno>
 
 #include <system_error>
 
@@ -55,11 +52,9 @@ QString Text(UINT nId) {
 }
 
 // What a screen reader calls the controls whose pictures say it to the eye.
-QString ValueTextName(const std::string& strRow, bool bSize) {
-    return QString::fromStdString(strRow) +
-           (bSize ? QStringLiteral(" size") : QStringLiteral(" files"));
+QString Spoken(UINT nFormatId, std::initializer_list<std::string_view> arrTexts) {
+    return QString::fromStdString(FormatString(nFormatId, arrTexts));
 }
-constexpr const char* kTotalRow = "Total";
 
 std::array<std::string, kGroupCount> LoadGroupNames() {
     std::array<std::string, kGroupCount> arrNames;
@@ -139,21 +134,24 @@ void CMainDlg::SetupControls() {
         text.SetTextStyle("MS Shell Dlg");
         text.setText(Text(IDS_NO_VALUE));
         const std::size_t nRow = i / 2;
-        text.setAccessibleName(ValueTextName(
-            nRow < m_arrGroupNames.size() ? m_arrGroupNames[nRow] : kTotalRow, i % 2 != 0));
+        const std::string strRow =
+            nRow < m_arrGroupNames.size() ? m_arrGroupNames[nRow] : LoadString(IDS_A11Y_TOTAL_ROW);
+        text.setAccessibleName(
+            Spoken(i % 2 != 0 ? IDS_A11Y_ROW_SIZE : IDS_A11Y_ROW_FILES, {strRow}));
     }
     m_ctlBanner.SetBitmaps(IDB_BANNER, IDB_BANNER_HOVER, IDB_BANNER_PRESSED);
     m_ctlBanner.move(14, 120);
     m_ctlBanner.m_strToolTip = LoadString(IDS_BANNER_TOOLTIP);
     m_ctlBanner.m_strUrl = LoadString(IDS_OFFER_URL);
-    m_ctlBanner.setAccessibleDescription(QString::fromUtf8(kMainBannerTitle) +
-                                         QStringLiteral(". ") + QString::fromUtf8(kMainBannerText));
-    AddPictureText(QRect(14, 64, 322, 20), QString::fromUtf8(kMainHeading));
-    AddPictureText(QRect(14, 86, 322, 30), QString::fromUtf8(kMainIntro));
+    m_ctlBanner.setAccessibleDescription(
+        Spoken(IDS_A11Y_BANNER, {LoadString(IDS_PICTURE_MAIN_BANNER_TITLE),
+                                 LoadString(IDS_PICTURE_MAIN_BANNER_TEXT)}));
+    AddPictureText(QRect(14, 64, 322, 20), Text(IDS_PICTURE_MAIN_HEADING));
+    AddPictureText(QRect(14, 86, 322, 30), Text(IDS_PICTURE_MAIN_INTRO));
     for (std::size_t i = 0; i < m_arrValueTexts.size(); ++i)
         m_arrValueTexts[i].move(200, kValueY[i]);
     m_ctlProgress.move(18, 403);
-    m_ctlProgress.setAccessibleName(QStringLiteral("Scan progress"));
+    m_ctlProgress.setAccessibleName(Text(IDS_A11Y_PROGRESS));
 
     SetFace(Face::Start);
     m_btnStartPause.SizeToContent();
@@ -169,8 +167,7 @@ void CMainDlg::SetupControls() {
         m_arrLinks[i].move(kLinkPos[i]);
         m_arrLinks[i].m_strToolTip = LoadString(g_groupTable[i].nFilterId);
         m_arrLinks[i].m_crVisited = kLinkColour; // a clicked "?" keeps its colour
-        m_arrLinks[i].setAccessibleName(QString::fromStdString(m_arrGroupNames[i]) +
-                                        QStringLiteral(" extensions"));
+        m_arrLinks[i].setAccessibleName(Spoken(IDS_A11Y_EXTENSIONS, {m_arrGroupNames[i]}));
     }
     for (int i = 0; i < kGroupCount; ++i) {
         CBitmapButtonEx& button = m_arrDetailsButtons[i];
@@ -180,7 +177,7 @@ void CMainDlg::SetupControls() {
         button.move(304, kDetailsY[i]);
         button.m_strToolTip = LoadString(IDS_GET_DETAILS);
         button.setAccessibleName(
-            QString::fromStdString(button.m_strToolTip + ": " + m_arrGroupNames[i]));
+            Spoken(IDS_A11Y_DETAILS, {button.m_strToolTip, m_arrGroupNames[i]}));
     }
 }
 
@@ -520,18 +517,18 @@ LRESULT CMainDlg::OnEnumFinish(WPARAM, LPARAM) {
 void CMainDlg::WriteGroupList(UINT nGroupNameId) {
     const std::string strGroup = LoadString(nGroupNameId);
     const CFileList* pList = FindGroupList(strGroup);
+    // A group without records leaves the list of an earlier scan as it was: a scan
+    // stopped early must not take away what a complete one wrote.
+    if (!pList || pList->empty())
+        return;
     const std::string strFolder = GetLogFolder();
     CFileHandle folder;
     SafeFileResult result = OpenPrivateFolder(strFolder, false, folder);
-    if (!pList && result.m_status == SafeFileStatus::systemError && result.m_nErrno == ENOENT)
-        return; // no folder, so no list of an earlier scan to take away
     if (result) {
         // Only for a folder that takes it: a group's text is as big as its paths. The
         // path's own bytes, whatever the locale: a name the locale cannot spell is still
-        // a file that would be lost, and the line must lead back to it. A group without
-        // files takes its list of an earlier scan away.
-        result =
-            WriteGroupListFile(folder, strGroup, pList ? GroupListText(*pList) : std::string());
+        // a file that would be lost, and the line must lead back to it.
+        result = WriteGroupListFile(folder, strGroup, GroupListText(*pList));
     }
     if (!result) {
         TLOG_ERROR("MainDlg.cpp", 424) << "The list of found files was not written: " << strFolder

@@ -1,6 +1,5 @@
 #include "NotSupportedPlatformDlg.h"
 
-#include "PictureTexts.h"
 #include "StringTable.h"
 
 CNotSupportedPlatformDlg::CNotSupportedPlatformDlg()
@@ -21,8 +20,10 @@ bool CNotSupportedPlatformDlg::OnInitDialog() {
 
 void CNotSupportedPlatformDlg::SetupControls() {
     const QSize client = GetClientArea()->size();
-    AddPictureText(QRect(60, 56, 280, 24), QString::fromUtf8(kPlatformHeading));
-    AddPictureText(QRect(20, 89, client.width() - 40, 50), QString::fromUtf8(kPlatformText));
+    AddPictureText(QRect(60, 56, 280, 24),
+                   QString::fromStdString(LoadString(IDS_PICTURE_PLATFORM_HEADING)));
+    AddPictureText(QRect(20, 89, client.width() - 40, 50),
+                   QString::fromStdString(LoadString(IDS_PICTURE_PLATFORM_TEXT)));
     m_btnContinue.LoadBitmaps(IDB_CONTINUE, IDB_CONTINUE_PRESSED, IDB_CONTINUE_HOVER,
                               IDB_CONTINUE_DISABLED);
     m_btnContinue.SizeToContent();

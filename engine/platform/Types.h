@@ -15,12 +15,12 @@ inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 // The engine's one error model:
 // - A failure is an errno value carried as a DWORD; 0 means none. No Win32 numbers.
 // - Below the top of a thread's work an operation reports a failure and never throws:
-//   it returns the DWORD, or, where it answers a question (a bool, as the design's
-//   BOOL operations do), it leaves the code in a DWORD& parameter.
+//   it returns the DWORD, or, where it answers a question (a bool: matched, done, may
+//   go on), it leaves the code in a DWORD& parameter.
 // - The manager thread, the drive worker and the NTFS enumerator raise a code with
-//   RaiseError where the design raises, and catch DWORD at the top of their work,
-//   where it is logged with its text. No other exception is thrown or swallowed; one
-//   a library throws (std::thread) becomes its code where it is caught.
+//   RaiseError where their work cannot go on, and catch DWORD at the top of that work,
+//   where it is logged with its text and the thread's clean-up still runs. No other exception is
+//   thrown or swallowed; one a library throws (std::thread) becomes its code where it is caught.
 // - Files written in the shared temporary folder (the list files) answer the log's
 //   SafeFileResult: the errno value, or the named refusal the caller has to say.
 [[noreturn]] inline void RaiseError(DWORD dwCode) {

@@ -15,8 +15,8 @@
 // Texts are measured as they are drawn: a text that would not fit its place stops the
 // program with a message instead of producing a clipped picture.
 
-#include "PictureTexts.h"
 #include "Resource.h"
+#include "StringTable.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,6 +62,11 @@ const QColor kGo(30, 138, 60);     // start and resume symbols
 const QColor kHalt(190, 44, 44);   // stop symbol
 
 const char* const kProduct = "Quenby";
+
+// A text of the pictures, from the string table, where the windows read it too.
+QString PictureText(UINT nId) {
+    return QString::fromStdString(LoadString(nId));
+}
 
 QString g_strFamily = QStringLiteral("DejaVu Sans");
 
@@ -480,8 +485,8 @@ QImage DrawMainBackground(qreal s) {
     // Introduction above the banner (which the dialog places at 14, 120).
     const QFont heading = Font(13, true);
     const QFont body = Font(11);
-    DrawText(p, heading, kNavy, kPanelX, 79, QString::fromUtf8(kMainHeading));
-    const QStringList arrIntro = WrapLines(body, QString::fromUtf8(kMainIntro), kPanelWidth);
+    DrawText(p, heading, kNavy, kPanelX, 79, PictureText(IDS_PICTURE_MAIN_HEADING));
+    const QStringList arrIntro = WrapLines(body, PictureText(IDS_PICTURE_MAIN_INTRO), kPanelWidth);
     Require(arrIntro.size() <= 2, QStringLiteral("main: introduction needs more than two lines"));
     for (int i = 0; i < arrIntro.size(); ++i)
         DrawText(p, body, kMuted, kPanelX, 96 + 14 * i, arrIntro[i]);
@@ -569,17 +574,17 @@ QImage DrawFinishBackground(qreal s) {
     DrawTitleStrip(p, cx, 40, 24, 18);
 
     DrawWarningSign(p, 24, 48, 22);
-    DrawText(p, Font(14, true), kNavy, 54, 65, QString::fromUtf8(kFinishHeading));
+    DrawText(p, Font(14, true), kNavy, 54, 65, PictureText(IDS_PICTURE_FINISH_HEADING));
 
     // The box the two result labels sit in (labels at 130, 83 and 130, 102; 93 x 13).
     const QRect rcBox(24, 74, 367, 50);
     RoundedBox(p, rcBox, 6, kLightBlue, kFieldBorder);
     const QFont caption = Font(11, true);
     const QFont valueFont = Font(10, true);
-    const QString strCountCaption = QString::fromUtf8(kFinishCountCaption) + u':';
+    const QString strCountCaption = PictureText(IDS_PICTURE_FINISH_COUNT_CAPTION) + u':';
     DrawText(p, caption, kNavy, 124, BaselineFrom(83, valueFont), strCountCaption, Align::Right);
     DrawText(p, caption, kNavy, 124, BaselineFrom(102, valueFont),
-             QString::fromUtf8(kFinishSizeCaption) + u':', Align::Right);
+             PictureText(IDS_PICTURE_FINISH_SIZE_CAPTION) + u':', Align::Right);
     Require(TextWidth(caption, strCountCaption) < 124 - rcBox.left() - 8,
             QStringLiteral("finish: caption too wide"));
     DrawGroupIconsRow(p, 258, 86);
@@ -587,8 +592,8 @@ QImage DrawFinishBackground(qreal s) {
     // The question, above the banner (which the dialog places at 49, 200).
     const QFont question = Font(13, true);
     const QFont body = Font(11);
-    const QString strQuestion = QString::fromUtf8(kFinishQuestion);
-    const QString strBody = QString::fromUtf8(kFinishBody);
+    const QString strQuestion = PictureText(IDS_PICTURE_FINISH_QUESTION);
+    const QString strBody = PictureText(IDS_PICTURE_FINISH_BODY);
     Require(TextWidth(question, strQuestion) <= cx - 48,
             QStringLiteral("finish: question too wide"));
     Require(TextWidth(body, strBody) <= cx - 48,
@@ -611,10 +616,10 @@ QImage DrawPlatformBackground(qreal s) {
     DrawTitleStrip(p, cx, 40, 24, 18);
 
     DrawWarningSign(p, 20, 52, 30);
-    DrawText(p, Font(16, true), kNavy, 60, 75, QString::fromUtf8(kPlatformHeading));
+    DrawText(p, Font(16, true), kNavy, 60, 75, PictureText(IDS_PICTURE_PLATFORM_HEADING));
 
     const QFont body = Font(11);
-    const QStringList arrLines = WrapLines(body, QString::fromUtf8(kPlatformText), cx - 40);
+    const QStringList arrLines = WrapLines(body, PictureText(IDS_PICTURE_PLATFORM_TEXT), cx - 40);
     Require(arrLines.size() <= 3, QStringLiteral("platform: the warning needs more than 3 lines"));
     for (int i = 0; i < arrLines.size(); ++i)
         DrawText(p, body, kNavy, 20, 102 + 15 * i, arrLines[i]);
@@ -805,8 +810,8 @@ QImage DrawMainBanner(State state, qreal s) {
     DrawCloudUpload(p, 16 + d, 16 + d, 44, Qt::white, g);
     const QFont title = Font(16, true);
     const QFont sub = Font(11);
-    const QString strTitle = QString::fromUtf8(kMainBannerTitle);
-    const QString strSub = QString::fromUtf8(kMainBannerText);
+    const QString strTitle = PictureText(IDS_PICTURE_MAIN_BANNER_TITLE);
+    const QString strSub = PictureText(IDS_PICTURE_MAIN_BANNER_TEXT);
     DrawText(p, title, Qt::white, 74 + d, 33 + d, strTitle);
     DrawText(p, sub, QColor(206, 224, 255), 75 + d, 52 + d, strSub);
     Require(74 + TextWidth(sub, strSub) < cx - 36, QStringLiteral("banner: text too wide"));
@@ -835,8 +840,8 @@ QImage DrawFinishBanner(State state, qreal s) {
     const int d = state == State::Pressed ? 1 : 0;
     const QFont title = Font(19, true);
     const QFont sub = Font(11);
-    const QString strTitle = QString::fromUtf8(kFinishBannerTitle);
-    const QString strSub = QString::fromUtf8(kFinishBannerText);
+    const QString strTitle = PictureText(IDS_PICTURE_FINISH_BANNER_TITLE);
+    const QString strSub = PictureText(IDS_PICTURE_FINISH_BANNER_TEXT);
     const qreal rTitle = TextWidth(title, strTitle);
     const qreal rX = (cx - rTitle - 16) / 2;
     const qreal rEnd = DrawText(p, title, Qt::white, rX + d, 35 + d, strTitle);

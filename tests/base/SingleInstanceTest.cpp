@@ -1,4 +1,5 @@
 #include "SingleInstance.h"
+#include "Log.h"
 #include "LogTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <dirent.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -407,6 +409,22 @@ TEST_F(SingleInstance, WithoutAFolderTheAbstractGuardLetsOneRunAndTakesRequests)
     // The name goes with the process, however it ends.
     CloseInstanceSection();
     EXPECT_EQ(StartAbstractLater(strBase), kFirst);
+}
+
+// With no descriptor to be had, neither a folder's slot nor an abstract name: the
+// window starts unguarded, without a word to the user or the log.
+TEST_F(SingleInstance, WithNoGuardAtAllTheProgramGoesOnAndLogsNothing) {
+    EXPECT_EQ(RunInChild([] {
+                  ForgetInheritedSection();
+                  TakePendingLogRecords();
+                  const rlimit rl{0, 0};
+                  CHILD_CHECK(::setrlimit(RLIMIT_NOFILE, &rl) == 0);
+                  CheckSingleInstance(); // returns: this start runs
+                  CHILD_CHECK(!InstanceSection);
+                  CHILD_CHECK(TakePendingLogRecords().empty());
+                  return 0;
+              }),
+              0);
 }
 
 TEST_F(SingleInstance, AbstractStartsAtTheSameMomentLetExactlyOneRun) {

@@ -3,8 +3,10 @@ the program started as a user would start it, driven with xdotool, and screensho
 its windows.
 
 Everything a session creates lives in one temporary folder (HOME, TMPDIR and
-XDG_RUNTIME_DIR point into it) and goes with the session; every process it starts is
-ended by its own pid. A stand-in xdg-open comes first on PATH, so nothing the program
+XDG_RUNTIME_DIR point into it) and goes with the session. Every process it starts runs
+in a process group of its own, which is ended whole (what a bus launcher starts goes
+with it), and carries the session's mark in its environment: at the end no process
+with that mark may be left (leftovers() says which were). A stand-in xdg-open comes first on PATH, so nothing the program
 opens ever reaches a real browser: the addresses are recorded instead (opened_urls).
 """
 
@@ -21,6 +23,7 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"  # Debian's at-spi2-core
 WAIT = 15.0  # seconds for anything the desktop should do at once
+SESSION_MARK = "TARROW_E2E_SESSION"  # in the environment of whatever a session starts
 
 
 class Failure(AssertionError):
@@ -50,11 +53,12 @@ def wait_for(fn, what, timeout=WAIT, interval=0.05):
 
 
 class Session:
-    def __init__(self, tarrow, out_dir, name, screen="1280x800"):
+    def __init__(self, tarrow, out_dir, name, screen="1280x800", window_manager=True):
         self.tarrow = os.path.abspath(tarrow)
         self.out_dir = out_dir
         self.name = name
         self.root = tempfile.mkdtemp(prefix="tarrow-e2e-")
+        self._left = []
         self.home = self._folder("home")
         self.tmp = self._folder("tmp")
         self.runtime = self._folder("runtime")
@@ -62,7 +66,7 @@ class Session:
         self._processes = []
         self._write_url_opener()
         self.display = None
-        self._start_display(screen)
+        self._start_display(screen, window_manager)
 
     # ---- set-up and tear-down -------------------------------------------------------------
 
@@ -87,6 +91,7 @@ class Session:
         env.update(HOME=self.home, TMPDIR=self.tmp, XDG_RUNTIME_DIR=self.runtime,
                    PATH=self.bin + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"),
                    QT_QPA_PLATFORM="xcb", LC_ALL="C.UTF-8", BROWSER="xdg-open",
+                   **{SESSION_MARK: self.root},
                    # A sanitized build reports leaks of ours, not of the desktop's libraries.
                    LSAN_OPTIONS="suppressions=" + os.path.join(HERE, "lsan.supp"))
         if self.display is not None:
@@ -101,11 +106,12 @@ class Session:
     def _spawn(self, args, **kwargs):
         p = subprocess.Popen(args, env=kwargs.pop("env", None) or self.env(),
                              stdout=kwargs.pop("stdout", subprocess.DEVNULL),
-                             stderr=kwargs.pop("stderr", subprocess.DEVNULL), **kwargs)
+                             stderr=kwargs.pop("stderr", subprocess.DEVNULL),
+                             start_new_session=True, **kwargs)
         self._processes.append(p)
         return p
 
-    def _start_display(self, screen):
+    def _start_display(self, screen, window_manager=True):
         read_fd, write_fd = os.pipe()
         self._spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen + "x24",
                      "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,))
@@ -115,6 +121,8 @@ class Session:
         if not number.isdigit():
             raise Failure("Xvfb did not start")
         self.display = int(number)
+        if not window_manager:
+            return
         self._spawn(["openbox", "--sm-disable"])
         wait_for(lambda: "window id" in self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
                  "the window manager")
@@ -152,10 +160,52 @@ class Session:
 
     def close(self):
         for p in reversed(self._processes):
-            if p.poll() is None:
-                p.kill()
-                p.wait()
+            try:
+                os.killpg(p.pid, signal.SIGKILL)  # its group: the process and what it started
+            except ProcessLookupError:
+                pass
+            p.wait()
+        # What left its group (a daemon of its own session) is still marked: ended too,
+        # and told as left behind.
+        end = time.monotonic() + 2
+        while True:
+            marked = self._marked_processes()
+            if not marked or time.monotonic() > end:
+                break
+            time.sleep(0.05)
+        for pid, command in marked:
+            self._left.append("%d %s" % (pid, command))
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def _marked_processes(self):
+        """The processes alive with this session's mark, as (pid, command line)."""
+        mark = ("%s=%s" % (SESSION_MARK, self.root)).encode()
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if mark not in f.read().split(b"\0"):
+                        continue
+                with open("/proc/%s/stat" % entry, "rb") as f:
+                    if f.read().rsplit(b")", 1)[-1].split()[0] == b"Z":
+                        continue  # ended; its parent has not reaped it yet
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    command = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+            except OSError:
+                continue
+            found.append((int(entry), command))
+        return found
+
+    def leftovers(self):
+        """After close: the processes of this session that were still running though
+        their group had been ended."""
+        return self._left
 
     def __enter__(self):
         return self

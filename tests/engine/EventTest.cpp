@@ -43,7 +43,7 @@ struct InitialEvents {
 
 } // namespace
 
-TEST(Event, ProcessEventsStartAsDesigned) {
+TEST(Event, AtProcessStartNoScanRunsAndNoneIsToldToRunOrStop) {
     EXPECT_FALSE(kInitialEvents.bResume);
     EXPECT_FALSE(kInitialEvents.bForce);
     EXPECT_TRUE(kInitialEvents.bFinished);

@@ -376,7 +376,7 @@ TEST_F(SimpleEnumTest, TreesDeeperThanTheDescriptorLimitAreWalkedWhole) {
     RemoveDeepTree(m_tree.Root(), nLevels);
 }
 
-TEST_F(SimpleEnumTest, FoldersThatCannotBeReadAreToldAndLogged) {
+TEST_F(SimpleEnumTest, FoldersThatCannotBeReadAreToldButNeverLogged) {
     auto pLister = std::make_unique<CMemoryLister>();
     pLister->Add("locked/a.doc", EntryKind::File);
     pLister->Add("locked", EntryKind::Directory).bCannotOpen = true;
@@ -399,17 +399,8 @@ TEST_F(SimpleEnumTest, FoldersThatCannotBeReadAreToldAndLogged) {
     const std::vector<std::pair<std::string, DWORD>> expected = {
         {"/r/locked", EACCES}, {"/r/gone", ENOENT}, {"/r/broken", EIO}, {"/r/noexec", EACCES}};
     EXPECT_EQ(told, expected);
-    std::vector<std::string> log;
-    for (const PendingLogRecord& r : TakePendingLogRecords()) {
-        EXPECT_EQ(r.nLevel, LogLevel::debug);
-        EXPECT_EQ(r.strFileTag, " [File: .\\SimpleEnum.cpp] [Line: 96]");
-        log.push_back(r.strMessage);
-    }
-    EXPECT_EQ(log,
-              (std::vector<std::string>{"Cannot read folder /r/locked: Permission denied\r\n",
-                                        "Cannot read folder /r/gone: No such file or directory\r\n",
-                                        "Cannot read folder /r/broken: Input/output error\r\n",
-                                        "Cannot read folder /r/noexec: Permission denied\r\n"}));
+    // The walk passes them over silently: whoever is told may say so.
+    EXPECT_TRUE(TakePendingLogRecords().empty());
 
     // A root that cannot be listed at all is told too.
     auto pLocked = std::make_unique<CMemoryLister>();

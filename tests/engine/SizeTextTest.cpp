@@ -63,14 +63,21 @@ TEST(ByteTotal, SumsPastWhatSixtyFourBitsHoldStayExact) {
     EXPECT_EQ(ByteCountText(~ByteCount{0}), "340282366920938463463374607431768211455");
 }
 
-TEST(ByteTotal, SizeTextsOfSumsAreNeverNegativeAndGoPastGigabytes) {
+// GB as long as its text fits the windows' fields whole, seven digits before the
+// separator; only where GB could not be read at all does a sum go on in larger units.
+TEST(ByteTotal, SizeTextsOfSumsAreNeverNegativeAndStayInGigabytesWhileTheyFit) {
     constexpr ByteCount kPiB = ByteCount{1} << 50;
+    constexpr ByteCount kGB = ByteCount{1} << 30;
     const std::pair<ByteCount, const char*> cases[] = {
         {0, "0 B"},
         {1536, "1.50 KB"},
-        {ByteCount{1} << 40, "1024.00 GB"}, // as a single size shows it, below 1 PiB
+        {ByteCount{1} << 40, "1024.00 GB"}, // a terabyte and more in GB
         {kPiB - 1, "1048576.00 GB"},
-        {kPiB, "1.00 PB"},
+        {kPiB, "1048576.00 GB"},
+        {ByteCount{1} << 53, "8388608.00 GB"},              // 2^63 is 8 EiB: past every single size
+        {9'999'999 * kGB + 1'063'004'406, "9999999.99 GB"}, // the widest that fits
+        {10'000'000 * kGB - 1, "9.54 PB"},                  // would round to eight digits of GB
+        {10'000'000 * kGB, "9.54 PB"},
         {ByteCount{3} << 62, "12.00 EB"},
         {ByteCount{5} << 62, "20.00 EB"},
         {ByteCount{1} << 70, "1.00 ZB"},

@@ -19,5 +19,22 @@ TEST(StringTable, EveryEntryFrom158To183ExceptTheGap) {
     for (UINT id = 158; id <= 183; ++id)
         EXPECT_EQ(LoadString(id).empty(), id == 166) << id;
     EXPECT_EQ(LoadString(157), "");
-    EXPECT_EQ(LoadString(184), "");
+}
+
+// What a screen reader hears of the pictures and picture controls, numbered after the
+// entries above, and filled in by number.
+TEST(StringTable, TheTextsAReaderHearsAndTheirFormats) {
+    for (UINT id = 184; id <= 209; ++id)
+        EXPECT_FALSE(LoadString(id).empty()) << id;
+    EXPECT_EQ(LoadString(210), "");
+    EXPECT_EQ(FormatString(IDS_A11Y_ROW_FILES, {"Documents"}), "Documents files");
+    EXPECT_EQ(FormatString(IDS_A11Y_ROW_SIZE, {LoadString(IDS_A11Y_TOTAL_ROW)}), "Total size");
+    EXPECT_EQ(FormatString(IDS_A11Y_DETAILS, {LoadString(IDS_GET_DETAILS), "Video"}),
+              "Get Details: Video");
+    EXPECT_EQ(FormatString(IDS_A11Y_BANNER, {"Title", "Text"}), "Title. Text");
+    // A format with fewer texts than places keeps the rest; more texts than places are
+    // left out.
+    EXPECT_EQ(FormatString(IDS_A11Y_DETAILS, {"one"}), "one: %s");
+    EXPECT_EQ(FormatString(IDS_A11Y_EXTENSIONS, {"Music", "more"}), "Music extensions");
+    EXPECT_EQ(FormatString(IDS_NO_VALUE, {"x"}), "-");
 }

@@ -1,22 +1,25 @@
 // The windows as a screen reader finds them: every control with its role and a name that
 // says what it is, the values as they change, the pictures' texts, and the details list
 // as a table under its column headers.
+#include "Accessible.h"
 #include "DetailsDlg.h"
+#include "DialogTemplates.h"
 #include "FinishDlg.h"
 #include "MainDlg.h"
 #include "NotSupportedPlatformDlg.h"
-#include "PictureTexts.h"
 #include "ScanControl.h"
 #include "StringTable.h"
 #include "UiTestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <vector>
 
 // Failures show the text rather than its bytes.
@@ -76,8 +79,8 @@ TEST(Accessibility, TheMainWindowNamesEveryControlAndReadsItsValuesInReadingOrde
     EXPECT_EQ(pWindow->text(QAccessible::Name), QStringLiteral("Quenby"));
 
     std::vector<Seen> arrExpected{
-        {Q(kMainHeading), kText, {}},
-        {Q(kMainIntro), kText, {}},
+        {Q(LoadString(IDS_PICTURE_MAIN_HEADING).c_str()), kText, {}},
+        {Q(LoadString(IDS_PICTURE_MAIN_INTRO).c_str()), kText, {}},
         {QStringLiteral("Quenby"), kLink, Q(LoadString(IDS_OFFER_URL).c_str())}};
     for (const char* pszGroup : {"Documents", "Images", "Music", "Video"}) {
         const QString strGroup = Q(pszGroup);
@@ -100,7 +103,8 @@ TEST(Accessibility, TheMainWindowNamesEveryControlAndReadsItsValuesInReadingOrde
     EXPECT_EQ(Find(dlg, QStringLiteral("Music extensions"))->text(QAccessible::Description),
               Q(LoadString(IDS_FILTER_MUSIC).c_str()));
     EXPECT_EQ(Find(dlg, QStringLiteral("Quenby"))->text(QAccessible::Description),
-              Q(kMainBannerTitle) + ". " + kMainBannerText);
+              Q(LoadString(IDS_PICTURE_MAIN_BANNER_TITLE).c_str()) + ". " +
+                  LoadString(IDS_PICTURE_MAIN_BANNER_TEXT).c_str());
     EXPECT_TRUE(Find(dlg, QStringLiteral("Get Details: Video"))->state().disabled);
     EXPECT_TRUE(Find(dlg, QStringLiteral("Stop"))->state().disabled);
     EXPECT_FALSE(Find(dlg, QStringLiteral("Start"))->state().disabled);
@@ -140,7 +144,8 @@ TEST(Accessibility, AGroupsDetailsAreATableNamedByTheGroupWithColumnHeaders) {
         QString strCloseName;
     };
     std::optional<Table> table;
-    QTimer::singleShot(0, [&table] {
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&table] {
         auto* pDetails = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget());
         if (!pDetails)
             return;
@@ -163,12 +168,15 @@ TEST(Accessibility, AGroupsDetailsAreATableNamedByTheGroupWithColumnHeaders) {
         table = seen;
         pDetails->reject();
     });
-    // Opened as a reader opens it: through the button's press action.
+    watch.start(5);
+    // Opened as a reader opens it: through the button's press action, which returns
+    // before the window opens.
     QAccessible::queryAccessibleInterface(dlg.GetDlgItem(IDC_DETAILS_IMAGES))
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::pressAction());
-
-    ASSERT_TRUE(table.has_value()) << "no details window opened";
+    EXPECT_FALSE(table.has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&table] { return table.has_value(); }, 5000))
+        << "no details window opened";
     EXPECT_EQ(table->strName, QStringLiteral("Images"));
     EXPECT_EQ(table->role, QAccessible::Table);
     EXPECT_EQ(table->nRows, 1);
@@ -185,16 +193,19 @@ TEST(Accessibility, TheFinishWindowReadsItsPictureTheResultsTheBannerAndClose) {
               QStringLiteral("Quenby"));
     EXPECT_EQ(Read(dlg),
               (std::vector<Seen>{
-                  {Q(kFinishHeading), kText, {}},
-                  {Q(kFinishCountCaption), kText, QStringLiteral("1234 files")},
-                  {Q(kFinishSizeCaption), kText, QStringLiteral("5.67 GB")},
-                  {Q(kFinishQuestion), kText, {}},
-                  {Q(kFinishBody), kText, {}},
+                  {Q(LoadString(IDS_PICTURE_FINISH_HEADING).c_str()), kText, {}},
+                  {Q(LoadString(IDS_PICTURE_FINISH_COUNT_CAPTION).c_str()), kText,
+                   QStringLiteral("1234 files")},
+                  {Q(LoadString(IDS_PICTURE_FINISH_SIZE_CAPTION).c_str()), kText,
+                   QStringLiteral("5.67 GB")},
+                  {Q(LoadString(IDS_PICTURE_FINISH_QUESTION).c_str()), kText, {}},
+                  {Q(LoadString(IDS_PICTURE_FINISH_BODY).c_str()), kText, {}},
                   {QStringLiteral("Quenby"), kLink, Q(LoadString(IDS_OFFER_URL).c_str())},
                   {QStringLiteral("Close"), kButton, {}},
               }));
     EXPECT_EQ(Find(dlg, QStringLiteral("Quenby"))->text(QAccessible::Description),
-              Q(kFinishBannerTitle) + ". " + kFinishBannerText);
+              Q(LoadString(IDS_PICTURE_FINISH_BANNER_TITLE).c_str()) + ". " +
+                  LoadString(IDS_PICTURE_FINISH_BANNER_TEXT).c_str());
 }
 
 TEST(Accessibility, ThePlatformWarningReadsItsPictureThenContinueAndCancel) {
@@ -203,11 +214,77 @@ TEST(Accessibility, ThePlatformWarningReadsItsPictureThenContinueAndCancel) {
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&dlg)->text(QAccessible::Name),
               QStringLiteral("Quenby"));
     EXPECT_EQ(Read(dlg), (std::vector<Seen>{
-                             {Q(kPlatformHeading), kText, {}},
-                             {Q(kPlatformText), kText, {}},
+                             {Q(LoadString(IDS_PICTURE_PLATFORM_HEADING).c_str()), kText, {}},
+                             {Q(LoadString(IDS_PICTURE_PLATFORM_TEXT).c_str()), kText, {}},
                              {QStringLiteral("Continue"), kButton, {}},
                              {QStringLiteral("Cancel"), kButton, {}},
                          }));
+}
+
+// What the windows' templates and the string table say, the texts a reader may hear:
+// every entry (without its mnemonic), every format of the table filled with entries, and
+// the template items' texts.
+std::set<QString> TextsOfTheResources() {
+    std::vector<std::string> arrEntries;
+    std::vector<UINT> arrFormats;
+    for (UINT nId = 1; nId < 1000; ++nId) {
+        const std::string str = LoadString(nId);
+        if (str.empty())
+            continue;
+        arrEntries.push_back(str);
+        if (str.find("%s") != std::string::npos)
+            arrFormats.push_back(nId);
+    }
+    std::set<QString> setTexts;
+    for (const std::string& str : arrEntries)
+        setTexts.insert(StripMnemonic(Q(str.c_str())));
+    for (UINT nFormat : arrFormats)
+        for (const std::string& a : arrEntries)
+            for (const std::string& b : arrEntries)
+                setTexts.insert(Q(FormatString(nFormat, {a, b}).c_str()));
+    for (UINT nTemplate : {IDD_MAIN, IDD_FINISH, IDD_NOT_SUPPORTED, IDD_DETAILS})
+        for (const DialogItem& item : FindDialogTemplate(nTemplate)->arrItems)
+            setTexts.insert(StripMnemonic(
+                QString::fromUtf8(item.strText.data(), qsizetype(item.strText.size()))));
+    return setTexts;
+}
+
+// Names and descriptions, which say what a control is; values (counts, sizes, file names)
+// are what the scan found.
+void ExpectEveryNameFromTheResources(QAccessibleInterface* pInterface,
+                                     const std::set<QString>& setTexts) {
+    for (QAccessible::Text t : {QAccessible::Name, QAccessible::Description}) {
+        const QString str = pInterface->text(t);
+        EXPECT_TRUE(str.isEmpty() || setTexts.count(str))
+            << "heard \"" << str.toStdString() << "\", a text of no resource";
+    }
+    if (pInterface->role() == QAccessible::Table)
+        return; // its cells are the files
+    for (int i = 0; i < pInterface->childCount(); ++i)
+        ExpectEveryNameFromTheResources(pInterface->child(i), setTexts);
+}
+
+TEST(Accessibility, EveryNameAndDescriptionAReaderHearsComesFromTheResources) {
+    const std::set<QString> setTexts = TextsOfTheResources();
+    CMainDlg main;
+    CFinishDlg finish("5 files", "5.00 MB");
+    CNotSupportedPlatformDlg platform;
+    CFileList list(1);
+    list.front().m_strPath = "/data/a.doc";
+    CDetailsDlg details(&list);
+    details.GetFileList().setAccessibleName(
+        QStringLiteral("Documents")); // as the main window names it
+    for (CBitmapDlg* pDlg :
+         std::initializer_list<CBitmapDlg*>{&main, &finish, &platform, &details}) {
+        SCOPED_TRACE(pDlg->metaObject()->className());
+        pDlg->Create();
+        ExpectEveryNameFromTheResources(QAccessible::queryAccessibleInterface(pDlg), setTexts);
+    }
+    QAccessibleTableInterface* pTable =
+        QAccessible::queryAccessibleInterface(&details.GetFileList())->tableInterface();
+    ASSERT_NE(pTable, nullptr);
+    for (int c = 0; c < pTable->columnCount(); ++c)
+        EXPECT_TRUE(setTexts.count(pTable->columnDescription(c))) << c;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "StringTable.h"
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
@@ -162,10 +163,14 @@ public:
             m_arrShown.push_back(label(IDC_TOTAL_COUNT).text().toStdString() + ", " +
                                  label(IDC_TOTAL_SIZE).text().toStdString());
             m_bAllFit = m_bAllFit && Fits(label(IDC_TOTAL_COUNT)) && Fits(label(IDC_TOTAL_SIZE));
+            if (m_fnWhileOpen)
+                m_fnWhileOpen(*pDlg);
             pDlg->reject();
         });
         m_timer.start(5);
     }
+    // Runs while each finish window is open, just before it is closed.
+    std::function<void(CFinishDlg&)> m_fnWhileOpen;
     const std::vector<std::string>& Shown() const { return m_arrShown; }
     bool AllFit() const { return m_bAllFit; }
 
@@ -174,6 +179,17 @@ private:
     std::vector<std::string> m_arrShown;
     bool m_bAllFit = true;
 };
+
+// Waits without running the interface thread's event loop.
+bool WaitWithoutEvents(const std::function<bool()>& fnDone) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!fnDone()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 class MainDlgTest : public ::testing::Test {
 protected:
@@ -260,6 +276,23 @@ protected:
         return !Button(IDC_STOP).isEnabled() && Button(IDC_START_PAUSE).isEnabled() &&
                FaceOf(Button(IDC_START_PAUSE)) == Face::Start;
     }
+    // A scan of a/one.jpg and b/report.pdf, paused once the image has been counted while
+    // the worker of b waits at its gate: the details of Images can be had. The log so far
+    // is taken.
+    void PauseAfterTheImage() {
+        tree.File("a/one.jpg", 1000);
+        tree.File("b/report.pdf", 5000);
+        scan.arrDrives = {tree.Path("a"), tree.Path("b")};
+        scan.strGatedDrive = tree.Path("b");
+        scan.driveGate.Close();
+        Open();
+        Button(IDC_START_PAUSE).click();
+        ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
+        Button(IDC_START_PAUSE).click();
+        ASSERT_EQ(FaceOf(Button(IDC_START_PAUSE)), Face::Resume);
+        MainDlgLog();
+    }
+
     bool WaitForFinishedState() {
         return QTest::qWaitFor([this] { return IsFinishedState(); }, 10000);
     }
@@ -272,17 +305,6 @@ protected:
     CTestScan scan;
     std::unique_ptr<CMainDlg> pDlg;
 };
-
-// Waits without running the interface thread's event loop.
-bool WaitWithoutEvents(const std::function<bool()>& fnDone) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!fnDone()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The lines of a list file, each checked for its CR LF, in file order.
 std::vector<std::string> Lines(const std::string& strText) {
@@ -371,8 +393,8 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
         tree.File("a/sub/two.png", 5'000'000),
     };
     tree.File("a/readme.txt", 10);
-    // A group without records leaves no list of an earlier scan behind; a link at its
-    // name is taken away itself, never followed.
+    // A group without records leaves its list of an earlier scan as it was, a link at its
+    // name too.
     std::ofstream(strLists + "Music.log", std::ios::binary) << "an earlier scan\r\n";
     const std::string strOutside = tree.File("outside.log", 7);
     ASSERT_EQ(::symlink(strOutside.c_str(), (strLists + "Video.log").c_str()), 0);
@@ -391,9 +413,9 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
     EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
 
     std::map<std::string, std::string> mapLists = ListFiles();
-    ASSERT_EQ(mapLists.size(), 2u);
-    EXPECT_EQ(mapLists.count("Music.log"), 0u);
-    EXPECT_FALSE(std::filesystem::is_symlink(strLists + "Video.log"));
+    ASSERT_EQ(mapLists.size(), 4u);
+    EXPECT_EQ(mapLists["Music.log"], "an earlier scan\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(strLists + "Video.log"));
     EXPECT_EQ(std::filesystem::file_size(strOutside), 7u);
     const auto expectList = [&](const std::string& strGroup, std::vector<std::string> arrPaths) {
         SCOPED_TRACE(strGroup);
@@ -417,14 +439,14 @@ TEST_F(MainDlgTest, ACompleteScanWritesItsGroupsListsAndShowsTheFinishWindow) {
                       FormatSize(5'015'000),
               }));
 
-    // The next scan finds nothing: no list is left, no finish window opens.
+    // The next scan finds nothing: every list stays as it was, no finish window opens.
     std::filesystem::remove_all(tree.Path("a"));
     tree.Folder("a");
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return scan.nScans == 2 && IsFinishedState(); }, 10000));
     QTest::qWait(50);
     EXPECT_EQ(finish.Shown().size(), 1u);
-    EXPECT_EQ(ListFiles(), (std::map<std::string, std::string>{}));
+    EXPECT_EQ(ListFiles(), mapLists);
     ExpectRow({Face::Start, "&Start", true, false, {}, false, false}, "Finished with nothing");
     EXPECT_EQ(pDlg->focusWidget(), &Button(IDC_START_PAUSE));
     EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{"493 The user Start scanning.",
@@ -467,8 +489,8 @@ TEST_F(MainDlgTest, AListThatCannotBeWrittenIsLoggedAndTheOthersAreStillWritten)
     Button(IDC_START_PAUSE).click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 2; }, 10000));
     EXPECT_TRUE(std::filesystem::is_empty(strElsewhere));
-    // Three lists not written and the fourth group's old one not taken away, each said.
-    EXPECT_EQ(MainDlgLog().size(), 7u);
+    // Three lists not written, each said; the fourth group has none to write.
+    EXPECT_EQ(MainDlgLog().size(), 6u);
 
     std::filesystem::remove(strLists.substr(0, strLists.size() - 1));
     Button(IDC_START_PAUSE).click();
@@ -548,6 +570,9 @@ TEST_F(MainDlgTest, StopTwiceIsStopOnce) {
     EXPECT_EQ(pDlg->GetGroupFiles(1), 0);
     EXPECT_TRUE(pDlg->isVisible());
     EXPECT_TRUE(Button(IDC_START_PAUSE).hasFocus()); // not Close, the neighbour of Stop
+    // Disabled under the pointer, Stop keeps its hover face until the pointer leaves.
+    EXPECT_EQ(Button(IDC_STOP).GetDrawnImage(), CBitmapButtonEx::Image::Focus);
+    SendLeave(Button(IDC_STOP));
     EXPECT_EQ(Button(IDC_STOP).GetDrawnImage(), CBitmapButtonEx::Image::Disabled);
 }
 
@@ -684,11 +709,11 @@ TEST_F(MainDlgTest, SumsPastSixtyFourBitsShowWholeAndNeverNegative) {
     EXPECT_EQ(finish.Shown()[0], "5 files, 20.00 EB");
     EXPECT_TRUE(finish.AllFit());
 
-    // The widest texts a sum can have fit the fields too: GB just below 1 PiB, and the
-    // most a scan can count.
+    // The widest texts a sum can have fit the fields too: the most GB shown, and the most
+    // a scan can count.
     for (const ByteCount n :
-         {(ByteCount{1} << 50) - 1, (ByteCount{1023} << 60) + (ByteCount{1} << 59),
-          ByteCount{1} << 126}) {
+         {9'999'999 * (ByteCount{1} << 30) + 1'063'004'406,
+          (ByteCount{1023} << 60) + (ByteCount{1} << 59), ByteCount{1} << 126}) {
         label(IDC_TOTAL_SIZE).setText(QString::fromStdString(FormatTotalSize(n)));
         EXPECT_TRUE(Fits(label(IDC_TOTAL_SIZE))) << FormatTotalSize(n);
     }
@@ -885,20 +910,12 @@ TEST_F(MainDlgTest, CloseJustAfterStartOrJustAsTheScanEndsWaitsForItsEnd) {
 }
 
 TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
-    tree.File("a/one.jpg", 1000);
-    tree.File("b/report.pdf", 5000);
-    scan.arrDrives = {tree.Path("a"), tree.Path("b")};
-    scan.strGatedDrive = tree.Path("b");
-    scan.driveGate.Close();
-    Open();
-    Button(IDC_START_PAUSE).click();
-    ASSERT_TRUE(WaitWithoutEvents([this] { return pDlg->GetGroupFiles(1) == 1; }));
-    Button(IDC_START_PAUSE).click(); // paused: the details of Images can be had
-    MainDlgLog();
+    ASSERT_NO_FATAL_FAILURE(PauseAfterTheImage());
 
     int nOpened = 0;
-    const auto closeWhatOpens = [&nOpened](std::chrono::milliseconds delay) {
-        QTimer::singleShot(delay, [&nOpened] {
+    QObject timers; // a close still waiting when the test ends goes with it
+    const auto closeWhatOpens = [&nOpened, &timers](std::chrono::milliseconds delay) {
+        QTimer::singleShot(delay, &timers, [&nOpened] {
             if (auto* pModal = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget())) {
                 ++nOpened;
                 pModal->reject();
@@ -920,6 +937,60 @@ TEST_F(MainDlgTest, DetailsOpenOnTheirGroupsListButNotOnceTheWindowIsClosing) {
     scan.driveGate.Open();
     ASSERT_TRUE(QTest::qWaitFor([this] { return !pDlg->isVisible(); }, 10000));
     EXPECT_EQ(nOpened, 1);
+}
+
+// A modal window keeps the mouse and keys from the main window; it keeps a screen
+// reader's presses from it too: Resume while the details are open, Close while the
+// finish window is.
+TEST_F(MainDlgTest, AReadersPressOnTheMainWindowDoesNothingWhileAModalWindowIsOpen) {
+    ASSERT_NO_FATAL_FAILURE(PauseAfterTheImage());
+    const auto press = [](QWidget& widget) {
+        QAccessible::queryAccessibleInterface(&widget)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+
+    bool bSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* pDetails = dynamic_cast<CDetailsDlg*>(QApplication::activeModalWidget());
+        if (!pDetails || bSeen)
+            return;
+        bSeen = true;
+        press(Button(IDC_START_PAUSE)); // Resume
+        ProcessPosted();
+        EXPECT_FALSE(ResumeEvent.IsSet());
+        EXPECT_EQ(FaceOf(Button(IDC_START_PAUSE)), Face::Resume);
+        press(pDetails->GetCloseButton());
+    });
+    watch.start(5);
+    press(Button(IDC_DETAILS_IMAGES));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return bSeen && !QApplication::activeModalWidget(); }, 10000));
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "573 The user requiested details about found images.",
+                            }));
+    press(Button(IDC_START_PAUSE)); // nothing in the way now
+    ASSERT_TRUE(QTest::qWaitFor([] { return ResumeEvent.IsSet(); }, 10000));
+
+    finish.m_fnWhileOpen = [&](CFinishDlg& dlg) {
+        press(Button(IDCANCEL));
+        ProcessPosted();
+        EXPECT_FALSE(pDlg->IsClosing());
+        EXPECT_TRUE(dlg.isVisible());
+    };
+    scan.driveGate.Open();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return finish.Shown().size() == 1; }, 10000));
+    ASSERT_TRUE(WaitForFinishedState());
+    ProcessPosted();
+    EXPECT_TRUE(pDlg->isVisible());
+    EXPECT_FALSE(pDlg->IsClosing());
+    EXPECT_EQ(MainDlgLog(), (std::vector<std::string>{
+                                "460 The user Resumed scanning.",
+                                "372 EnumFinish message received.",
+                                "412 The dialog with scanning results is about to be shown: "
+                                "2 files, " +
+                                    FormatSize(6000),
+                            }));
 }
 
 TEST_F(MainDlgTest, HoveringAQuestionMarkShowsItsGroupsFilter) {

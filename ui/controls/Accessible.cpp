@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QFontMetrics>
 #include <QKeySequence>
 
@@ -39,10 +40,32 @@ QString DescriptionOr(const QWidget* pWidget, const std::string& strOwn) {
                                                       : pWidget->accessibleDescription();
 }
 
+// Whether a modal window keeps the mouse and the keys from the widget's window: every
+// window but the modal one and those it owns, or, for a modal window of one window
+// only, that window and its owners.
+bool IsBlockedByModalWindow(const QWidget* pWidget) {
+    const QWidget* pModal = QApplication::activeModalWidget();
+    if (!pModal)
+        return false;
+    const QWidget* pWindow = pWidget->window();
+    for (const QWidget* p = pWindow; p;
+         p = p->parentWidget() ? p->parentWidget()->window() : nullptr)
+        if (p == pModal)
+            return false;
+    if (pModal->windowModality() == Qt::ApplicationModal)
+        return true;
+    for (const QWidget* p = pModal->parentWidget(); p; p = p->parentWidget())
+        if (p->window() == pWindow)
+            return true;
+    return false;
+}
+
 // A control a screen reader can press, as a click would.
 class CAccessiblePressable : public QAccessibleWidget {
 public:
-    using QAccessibleWidget::QAccessibleWidget;
+    // fnPress clicks the control, which is enabled and takes input when it runs.
+    CAccessiblePressable(QWidget* pWidget, QAccessible::Role role, void (*fnPress)(QWidget*))
+        : QAccessibleWidget(pWidget, role), m_fnPress(fnPress) {}
 
     // Press first: it is what a screen reader offers as the control's default action.
     QStringList actionNames() const override {
@@ -52,20 +75,36 @@ public:
     }
 
     void doAction(const QString& strAction) override {
-        if (strAction == pressAction())
-            Press();
-        else
+        // What a modal window keeps the mouse and keys from, it keeps a reader from too.
+        if (IsBlockedByModalWindow(widget()))
+            return;
+        if (strAction != pressAction()) {
             QAccessibleWidget::doAction(strAction);
+            return;
+        }
+        // The call returns at once and the click follows, as with Qt's own buttons: a click
+        // that opens a modal window would otherwise run that window's whole loop inside the
+        // reader's call, which gives up waiting for its answer. Until then the control may
+        // have been disabled or blocked, or may have gone (the click with it).
+        QWidget* pWidget = widget();
+        QMetaObject::invokeMethod(
+            pWidget,
+            [pWidget, fnPress = m_fnPress] {
+                if (pWidget->isEnabled() && !IsBlockedByModalWindow(pWidget))
+                    fnPress(pWidget);
+            },
+            Qt::QueuedConnection);
     }
 
-protected:
-    virtual void Press() = 0;
+private:
+    void (*const m_fnPress)(QWidget*);
 };
 
 class CAccessibleBitmapButton final : public CAccessiblePressable {
 public:
     explicit CAccessibleBitmapButton(CBitmapButtonEx* pButton)
-        : CAccessiblePressable(pButton, QAccessible::Button) {}
+        : CAccessiblePressable(pButton, QAccessible::Button,
+                               [](QWidget* p) { static_cast<CBitmapButtonEx*>(p)->click(); }) {}
 
     QString text(QAccessible::Text t) const override {
         switch (t) {
@@ -94,9 +133,6 @@ public:
         }
         return QAccessibleWidget::keyBindingsForAction(strAction);
     }
-
-protected:
-    void Press() override { Button()->click(); } // which a disabled button ignores
 
 private:
     CBitmapButtonEx* Button() const { return static_cast<CBitmapButtonEx*>(widget()); }
@@ -198,9 +234,13 @@ private:
 class CAccessibleLink final : public CAccessiblePressable {
 public:
     explicit CAccessibleLink(CHyperLink* pLink)
-        : CAccessiblePressable(pLink, QAccessible::Link), m_pLink(pLink), m_pBanner(nullptr) {}
+        : CAccessiblePressable(pLink, QAccessible::Link,
+                               [](QWidget* p) { static_cast<CHyperLink*>(p)->OnClicked(); }),
+          m_pLink(pLink), m_pBanner(nullptr) {}
     explicit CAccessibleLink(CStaticBanner* pBanner)
-        : CAccessiblePressable(pBanner, QAccessible::Link), m_pLink(nullptr), m_pBanner(pBanner) {}
+        : CAccessiblePressable(pBanner, QAccessible::Link,
+                               [](QWidget* p) { static_cast<CStaticBanner*>(p)->OnLButtonUp(); }),
+          m_pLink(nullptr), m_pBanner(pBanner) {}
 
     QString text(QAccessible::Text t) const override {
         switch (t) {
@@ -227,16 +267,6 @@ public:
         else
             state.pressed = m_pBanner->IsPressed();
         return state;
-    }
-
-protected:
-    void Press() override {
-        if (!widget()->isEnabled())
-            return;
-        if (m_pLink)
-            m_pLink->OnClicked();
-        else
-            m_pBanner->OnLButtonUp();
     }
 
 private:

@@ -84,12 +84,9 @@ UINT CBitmapButtonEx::GetItemState() const {
     return nState;
 }
 
-// Hovering shows the focus image. A disabled button shows its disabled face whatever
-// the pointer or the focus did before: a Stop still marked as hovered or focused after
-// it was pressed would look as if it could be pressed again.
+// Hovering shows the focus image, also on a button disabled under the pointer (a Stop
+// just pressed) until the pointer leaves it: it takes no press meanwhile.
 UINT CBitmapButtonEx::DrawnState(UINT nItemState) const {
-    if (nItemState & ODS_DISABLED)
-        return nItemState & ~(ODS_FOCUS | ODS_SELECTED);
     return m_bHover ? nItemState | ODS_FOCUS : nItemState;
 }
 
@@ -158,13 +155,21 @@ bool CBitmapButtonEx::event(QEvent* pEvent) {
         ShowControlToolTip(this, static_cast<QHelpEvent*>(pEvent), m_strToolTip, kToolTipMaxWidth);
         return true;
     }
+    // Keys can reach the focused button of a window that the window system has not made
+    // active again (a modal window closed where no window manager hands the focus back).
+    // The window takes the keys, so it is made the active one: the focus then shows where
+    // they go, and Tab moves it there.
+    if (pEvent->type() == QEvent::KeyPress && !isActiveWindow())
+        activateWindow();
     return QAbstractButton::event(pEvent);
 }
 
 void CBitmapButtonEx::changeEvent(QEvent* pEvent) {
     if (pEvent->type() == QEvent::EnabledChange) {
-        // Enabled again under a pointer that never left, it hovers at once.
-        m_bHover = isEnabled() && underMouse();
+        // Enabled under the pointer, it hovers at once; disabled, it keeps its hover
+        // until the pointer leaves.
+        if (isEnabled() && underMouse())
+            m_bHover = true;
         update();
         if (m_cursorHand) {
             if (isEnabled())
@@ -185,6 +190,7 @@ void CBitmapButtonEx::enterEvent(QEnterEvent* pEvent) {
     QAbstractButton::enterEvent(pEvent);
 }
 
+// Also reaches a button disabled while hovered, which ends its hover image.
 void CBitmapButtonEx::leaveEvent(QEvent* pEvent) {
     m_bHover = false;
     update();

@@ -41,8 +41,7 @@ public:
     // The image a draw request with these state bits shows: pressed beats focus (and
     // hover, which counts as focus), the disabled image replaces only the normal one.
     static Image ChooseImage(UINT nItemState, bool bHasSelected, bool bHasFocus, bool bHasDisabled);
-    // The image the button shows now: the disabled image (when it has one) whenever it
-    // is disabled.
+    // The image the button shows now.
     Image GetDrawnImage() const;
     const QPixmap& GetNormalBitmap() const { return m_bmpNormal; }
     bool IsHovered() const { return m_bHover; }

@@ -90,6 +90,12 @@ std::unique_ptr<QWidget> CreateStockControl(const DialogItem& item) {
     return std::make_unique<QWidget>();
 }
 
+// Whether a top-level window can place itself on the screen: not on Wayland, where
+// only the compositor does.
+bool CanPlaceWindows() {
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 } // namespace
 
 // The client area: the picture (over the dialog colour) and the parent of every
@@ -266,6 +272,9 @@ bool CBitmapDlg::BindControl(UINT nId, QWidget& control) {
         connect(pButton, &QAbstractButton::clicked, this, [this, nId] { OnCommand(nId); });
     } else if (auto* pBar = qobject_cast<QProgressBar*>(&control)) {
         pBar->setTextVisible(false); // a progress bar of the template shows no percentage
+        // It takes its presses itself, as every control but a plain text does: a press
+        // on it does not reach the dialog, so it does not drag the window.
+        pBar->setAttribute(Qt::WA_NoMousePropagation);
     }
 
     if (pItem->dwStyle & WS_TABSTOP)
@@ -400,7 +409,10 @@ void CBitmapDlg::keyPressEvent(QKeyEvent* pEvent) {
 // A press only arms the move: it starts once the pointer has gone the platform's drag
 // distance with the button still held, as a drag by a title bar does. Asked for at the
 // press, a window manager that gets the request after a quick click's release waits for
-// a release that never comes, and the window follows the bare pointer.
+// a release that never comes, and the window follows the bare pointer. Asked for at the
+// drag distance, it moves the window on from where the pointer has got to by then, so
+// the window slips by that distance under the pointer: where windows can be placed
+// (X11), the window follows the pointer itself, from the point that was grabbed.
 void CBitmapDlg::mousePressEvent(QMouseEvent* pEvent) {
     if (pEvent->button() != Qt::LeftButton) {
         QDialog::mousePressEvent(pEvent);
@@ -422,11 +434,12 @@ void CBitmapDlg::mouseMoveEvent(QMouseEvent* pEvent) {
     if (m_ptPressed &&
         (ptCursor - *m_ptPressed).manhattanLength() >= QApplication::startDragDistance()) {
         const QPoint ptPressed = *std::exchange(m_ptPressed, std::nullopt);
-        if (QWindow* pWindow = windowHandle(); pWindow && pWindow->startSystemMove()) {
+        // Where a window cannot place itself (Wayland), the compositor moves it.
+        if (QWindow* pWindow = windowHandle();
+            pWindow && !CanPlaceWindows() && pWindow->startSystemMove()) {
             pEvent->accept();
             return;
         }
-        // The platform cannot move windows for us: follow the cursor ourselves.
         m_ptDragOffset = ptPressed - pos();
     }
     if (m_ptDragOffset) {

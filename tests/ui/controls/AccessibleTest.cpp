@@ -72,16 +72,27 @@ TEST(Accessible, ABitmapButtonIsAPushButtonNamedByItsTextAndPressedAsClicked) {
     EXPECT_TRUE(pStart->state().focused);
     EXPECT_TRUE(pStart->state().focusable);
 
-    // Pressed through the interface it is clicked, as often as pressed; disabled, never.
+    // Pressed through the interface it is clicked, as often as pressed, once the call has
+    // returned (a click may open a modal window, whose loop must not run inside the
+    // reader's call); disabled, never.
     ASSERT_TRUE(HasAction(pStart, QAccessibleActionInterface::pressAction()));
     EXPECT_EQ(pStart->actionInterface()->actionNames().first(),
               QAccessibleActionInterface::pressAction());
     pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(dlg.m_arrCommands.empty());
+    ProcessPosted();
     EXPECT_EQ(dlg.m_arrCommands, std::vector<UINT>({IDC_START_PAUSE, IDC_START_PAUSE}));
     start.setEnabled(false);
     EXPECT_TRUE(pStart->state().disabled);
     pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ProcessPosted();
+    EXPECT_EQ(dlg.m_arrCommands.size(), 2u);
+    // Disabled between the press and its click: no click either, as for the mouse.
+    start.setEnabled(true);
+    pStart->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    start.setEnabled(false);
+    ProcessPosted();
     EXPECT_EQ(dlg.m_arrCommands.size(), 2u);
 
     // Without a text the window names it; the tool tip describes it.
@@ -122,14 +133,29 @@ TEST(Accessible, AValueTextSaysWhatItCountsAndReadsItsTextAsValue) {
     EXPECT_EQ(nStart, 0);
     EXPECT_EQ(nEnd, 7);
 
-    // Characters lie left to right where the label draws them, and back again.
+    // Characters lie left to right where the label draws them, and back again; a point
+    // beside the text, on either side, is on no character.
     text.resize(200, 20);
     const QRect rc0 = pRead->characterRect(0), rc5 = pRead->characterRect(5);
+    const QRect rc6 = pRead->characterRect(6);
     ASSERT_FALSE(rc0.isEmpty());
     EXPECT_LT(rc0.left(), rc5.left());
-    EXPECT_EQ(pRead->offsetAtPoint(rc5.center()), 5);
-    EXPECT_EQ(pRead->offsetAtPoint(rc0.center()), 0);
     EXPECT_TRUE(pRead->characterRect(7).isEmpty());
+    const struct {
+        const char* pszWhere;
+        QPoint pt;
+        int nOffset;
+    } arrPoints[] = {
+        {"on the first character", rc0.center(), 0},
+        {"at the first character's left edge", QPoint(rc0.left(), rc0.center().y()), 0},
+        {"on the sixth", rc5.center(), 5},
+        {"at the last's right edge", QPoint(rc6.right(), rc6.center().y()), 6},
+        {"left of the text", QPoint(rc0.left() - 1, rc0.center().y()), -1},
+        {"far left of the label", text.mapToGlobal(QPoint(-50, 10)), -1},
+        {"right of the text", QPoint(rc6.right() + 1, rc6.center().y()), -1},
+    };
+    for (const auto& c : arrPoints)
+        EXPECT_EQ(pRead->offsetAtPoint(c.pt), c.nOffset) << c.pszWhere;
 }
 
 TEST(Accessible, AQuestionMarkIsALinkDescribedByItsToolTipAndPressedAsClicked) {
@@ -183,29 +209,133 @@ TEST(Accessible, ABannerIsALinkNamedByItsToolTipThatOpensItsPageWhenPressed) {
     EXPECT_EQ(dlg.m_arrMessages[0].nMsg, WM_BANNERCLICKED);
 }
 
-TEST(Accessible, ADialogIsReadLineByLineAndLeftToRightWithThePicturesTexts) {
-    CRecordingDlg dlg(IDD_NOT_SUPPORTED, 0);
-    CBitmapButtonEx yes, no;
-    dlg.m_fnBind = [&](CRecordingDlg& d) {
-        d.Bind(IDYES, yes);
-        d.Bind(IDNO, no);
+// A modal window keeps the mouse and keys from the windows below it; a reader's presses
+// there do nothing either, while the modal window's own controls and the windows it owns
+// still take them.
+TEST(Accessible, APressOnAWindowThatAModalWindowBlocksDoesNothing) {
+    CRecordingDlg below(IDD_MAIN, 0);
+    CBitmapButtonEx close;
+    CHyperLink link;
+    CStaticBanner banner;
+    below.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDCANCEL, close);
+        d.Bind(IDC_LINK_MUSIC, link);
+        d.Bind(IDC_BANNER, banner);
     };
-    dlg.m_fnSetup = [&](CRecordingDlg& d) {
-        // Out of order on purpose: below, then above, then beside.
-        d.AddPictureText(QRect(20, 90, 300, 40), QStringLiteral("Body"));
-        d.AddPictureText(QRect(60, 50, 200, 24), QStringLiteral("Heading"));
-        d.AddPictureText(QRect(10, 52, 40, 40), QStringLiteral("Sign"));
-        yes.setGeometry(160, 160, 86, 28);
-        no.setGeometry(250, 158, 86, 28);
-    };
-    dlg.Create();
-    EXPECT_EQ(ReadingOrder(dlg),
-              std::vector<QString>({QStringLiteral("Sign"), QStringLiteral("Heading"),
-                                    QStringLiteral("Body"), QStringLiteral("Continue"),
-                                    QStringLiteral("Cancel")}));
+    below.m_bKeepOpenOnCancel = true;
+    below.show();
+    banner.m_strUrl = "https://example.org/offer";
 
-    // A picture's text is a label and nothing else: no mouse, no focus.
-    QAccessibleInterface* pHeading = Describe(*dlg.GetClientArea())->child(1);
+    CRecordingDlg modal(IDD_FINISH, 0, &below);
+    CBitmapButtonEx modalClose;
+    modal.m_fnBind = [&](CRecordingDlg& d) { d.Bind(IDCANCEL, modalClose); };
+    modal.m_bKeepOpenOnCancel = true;
+    modal.setWindowModality(Qt::ApplicationModal);
+    modal.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    QWidget owned(&modal, Qt::Window); // a window the modal one owns (a tool tip, say)
+    CBitmapButtonEx ownedButton(&owned);
+    owned.show();
+
+    OpenedUrls().clear();
+    const auto press = [](QWidget& w) {
+        QAccessible::queryAccessibleInterface(&w)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+    for (QWidget* pBlocked : std::initializer_list<QWidget*>{&close, &link, &banner})
+        press(*pBlocked);
+    QSignalSpy ownedClicked(&ownedButton, &QAbstractButton::clicked);
+    press(modalClose);
+    press(ownedButton);
+    ProcessPosted();
+    EXPECT_TRUE(below.m_arrCommands.empty());
+    EXPECT_TRUE(below.m_arrMessages.empty());
+    EXPECT_TRUE(OpenedUrls().empty());
+    EXPECT_FALSE(link.IsVisited());
+    EXPECT_EQ(modal.m_arrCommands, std::vector<UINT>({IDCANCEL}));
+    EXPECT_EQ(ownedClicked.count(), 1);
+
+    // Blocked between the press and its click: no click.
+    modal.hide();
+    press(close);
+    modal.show();
+    ProcessPosted();
+    EXPECT_TRUE(below.m_arrCommands.empty());
+    // Once the modal window has gone, the same presses work.
+    modal.hide();
+    press(close);
+    press(link);
+    press(banner);
+    ProcessPosted();
+    EXPECT_EQ(below.m_arrCommands, std::vector<UINT>({IDCANCEL}));
+    EXPECT_EQ(below.m_arrMessages.size(), 2u); // the link's and the banner's
+    EXPECT_EQ(OpenedUrls(), std::vector<std::string>({"https://example.org/offer"}));
+}
+
+// A text of a dialog's picture: its name and where the picture shows it.
+struct PictureItem {
+    const char* pszName;
+    QRect rc;
+};
+
+// A dialog with these picture texts, and its two buttons below them.
+class CPictureDlg {
+public:
+    CPictureDlg(const std::vector<PictureItem>& arrItems, int nButtonsY) {
+        m_dlg.m_fnBind = [this](CRecordingDlg& d) {
+            d.Bind(IDYES, m_yes);
+            d.Bind(IDNO, m_no);
+        };
+        m_dlg.m_fnSetup = [&arrItems, nButtonsY, this](CRecordingDlg& d) {
+            for (const PictureItem& item : arrItems)
+                d.AddPictureText(item.rc, QString::fromUtf8(item.pszName));
+            m_yes.setGeometry(160, nButtonsY, 86, 28);
+            m_no.setGeometry(250, nButtonsY - 2, 86, 28);
+        };
+        m_dlg.Create();
+    }
+    CRecordingDlg& Dlg() { return m_dlg; }
+
+private:
+    CRecordingDlg m_dlg{IDD_NOT_SUPPORTED, 0};
+    CBitmapButtonEx m_yes, m_no;
+};
+
+// A line starts at the topmost widget left; a widget belongs to it when its centre, not
+// its top, lies within that widget's height; a line reads left to right.
+TEST(Accessible, ReadingOrderGoesLineByLineByEachWidgetsCentre) {
+    const struct {
+        const char* pszCase;
+        std::vector<PictureItem> arrItems;
+        std::vector<QString> arrOrder;
+    } arrCases[] = {
+        {"below, above, beside",
+         {{"Body", {20, 90, 300, 40}}, {"Heading", {60, 50, 200, 24}}, {"Sign", {10, 52, 40, 40}}},
+         {"Sign", "Heading", "Body"}},
+        {"a taller widget further left, whose centre is below the line, starts the next",
+         {{"Right", {100, 50, 40, 20}}, {"Left", {10, 60, 40, 40}}},
+         {"Right", "Left"}},
+        {"beside a tall one, and below its middle",
+         {{"Tall", {10, 50, 40, 60}}, {"Beside", {100, 55, 80, 20}}, {"Below", {5, 102, 80, 20}}},
+         {"Tall", "Beside", "Below"}},
+        {"one line of three out of order",
+         {{"C", {200, 52, 20, 16}}, {"A", {0, 50, 20, 20}}, {"B", {100, 48, 20, 24}}},
+         {"A", "B", "C"}},
+    };
+    for (const auto& c : arrCases) {
+        SCOPED_TRACE(c.pszCase);
+        CPictureDlg dlg(c.arrItems, 400);
+        std::vector<QString> arrOrder = c.arrOrder;
+        arrOrder.insert(arrOrder.end(), {QStringLiteral("Continue"), QStringLiteral("Cancel")});
+        EXPECT_EQ(ReadingOrder(dlg.Dlg()), arrOrder);
+    }
+}
+
+// A picture's text is a label and nothing else: no mouse, no focus.
+TEST(Accessible, APicturesTextIsALabelThatTakesNeitherMouseNorFocus) {
+    CPictureDlg dlg({{"Heading", {60, 50, 200, 24}}}, 160);
+    QAccessibleInterface* pHeading = Describe(*dlg.Dlg().GetClientArea())->child(0);
+    EXPECT_EQ(pHeading->text(QAccessible::Name), QStringLiteral("Heading"));
     EXPECT_EQ(pHeading->role(), QAccessible::StaticText);
     EXPECT_FALSE(pHeading->state().focusable);
     auto* pWidget = qobject_cast<QWidget*>(pHeading->object());

@@ -26,7 +26,7 @@ TEST(BitmapButtonEx, ImageRulePressedBeatsFocusDisabledOnlyReplacesNormal) {
     EXPECT_EQ(choose(FOC), Image::Focus);
     EXPECT_EQ(choose(SEL | FOC), Image::Selected);
     EXPECT_EQ(choose(DIS), Image::Disabled);
-    EXPECT_EQ(choose(DIS | FOC), Image::Focus); // the rule; a disabled button never asks it
+    EXPECT_EQ(choose(DIS | FOC), Image::Focus); // still hovered when it was disabled
     // A state whose image is missing falls through to the next rule.
     EXPECT_EQ(CBitmapButtonEx::ChooseImage(SEL | FOC, false, true, true), Image::Focus);
     EXPECT_EQ(CBitmapButtonEx::ChooseImage(SEL | FOC, false, false, true), Image::Normal);
@@ -71,12 +71,16 @@ TEST(BitmapButtonEx, HoverPressedAndDisabledFaces) {
     EXPECT_EQ(button.GetDrawnImage(), Image::Selected);
     button.setDown(false);
 
-    // Disabled while the mouse is still on it (a Stop just pressed): the disabled face at
-    // once, painted too, and still after the mouse has left.
+    // Disabled while the mouse is still on it (a Stop just pressed): the focus face, painted
+    // too, until the mouse leaves; a press meanwhile clicks nothing.
+    QSignalSpy clicked(&button, &QAbstractButton::clicked);
     button.setEnabled(false);
-    EXPECT_EQ(button.GetDrawnImage(), Image::Disabled);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Focus);
     EXPECT_EQ(button.grab().toImage().convertToFormat(QImage::Format_RGB32),
-              LoadBitmap(IDB_START_DISABLED).toImage().convertToFormat(QImage::Format_RGB32));
+              LoadBitmap(IDB_START_HOVER).toImage().convertToFormat(QImage::Format_RGB32));
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 0);
+    EXPECT_EQ(button.GetDrawnImage(), Image::Focus);
     SendLeave(button);
     EXPECT_EQ(button.GetDrawnImage(), Image::Disabled);
     button.setEnabled(true);
@@ -153,6 +157,46 @@ TEST(BitmapButtonEx, DisablingTheFocusedButtonPutsTheFocusFaceOnNoNeighbour) {
     start.setEnabled(true);
     QTest::keyClick(&stop, Qt::Key_Tab);
     EXPECT_FALSE(stop.hasFocus());
+}
+
+// The keys can reach a window that the window system has not made active again (a modal
+// window closed where no window manager hands the focus back): the focused details
+// button must still show its focus picture, and Tab move it on.
+TEST(BitmapButtonEx, TheButtonTheKeysReachShowsItsFocusFaceInAWindowNotYetActive) {
+    CBitmapButtonEx start, documents, images;
+    CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
+    dlg.m_fnBind = [&](CRecordingDlg& d) {
+        d.Bind(IDC_START_PAUSE, start);
+        d.Bind(IDC_DETAILS_DOCUMENTS, documents);
+        d.Bind(IDC_DETAILS_IMAGES, images);
+    };
+    dlg.m_fnSetup = [&](CRecordingDlg&) {
+        start.LoadBitmaps(IDB_START, IDB_START_PRESSED, IDB_START_HOVER, IDB_START_DISABLED);
+        for (CBitmapButtonEx* pButton : {&documents, &images}) {
+            pButton->LoadBitmaps(IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER,
+                                 IDB_DETAILS_DISABLED);
+            pButton->SizeToContent();
+            pButton->setEnabled(true);
+        }
+    };
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    documents.setFocus();
+    ASSERT_EQ(documents.GetDrawnImage(), Image::Focus);
+
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_EQ(dlg.focusWidget(), &documents);
+    EXPECT_EQ(documents.GetDrawnImage(), Image::Normal); // no keys come here now
+
+    QTest::keyClick(&documents, Qt::Key_Tab); // as Qt delivers keys to the window's focus
+    ASSERT_TRUE(QTest::qWaitFor([&] { return images.hasFocus(); }, 3000));
+    EXPECT_EQ(images.GetDrawnImage(), Image::Focus);
+    EXPECT_EQ(documents.GetDrawnImage(), Image::Normal);
+    EXPECT_EQ(images.grab().toImage().convertToFormat(QImage::Format_RGB32),
+              LoadBitmap(IDB_DETAILS_HOVER).toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 TEST(BitmapButtonEx, ToolTipWrapsAt200PixelsAndAnEmptyOneShowsNothing) {

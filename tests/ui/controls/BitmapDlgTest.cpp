@@ -166,15 +166,18 @@ TEST(BitmapDlg, DraggingEmptyAreaALabelOrADisabledButtonMovesTheWindowButNotABut
     CStaticEx label;
     CBitmapButtonEx button, disabled;
     CHyperLink link;
+    QProgressBar progress;
     CRecordingDlg dlg(IDD_MAIN, IDB_MAIN_BACKGROUND);
     dlg.m_fnBind = [&](CRecordingDlg& d) {
         d.Bind(IDC_DOCUMENTS_COUNT, label);
         d.Bind(IDC_START_PAUSE, button);
         d.Bind(IDC_STOP, disabled); // disabled in the template
         d.Bind(IDC_LINK_DOCUMENTS, link);
+        d.Bind(IDC_PROGRESS, progress); // hidden in the template
     };
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    progress.show(); // as during a scan
 
     const auto drag = [&dlg](QWidget& where) {
         const QPoint ptFrom = dlg.pos();
@@ -188,6 +191,7 @@ TEST(BitmapDlg, DraggingEmptyAreaALabelOrADisabledButtonMovesTheWindowButNotABut
     EXPECT_EQ(drag(disabled), QPoint(20, 10));
     EXPECT_EQ(drag(button), QPoint(0, 0));
     EXPECT_EQ(drag(link), QPoint(0, 0));
+    EXPECT_EQ(drag(progress), QPoint(0, 0)); // a progress bar takes its own presses
 }
 
 // A tap-to-click touchpad presses and releases within milliseconds: asked to move at the
