@@ -13,6 +13,9 @@ PACKAGES=(
   # diagnostic log; tarrow-scan's command line
   libboost-dev libboost-filesystem-dev libboost-date-time-dev locales
   libboost-program-options-dev
+  # tarrow-scan's reading of backup listings (JSON lines), and the real backup tools
+  # whose listings the tests make
+  libsimdjson-dev restic borgbackup
   # tarrow-scan's machine-read output: its JSON schema, the Prometheus text format
   # (promtool), the real textfile collector, the systemd units, the bash completion
   python3-jsonschema prometheus prometheus-node-exporter systemd bash-completion
