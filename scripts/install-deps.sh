@@ -36,8 +36,8 @@ PACKAGES=(
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
   appstream lintian dpkg-dev
-  # peers measured by the benchmarks
-  fd-find findutils hyperfine
+  # peers measured by the benchmarks (nlohmann-json: the other JSON parser Debian has)
+  fd-find findutils hyperfine nlohmann-json3-dev
   # the cold benchmark's arithmetic and its slow disk (a device-mapper delay target)
   bc dmsetup kmod
 )
