@@ -135,6 +135,53 @@ NameForm BorgForm(std::string_view strPath) {
     return strPath.find('?') == std::string_view::npos ? NameForm::exact : NameForm::question;
 }
 
+// The keys the reader takes; the others are passed over.
+enum class Key : std::uint8_t {
+    other,
+    path,
+    type,
+    size,
+    mtime,
+    kind,
+    mode,
+    source,
+    linktarget,
+    healthy,
+    id,
+    time,
+    hostname,
+    paths
+};
+
+// A line has a dozen keys: told apart by their length first.
+Key KeyOf(std::string_view s) {
+    switch (s.size()) {
+    case 2:
+        return s == "id" ? Key::id : Key::other;
+    case 4:
+        return s == "path"   ? Key::path
+               : s == "type" ? Key::type
+               : s == "size" ? Key::size
+               : s == "mode" ? Key::mode
+               : s == "time" ? Key::time
+                             : Key::other;
+    case 5:
+        return s == "mtime" ? Key::mtime : s == "paths" ? Key::paths : Key::other;
+    case 6:
+        return s == "source" ? Key::source : Key::other;
+    case 7:
+        return s == "healthy" ? Key::healthy : Key::other;
+    case 8:
+        return s == "hostname" ? Key::hostname : Key::other;
+    case 10:
+        return s == "linktarget" ? Key::linktarget : Key::other;
+    case 11: // restic's struct_type, and message_type from 0.17 on
+    case 12:
+        return s == "struct_type" || s == "message_type" ? Key::kind : Key::other;
+    }
+    return Key::other;
+}
+
 std::string Quoted(std::string_view strKey) {
     return "\"" + std::string(strKey) + "\"";
 }
@@ -327,48 +374,68 @@ simdjson::error_code CListingReader::Impl::Fields(json::object& obj, LineFields&
         if (simdjson::error_code e = field.unescaped_key().get(strKey))
             return e;
         json::value v = field.value();
-        json::json_type type;
-        if (simdjson::error_code e = v.type().get(type))
-            return e;
+        json::json_type type = json::json_type::null;
+        const Key key = KeyOf(strKey);
+        if (key != Key::other) {
+            if (simdjson::error_code e = v.type().get(type))
+                return e;
+        }
         bool bOk = true;
-        if (strKey == "path") {
+        switch (key) {
+        case Key::other:
+            break;
+        case Key::path:
             f.bPathStandIns = HasReplacementEscape(v.raw_json_token());
             bOk = String(v, strKey, f.path);
-        } else if (strKey == "type") {
+            break;
+        case Key::type:
             bOk = String(v, strKey, f.type);
-        } else if (strKey == "size") {
+            break;
+        case Key::size: {
             std::uint64_t n;
             if (type != json::json_type::number || v.get_uint64().get(n) ||
                 n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                 bOk = Fail("\"size\" is not a number of bytes a file can have");
             else
                 f.nSize = n;
-        } else if (strKey == "mtime") {
+            break;
+        }
+        case Key::mtime:
             bOk = String(v, strKey, f.mtime);
-        } else if (strKey == "struct_type" || strKey == "message_type") {
+            break;
+        case Key::kind:
             bOk = String(v, strKey, f.kind);
-        } else if (strKey == "mode") {
+            break;
+        case Key::mode:
             // restic's mode is a number, borg's a text such as "-rw-r--r--".
             if (type == json::json_type::string)
                 bOk = String(v, strKey, f.mode);
-        } else if (strKey == "source") {
+            break;
+        case Key::source:
             bOk = String(v, strKey, f.source);
-        } else if (strKey == "linktarget") {
+            break;
+        case Key::linktarget:
             bOk = String(v, strKey, f.linktarget);
-        } else if (strKey == "healthy") {
+            break;
+        case Key::healthy: {
             bool b = false;
             bOk = type == json::json_type::boolean && !v.get_bool().get(b);
             if (bOk)
                 f.bHealthy = b;
             else
                 Fail("\"healthy\" is neither true nor false");
-        } else if (strKey == "id") {
+            break;
+        }
+        case Key::id:
             bOk = String(v, strKey, f.id);
-        } else if (strKey == "time") {
+            break;
+        case Key::time:
             bOk = String(v, strKey, f.time);
-        } else if (strKey == "hostname") {
+            break;
+        case Key::hostname:
             bOk = String(v, strKey, f.hostname);
-        } else if (strKey == "paths") {
+            break;
+        case Key::paths: {
             json::array arr;
             if (type != json::json_type::array || v.get_array().get(arr)) {
                 Fail("\"paths\" is not a list");
@@ -386,6 +453,8 @@ simdjson::error_code CListingReader::Impl::Fields(json::object& obj, LineFields&
                 }
                 f.arrPaths->emplace_back(s);
             }
+            break;
+        }
         }
         if (!bOk)
             return kFailed;
@@ -538,6 +607,8 @@ ListingResult ReadListingFile(const std::string& strFile, CBackupIndex& index,
     if (S_ISBLK(before.st_mode))
         return Failed("a block device, not a listing");
     const bool bRegular = S_ISREG(before.st_mode);
+    // Standard input may have been read from before: what is left is the listing.
+    const off_t nStart = bRegular ? std::max<off_t>(0, ::lseek(fd, 0, SEEK_CUR)) : 0;
     const bool bOwnPipe = owned.IsOpen() && S_ISFIFO(before.st_mode);
 
     CListingReader reader(index, strFile, keep, *options.pLocalTime);
@@ -584,7 +655,8 @@ ListingResult ReadListingFile(const std::string& strFile, CBackupIndex& index,
     // A file cut short, rewritten or removed as it was read would seem to hold less.
     if (bRegular) {
         struct stat after;
-        if (::fstat(fd, &after) != 0 || !SameFile(before, after) || nRead != before.st_size)
+        if (::fstat(fd, &after) != 0 || !SameFile(before, after) ||
+            nRead != before.st_size - nStart)
             return Failed("changed or went away while it was read: read it once it is written "
                           "whole (written beside its name and renamed over it, it never changes "
                           "under a reader)");
