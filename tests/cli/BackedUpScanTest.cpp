@@ -82,7 +82,7 @@ std::string Read(const std::string& strPath) {
 
 } // namespace
 
-TEST_F(BackedUpScanTest, TheTableJsonAndMetricsSayWhatNoBackupHolds) {
+TEST_F(BackedUpScanTest, TheTableAndJsonSayWhatNoBackupHolds) {
     const std::string strListing = Write("borg.json", BorgListing());
     ProcessResult r = Scan({"--backed-up", strListing, m_tree.Root()});
     ASSERT_EQ(r.nExitStatus, 0) << r.strErr;
