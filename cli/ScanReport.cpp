@@ -1,5 +1,6 @@
 #include "ScanReport.h"
 
+#include "BackupReport.h"
 #include "Path.h"
 #include "SizeText.h"
 #include "StringTable.h"
@@ -144,8 +145,9 @@ LRESULT CScanResults::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
                     pDrive->nFiles.fetch_add(1, std::memory_order_relaxed);
                     pDrive->nBytes.Add(pProp->m_nSize);
                 }
+                const bool bBackedUp = m_pNotBackedUp && m_pNotBackedUp->Count(i, *pProp);
                 if (m_bKeepFiles)
-                    m_arrRecords.push_back({i, *pProp});
+                    m_arrRecords.push_back({i, *pProp, bBackedUp});
                 break;
             }
         }
@@ -155,6 +157,10 @@ LRESULT CScanResults::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
         m_finished.notify_all();
     }
     return 0;
+}
+
+void CScanResults::CompareWith(const CBackupIndex& backups) {
+    m_pNotBackedUp = std::make_unique<CNotBackedUp>(backups);
 }
 
 bool CScanResults::WaitFinished(int nMilliseconds) {
@@ -189,26 +195,43 @@ std::string Pad(const std::string& s, std::size_t nWidth, bool bRight) {
 } // namespace
 
 std::string FormatTable(const CScanResults& results, bool bStopped) {
+    const CNotBackedUp* pNot = results.NotBackedUp();
     struct Row {
-        std::string strName, strFiles, strSize;
+        std::string strName, strFiles, strSize, strNotFiles, strNotSize;
     };
-    std::vector<Row> rows = {{"", "Files", "Size"}};
+    std::vector<Row> rows = {{"", "Files", "Size", "", ""}};
     for (int i = 0; i < kGroupCount; ++i)
         rows.push_back({results.GroupName(i), std::to_string(results.Files(i)),
-                        FormatTotalSize(results.Bytes(i))});
-    rows.push_back(
-        {"Total", std::to_string(results.TotalFiles()), FormatTotalSize(results.TotalBytes())});
+                        FormatTotalSize(results.Bytes(i)),
+                        pNot ? std::to_string(pNot->Files(i)) : "",
+                        pNot ? FormatTotalSize(pNot->Bytes(i)) : ""});
+    rows.push_back({"Total", std::to_string(results.TotalFiles()),
+                    FormatTotalSize(results.TotalBytes()),
+                    pNot ? std::to_string(pNot->TotalFiles()) : "",
+                    pNot ? FormatTotalSize(pNot->TotalBytes()) : ""});
 
-    std::size_t w0 = 0, w1 = 0, w2 = 0;
+    std::size_t w0 = 0, w1 = 0, w2 = 0, w3 = 0, w4 = 0;
     for (const Row& r : rows) {
         w0 = std::max(w0, r.strName.size());
         w1 = std::max(w1, r.strFiles.size());
         w2 = std::max(w2, r.strSize.size());
+        w3 = std::max(w3, r.strNotFiles.size());
+        w4 = std::max(w4, r.strNotSize.size());
     }
+    // The files no backup holds and their size, under one heading.
+    const std::string strNotHeading = "Not backed up";
     std::string s;
-    for (const Row& r : rows)
+    for (const Row& r : rows) {
         s += Pad(r.strName, w0, false) + "  " + Pad(r.strFiles, w1, true) + "  " +
-             Pad(r.strSize, w2, true) + "\n";
+             Pad(r.strSize, w2, true);
+        if (pNot) {
+            const std::string strCell = &r == &rows.front() ? strNotHeading
+                                                            : Pad(r.strNotFiles, w3, true) + "  " +
+                                                                  Pad(r.strNotSize, w4, true);
+            s += "  " + Pad(strCell, std::max(strNotHeading.size(), w3 + 2 + w4), true);
+        }
+        s += "\n";
+    }
     if (bStopped)
         s += "Stopped before the end: these are the files found until then.\n";
     return s;
@@ -368,10 +391,13 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
     for (int i = 0; i < kGroupCount; ++i) {
         out << (i ? ",\n" : "\n") << "    {\"name\": " << JsonString(results.GroupName(i))
             << ", \"files\": " << results.Files(i)
-            << ", \"bytes\": " << ByteCountText(results.Bytes(i)) << "}";
+            << ", \"bytes\": " << ByteCountText(results.Bytes(i))
+            << (results.NotBackedUp() ? NotBackedUpJson(*results.NotBackedUp(), i) : "") << "}";
     }
     out << "\n  ],\n  \"total\": {\"files\": " << results.TotalFiles()
-        << ", \"bytes\": " << ByteCountText(results.TotalBytes()) << "},\n  \"drives\": [";
+        << ", \"bytes\": " << ByteCountText(results.TotalBytes())
+        << (results.NotBackedUp() ? NotBackedUpJson(*results.NotBackedUp(), -1) : "")
+        << "},\n  \"drives\": [";
     for (std::size_t i = 0; i < arrDrives.size(); ++i) {
         const DriveReport& d = arrDrives[i];
         const DriveTally t = results.Drive(d.strRoot);
@@ -392,6 +418,8 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
     out << (arrDrives.empty() ? "" : "\n  ")
         << "],\n  \"stopped\": " << (run.bStopped ? "true" : "false")
         << ",\n  \"elapsedSeconds\": " << std::fixed << std::setprecision(3) << run.elapsedSeconds;
+    if (const CNotBackedUp* pNot = results.NotBackedUp())
+        out << ",\n  \"backups\": " << BackupsJson(pNot->Index());
     if (bFiles) {
         out << ",\n  \"files\": [";
         bool bFirst = true;
@@ -401,7 +429,11 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
                 << "    {\"group\": " << JsonString(results.GroupName(r.nGroup))
                 << ", \"size\": " << r.prop.m_nSize
                 << ", \"modified\": " << (strDate.empty() ? "null" : "\"" + strDate + "\"")
-                << ", \"path\": " << JsonString(r.prop.m_strPath) << "}";
+                << ", \"path\": " << JsonString(r.prop.m_strPath)
+                << (!results.NotBackedUp() ? ""
+                    : r.bBackedUp          ? ", \"backedUp\": true"
+                                           : ", \"backedUp\": false")
+                << "}";
             bFirst = false;
         }
         out << (bFirst ? "" : "\n  ") << "]";
@@ -461,6 +493,19 @@ std::string FormatMetrics(const CScanResults& results, const std::vector<DriveRe
     for (int i = 0; i < kGroupCount; ++i)
         out << "tarrow_scan_group_bytes{group=" << MetricLabel(results.GroupName(i)) << "} "
             << ByteCountText(results.Bytes(i)) << "\n";
+    if (const CNotBackedUp* pNot = results.NotBackedUp()) {
+        head("tarrow_scan_group_not_backed_up_files",
+             "Files found per group that no backup listing given holds as they are now.");
+        for (int i = 0; i < kGroupCount; ++i)
+            out << "tarrow_scan_group_not_backed_up_files{group="
+                << MetricLabel(results.GroupName(i)) << "} " << pNot->Files(i) << "\n";
+        head("tarrow_scan_group_not_backed_up_bytes",
+             "Bytes of the files found per group that no backup listing given holds.");
+        for (int i = 0; i < kGroupCount; ++i)
+            out << "tarrow_scan_group_not_backed_up_bytes{group="
+                << MetricLabel(results.GroupName(i)) << "} " << ByteCountText(pNot->Bytes(i))
+                << "\n";
+    }
     head("tarrow_scan_files", "Files found in all groups.");
     out << "tarrow_scan_files " << results.TotalFiles() << "\n";
     head("tarrow_scan_bytes", "Bytes of the files found in all groups.");

@@ -1,6 +1,7 @@
 // What tarrow-scan collects during a scan and how it prints it.
 #pragma once
 
+#include "BackupIndex.h"
 #include "ByteTotal.h"
 #include "EnumMgr.h"
 #include "ScanControl.h"
@@ -21,6 +22,7 @@
 struct FoundRecord {
     int nGroup;
     FileProperty prop;
+    bool bBackedUp = false; // a backup listing given holds it
 };
 
 // What one drive gave, for the reports that go per drive.
@@ -50,6 +52,12 @@ public:
 
     LRESULT OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam);
 
+    // Before the scan: each file found is also looked up in the backups' index, which
+    // must outlive the results.
+    void CompareWith(const CBackupIndex& backups);
+    // The files no backup holds; null when no backup was given.
+    const CNotBackedUp* NotBackedUp() const { return m_pNotBackedUp.get(); }
+
     // Waits up to nMilliseconds for the scan-finished message.
     bool WaitFinished(int nMilliseconds);
 
@@ -76,6 +84,7 @@ private:
     std::array<CByteCounter, kGroupCount> m_nBytes;
     bool m_bKeepFiles;
     std::vector<FoundRecord> m_arrRecords;
+    std::unique_ptr<CNotBackedUp> m_pNotBackedUp;
     mutable std::mutex m_lock;
     std::condition_variable m_finished;
     bool m_bFinished = false;

@@ -1,5 +1,6 @@
 // tarrow-scan: the scan of the windowed program, without a window. Scans every fixed
 // drive, or the folders given, and prints what the main window would show.
+#include "BackupListing.h"
 #include "EnumMgr.h"
 #include "Environment.h"
 #include "GroupList.h"
@@ -50,8 +51,9 @@ struct Options {
     bool bDebug = false;
     std::optional<int> nReadAhead;
     std::vector<std::string> arrFolders;
-    std::vector<std::string> arrExclude; // absolute
-    std::string strMetricsFolder;        // with strMetricsName: --metrics, when given
+    std::vector<std::string> arrExclude;  // absolute
+    std::vector<std::string> arrBackedUp; // the listings of backups, "-" standard input
+    std::string strMetricsFolder;         // with strMetricsName: --metrics, when given
     std::string strMetricsName;
 };
 
@@ -124,6 +126,13 @@ std::string Usage() {
          "              below are; may be given again. Compared byte for byte with the\n"
          "              paths of the scan (a relative one is taken from the working\n"
          "              folder); a folder that does not exist is no error\n"
+         "  --backed-up FILE\n"
+         "              also count what a backup does not hold: FILE is the backup tool's\n"
+         "              listing of one snapshot, from restic ls --json SNAPSHOT (restic\n"
+         "              0.14 or newer) or borg list --json-lines ARCHIVE (borg 1.2 or\n"
+         "              newer); - reads standard input; may be given again. A file is\n"
+         "              held when a listing has a regular file at its path, of its size\n"
+         "              and written no earlier (to the second, fractions dropped)\n"
          "  --metrics FILE\n"
          "              also write the figures to FILE in the Prometheus text format,\n"
          "              for node_exporter's textfile collector (FILE ending in .prom in\n"
@@ -177,7 +186,8 @@ std::string Usage() {
          "a second Ctrl-C ends the program at once. Exit status 0: the scan ran to its end\n"
          "and everything asked for was written; 1: a folder named could not be read or\n"
          "scanned, or the report, a list or the metrics could not be written; 2: wrong\n"
-         "usage; 130: stopped.\n";
+         "usage, or a backup listing that cannot be used (nothing is then scanned); 130:\n"
+         "stopped.\n";
     return o.str();
 }
 
@@ -219,7 +229,8 @@ Options ParseOptions(int argc, char** argv) {
     po::options_description desc;
     desc.add_options()("json", "")("files", "")("lists", "")("debug", "")("help,h", "")(
         "version", "")("exclude", po::value<std::string>())("metrics", po::value<std::string>())(
-        "read-ahead", po::value<std::string>())("folder", po::value<std::string>());
+        "read-ahead", po::value<std::string>())("backed-up", po::value<std::string>())(
+        "folder", po::value<std::string>());
     po::positional_options_description positional;
     positional.add("folder", -1);
 
@@ -258,6 +269,8 @@ Options ParseOptions(int argc, char** argv) {
             o.arrExclude.push_back(strValue.empty() ? strValue : AbsoluteFolder(strValue));
         else if (strKey == "metrics")
             SetMetricsFile(o, strValue);
+        else if (strKey == "backed-up")
+            o.arrBackedUp.push_back(strValue);
         else if (strKey == "read-ahead") {
             if (strValue.empty() || strValue.size() > 3 ||
                 strValue.find_first_not_of("0123456789") != std::string::npos)
@@ -273,6 +286,10 @@ Options ParseOptions(int argc, char** argv) {
         UsageError("--exclude needs a folder");
     if (o.bFiles && !o.bJson)
         UsageError("--files needs --json");
+    if (std::ranges::find(o.arrBackedUp, std::string()) != o.arrBackedUp.end())
+        UsageError("--backed-up needs a file");
+    if (std::ranges::count(o.arrBackedUp, std::string("-")) > 1)
+        UsageError("--backed-up can read standard input once");
     for (std::string& strFolder : o.arrFolders) {
         struct stat st;
         if (::stat(strFolder.c_str(), &st) != 0)
@@ -462,8 +479,51 @@ bool WriteMetrics(const Options& options, const CFileHandle& folder, const std::
     return true;
 }
 
+// The groups' own test: a listing keeps only the files a scan can ask about.
+class CGroupFilter final : public IFsEnum {
+public:
+    CGroupFilter() {
+        for (const GroupEntry& g : g_groupTable)
+            AddGroup(LoadString(g.nNameId), LoadString(g.nFilterId));
+    }
+    bool EnumeratePath(const std::string&) override { return false; }
+    bool EnumerateDrive(const std::string&) override { return false; }
+};
+
+// The listings of --backed-up, read whole; 0, or the exit status when one is no use.
+int ReadBackups(const Options& options, const CStopOnSignal& stop, CBackupIndex& backups) {
+    const CGroupFilter groups;
+    const ListingPathFilter keep = [&groups, strGroup = std::string()](std::string_view s) mutable {
+        return groups.MatchGroup(s, strGroup);
+    };
+    ListingReadOptions read;
+    read.stopped = [&stop] { return stop.Stopped(); };
+    for (const std::string& strFile : options.arrBackedUp) {
+        const ListingResult r = ReadListingFile(strFile, backups, keep, read);
+        if (r.m_status == ListingStatus::stopped) {
+            std::cerr << "tarrow-scan: stopped while reading the backup listings; nothing was "
+                         "scanned\n";
+            return kExitStopped;
+        }
+        if (r.m_status == ListingStatus::failed) {
+            std::cerr << "tarrow-scan: " << (strFile == "-" ? "standard input" : strFile) << ": "
+                      << r.m_strWhy << "\n";
+            return kExitUsage;
+        }
+    }
+    backups.Seal();
+    return 0;
+}
+
 int Scan(const Options& options) {
     CStopOnSignal stop;
+
+    // First of all: a listing that is no use costs no scan and writes nothing.
+    CBackupIndex backups;
+    if (!options.arrBackedUp.empty()) {
+        if (const int nExit = ReadBackups(options, stop, backups))
+            return nExit;
+    }
 
     // Before the scan, so that a folder that cannot take the metrics costs no scan.
     CFileHandle metricsFolder;
@@ -492,6 +552,8 @@ int Scan(const Options& options) {
             arrRoots.push_back(strRoot);
     }
     CScanResults results(options.bFiles || options.bLists, arrRoots);
+    if (!options.arrBackedUp.empty())
+        results.CompareWith(backups);
 
     CNotRead notRead(options.arrFolders);
     pSetup->onFolderNotRead = [&](const std::string& strFolder, DWORD dwError) {

@@ -26,7 +26,9 @@ if(TARROW_BUILD_UI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 endif()
-# The weekly service writes its figures for node_exporter's textfile collector.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
+# The weekly service writes its figures for node_exporter's textfile collector;
+# tarrow-scan --backed-up reads the listings of these backup tools. (simdjson, which
+# reads them, is a library dpkg-shlibdeps finds.)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus-node-exporter, restic, borgbackup")
 
 include(CPack)

@@ -13,6 +13,9 @@ PACKAGES=(
   # diagnostic log; tarrow-scan's command line
   libboost-dev libboost-filesystem-dev libboost-date-time-dev locales
   libboost-program-options-dev
+  # tarrow-scan's reading of backup listings (JSON lines), and the real backup tools
+  # whose listings the tests make
+  libsimdjson-dev restic borgbackup
   # tarrow-scan's machine-read output: its JSON schema, the Prometheus text format
   # (promtool), the real textfile collector, the systemd units, the bash completion
   python3-jsonschema prometheus prometheus-node-exporter systemd bash-completion
@@ -33,8 +36,8 @@ PACKAGES=(
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
   # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
   appstream lintian dpkg-dev
-  # peers measured by the benchmarks
-  fd-find findutils hyperfine
+  # peers measured by the benchmarks (nlohmann-json: the other JSON parser Debian has)
+  fd-find findutils hyperfine nlohmann-json3-dev
   # the cold benchmark's arithmetic and its slow disk (a device-mapper delay target)
   bc dmsetup kmod
 )

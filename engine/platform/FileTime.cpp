@@ -53,6 +53,13 @@ unsigned DaysInMonth(std::int64_t y, unsigned m) {
     return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
 
+// Month, day and time of day name a moment of the year.
+bool IsValidDayAndTime(const SYSTEMTIME& st) {
+    return st.wMonth >= 1 && st.wMonth <= 12 && st.wDay >= 1 &&
+           st.wDay <= DaysInMonth(st.wYear, st.wMonth) && st.wHour <= 23 && st.wMinute <= 59 &&
+           st.wSecond <= 59;
+}
+
 void FillFromDays(std::int64_t nDays1970, std::int64_t nSecondOfDay, SYSTEMTIME& st) {
     std::int64_t y;
     unsigned m, d;
@@ -100,9 +107,7 @@ bool FileTimeToSystemTime(const FILETIME& ft, SYSTEMTIME& st) {
 }
 
 bool SystemTimeToVariantTime(const SYSTEMTIME& st, double& dt) {
-    if (st.wYear < 100 || st.wYear > 9999 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 ||
-        st.wDay > DaysInMonth(st.wYear, st.wMonth) || st.wHour > 23 || st.wMinute > 59 ||
-        st.wSecond > 59)
+    if (st.wYear < 100 || st.wYear > 9999 || !IsValidDayAndTime(st))
         return false;
     const std::int64_t nDays = DaysFromCivil(st.wYear, st.wMonth, st.wDay) - kDays1970To1899;
     const double fraction = (st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond) / kSecondsPerDay;
@@ -134,6 +139,14 @@ bool VariantTimeToSystemTime(double dt, SYSTEMTIME& st) {
         return false;
     FillFromDays(nDays1970, nSeconds, st);
     st.wMilliseconds = 0;
+    return true;
+}
+
+bool SystemTimeToSeconds(const SYSTEMTIME& st, std::int64_t& nSeconds) {
+    if (!IsValidDayAndTime(st))
+        return false;
+    nSeconds = DaysFromCivil(st.wYear, st.wMonth, st.wDay) * kSecondsPerDay + st.wHour * 3600 +
+               st.wMinute * 60 + st.wSecond;
     return true;
 }
 

@@ -30,6 +30,10 @@ bool FileTimeToSystemTime(const FILETIME& ft, SYSTEMTIME& st);
 bool SystemTimeToVariantTime(const SYSTEMTIME& st, double& dt);
 // Calendar fields of a day number, rounded to the second.
 bool VariantTimeToSystemTime(double dt, SYSTEMTIME& st);
+// Seconds from 1970-01-01 00:00 to the calendar fields, both read in the same calendar
+// and no time zone (local fields give local wall-clock seconds); milliseconds ignored.
+// Fails for fields that name no moment (month 13, February 30, hour 24).
+bool SystemTimeToSeconds(const SYSTEMTIME& st, std::int64_t& nSeconds);
 
 // Seam for the conversion of a file's UTC time stamp to local time.
 class ILocalTime {

@@ -392,6 +392,8 @@ def check_completion(s, completion):
         check(complete("--exclude", "o", cwd=d) == ["one folder"], "completion: --exclude")
         check(set(complete("--metrics", "", cwd=d)) == {"one folder", "file.prom"},
               "completion: --metrics")
+        check(set(complete("--backed-up", "", cwd=d)) == {"one folder", "file.prom"},
+              "completion: --backed-up")
         check(complete("", cwd=d) == ["one folder"], "completion: folders to scan")
         check(complete("--", "-", cwd=d) == [], "completion: after --")
 

@@ -125,6 +125,28 @@ TEST(FileTimeCalendar, FieldsOfKnownInstants) {
     EXPECT_FALSE(FileTimeToSystemTime(FILETIME{0x8000000000000000ull}, st));
 }
 
+TEST(FileTimeCalendar, SecondsOfCalendarFields) {
+    struct {
+        SYSTEMTIME st;
+        bool bValid;
+        std::int64_t nSeconds;
+    } cases[] = {{{1970, 1, 0, 1, 0, 0, 0, 0}, true, 0},
+                 {{2011, 3, 0, 4, 10, 20, 30, 999}, true, 1299234030}, // milliseconds ignored
+                 {{1601, 1, 0, 1, 0, 0, 0, 0}, true, -11644473600},
+                 {{0, 1, 0, 1, 0, 0, 0, 0}, true, -62167219200}, // the year 0 of Go's times
+                 {{2024, 2, 0, 29, 23, 59, 59, 0}, true, 1709251199},
+                 {{2023, 2, 0, 29, 0, 0, 0, 0}, false, 0},
+                 {{2024, 0, 0, 1, 0, 0, 0, 0}, false, 0},
+                 {{2024, 1, 0, 1, 0, 60, 0, 0}, false, 0}};
+    for (const auto& c : cases) {
+        std::int64_t n = 0;
+        EXPECT_EQ(SystemTimeToSeconds(c.st, n), c.bValid) << c.st.wYear;
+        if (c.bValid) {
+            EXPECT_EQ(n, c.nSeconds) << c.st.wYear;
+        }
+    }
+}
+
 TEST(FileProperty, DefaultRecord) {
     // Built over memory full of other bytes: a field without its own initial value
     // would show them (fresh stack memory is often zero already).

@@ -135,7 +135,7 @@ fi
 for unit in tarrow-scan.service tarrow-scan.timer; do
   [ -f "$units/$unit" ] || fail "$unit is not installed in $units"
 done
-grep -qxF "ExecStart=$prefix/bin/tarrow-scan --metrics /var/lib/prometheus/node-exporter/tarrow.prom" \
+grep -qxF "ExecStart=$prefix/bin/tarrow-scan --metrics /var/lib/prometheus/node-exporter/tarrow.prom \$TARROW_SCAN_OPTIONS" \
   "$units/tarrow-scan.service" || fail "the service does not run the installed tarrow-scan"
 if command -v systemd-analyze >/dev/null; then
   (cd "$units" && MANPATH="$prefix/share/man" systemd-analyze verify tarrow-scan.service tarrow-scan.timer) ||
