@@ -239,8 +239,11 @@ TEST_F(EnumMgrTest, WholeScanOfSeveralDrivesWithItsLog) {
                            "Video group is added with the following filter: *.avi; *.3gp; "
                            "*.flv; *.mkv; *.mov; *.mp4; *.mpg; *.wmv; *.m4v")};
     };
-    std::vector<LogLine> a = {Debug(181, "Working thread for drive " + A + " started"),
-                              Debug(205, A + S + "File system of " + A + " is ext4")};
+    // Neither volume may be read raw here: both are walked, and say so.
+    std::vector<LogLine> a = {
+        Debug(181, "Working thread for drive " + A + " started"),
+        Debug(205, A + S + "File system of " + A + " is ext4"),
+        Debug(207, A + S + "The volume cannot be read directly; its folders are walked")};
     for (LogLine& l : groups(A))
         a.push_back(l);
     for (LogLine l :
