@@ -52,10 +52,12 @@ constexpr std::uint64_t kMaxVolumeBytes = 1ull << 62;
 
 // ---- Group descriptor fields.
 constexpr std::size_t kBgInodeTableLo = 0x08;
+constexpr std::size_t kBgUsedDirsLo = 0x10;
 constexpr std::size_t kBgFlags = 0x12;
 constexpr std::size_t kBgItableUnusedLo = 0x1C;
 constexpr std::size_t kBgChecksum = 0x1E;
 constexpr std::size_t kBgInodeTableHi = 0x28;
+constexpr std::size_t kBgUsedDirsHi = 0x30;
 constexpr std::size_t kBgItableUnusedHi = 0x32;
 
 // ---- Inode fields.
@@ -359,7 +361,9 @@ bool ParseExtGroupDesc(const std::uint8_t* p, const ExtSuperblock& sb, std::uint
 
     desc.nInodeTable = ReadLe32(p + kBgInodeTableLo);
     std::uint32_t nUnused = ReadLe16(p + kBgItableUnusedLo);
+    desc.nFolders = ReadLe16(p + kBgUsedDirsLo);
     if (b64) {
+        desc.nFolders |= static_cast<std::uint32_t>(ReadLe16(p + kBgUsedDirsHi)) << 16;
         desc.nInodeTable |= static_cast<std::uint64_t>(ReadLe32(p + kBgInodeTableHi)) << 32;
         nUnused |= static_cast<std::uint32_t>(ReadLe16(p + kBgItableUnusedHi)) << 16;
     }

@@ -92,6 +92,7 @@ inline constexpr std::uint16_t kExtBgInodeUninit = 0x1;
 struct ExtGroupDesc {
     std::uint64_t nInodeTable = 0; // first block of the group's inode table
     std::uint32_t nUsedInodes = 0; // inodes from the start of the table that may be in use
+    std::uint32_t nFolders = 0;    // folders among them, as the group counts them
 };
 
 // Whether the group holds a copy of the superblock (and, without meta_bg, of the

@@ -245,60 +245,59 @@ std::size_t CExtVolume::GetMemoryUse() const {
 // ---- Reading ranges -------------------------------------------------------------------------
 
 DWORD CExtVolume::ReadRanges(
-    std::span<const Range> ranges, std::uint64_t nGap, const ExtReadHooks& hooks,
+    std::size_t nCount, const std::function<Range(std::size_t)>& rangeAt, std::uint64_t nGap,
+    const ExtReadHooks& hooks,
     const std::function<void(const Range&, const std::uint8_t*)>& onRange) {
-    if (ranges.empty())
-        return 0;
-    // The requests: neighbouring ranges in one.
-    struct Request {
-        std::uint64_t nOffset;
-        std::size_t nLength;
-        std::size_t nFirst;
-        std::size_t nEnd;
-    };
-    std::vector<Request> requests;
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-        const Range& r = ranges[i];
-        if (!requests.empty()) {
-            Request& q = requests.back();
-            const std::uint64_t nEnd = q.nOffset + q.nLength;
-            if (r.nOffset >= nEnd && r.nOffset - nEnd <= nGap &&
-                r.nOffset + r.nLength - q.nOffset <= kMaxReadBytes) {
-                q.nLength = static_cast<std::size_t>(r.nOffset + r.nLength - q.nOffset);
-                q.nEnd = i + 1;
-                continue;
-            }
+    // One request from range i on: it and its neighbours. The end of its ranges.
+    auto request = [&](std::size_t i, std::uint64_t& nOffset, std::size_t& nLength) {
+        const Range first = rangeAt(i);
+        nOffset = first.nOffset;
+        std::uint64_t nEnd = first.nOffset + first.nLength;
+        while (++i < nCount) {
+            const Range r = rangeAt(i);
+            if (r.nOffset < nEnd || r.nOffset - nEnd > nGap ||
+                r.nOffset + r.nLength - nOffset > kMaxReadBytes)
+                break;
+            nEnd = r.nOffset + r.nLength;
         }
-        requests.push_back({r.nOffset, r.nLength, i, i + 1});
-    }
-    std::size_t nLongest = 0;
-    for (const Request& q : requests)
-        nLongest = std::max(nLongest, q.nLength);
-    if (m_arrBuffer.size() < nLongest)
-        m_arrBuffer.resize(nLongest);
-
-    std::size_t nHinted = 0; // requests told to the device so far
-    std::size_t nAhead = 0;  // bytes of them not yet read
-    for (std::size_t i = 0; i < requests.size(); ++i) {
+        nLength = static_cast<std::size_t>(nEnd - nOffset);
+        return i;
+    };
+    std::size_t nHinted = 0; // ranges of requests told to the device
+    std::size_t nAhead = 0;  // bytes of requests told and not yet read
+    std::size_t nAheadN = 0; // and how many they are
+    for (std::size_t i = 0; i < nCount;) {
         if (!hooks.mayRead())
             return ECANCELED;
-        if (nHinted <= i) {
-            nHinted = i + 1;
-            nAhead = 0;
+        std::uint64_t nOffset;
+        std::size_t nLength;
+        const std::size_t nEnd = request(i, nOffset, nLength);
+        if (i < nHinted) {
+            nAhead -= std::min(nAhead, nLength);
+            nAheadN -= std::min<std::size_t>(nAheadN, 1);
+        } else {
+            nHinted = nEnd;
+            nAhead = nAheadN = 0;
         }
-        while (nHinted < requests.size() && nHinted - i <= kMaxAheadReads &&
-               nAhead + requests[nHinted].nLength <= kAheadBytes) {
-            m_pReader->WillNeed(requests[nHinted].nOffset, requests[nHinted].nLength);
-            nAhead += requests[nHinted].nLength;
-            ++nHinted;
+        while (nHinted < nCount && nAheadN < kMaxAheadReads) {
+            std::uint64_t nNextOffset;
+            std::size_t nNextLength;
+            const std::size_t nNextEnd = request(nHinted, nNextOffset, nNextLength);
+            if (nAhead + nNextLength > kAheadBytes)
+                break;
+            m_pReader->WillNeed(nNextOffset, nNextLength);
+            nAhead += nNextLength;
+            ++nAheadN;
+            nHinted = nNextEnd;
         }
-        const Request& q = requests[i];
-        if (DWORD dw = ReadAt(q.nOffset, m_arrBuffer.data(), q.nLength))
+        if (m_arrBuffer.size() < nLength)
+            m_arrBuffer.resize(nLength);
+        if (DWORD dw = ReadAt(nOffset, m_arrBuffer.data(), nLength))
             return dw;
-        if (i + 1 < nHinted)
-            nAhead -= std::min(nAhead, requests[i + 1].nLength);
-        for (std::size_t k = q.nFirst; k < q.nEnd; ++k)
-            onRange(ranges[k], m_arrBuffer.data() + (ranges[k].nOffset - q.nOffset));
+        for (; i < nEnd; ++i) {
+            const Range r = rangeAt(i);
+            onRange(r, m_arrBuffer.data() + (r.nOffset - nOffset));
+        }
     }
     return 0;
 }
@@ -316,6 +315,7 @@ DWORD CExtVolume::Read(const ExtReadHooks& hooks) {
         m_strWhy = "the root folder's inode is damaged";
         return EUCLEAN;
     }
+    m_arrNamings.reserve(m_arrFolders.size());
     if (DWORD dw = ResolvePending(hooks))
         return dw;
     NotePeak();
@@ -333,10 +333,11 @@ DWORD CExtVolume::ReadInodeTables(const ExtReadHooks& hooks) {
     // Each group's used inodes, in pieces no longer than one request.
     const std::uint32_t nPerPiece = static_cast<std::uint32_t>(kMaxReadBytes / nInodeSize);
     std::vector<Range> ranges;
-    std::uint64_t nUsed = 0;
+    std::uint64_t nUsed = 0, nFolders = 0;
     for (std::uint32_t g = 0; g < m_sb.nGroupCount; ++g) {
         const ExtGroupDesc& d = m_arrGroups[g];
         nUsed += d.nUsedInodes;
+        nFolders += d.nFolders;
         for (std::uint32_t i = 0; i < d.nUsedInodes; i += nPerPiece) {
             const std::uint32_t n = std::min(nPerPiece, d.nUsedInodes - i);
             ranges.push_back({d.nInodeTable * m_sb.nBlockSize + std::uint64_t{i} * nInodeSize,
@@ -346,10 +347,12 @@ DWORD CExtVolume::ReadInodeTables(const ExtReadHooks& hooks) {
     // Most of the used inodes are regular files and folders: room for them at once, so
     // that the table does not grow by doubling (and for a while hold twice itself).
     m_arrFacts.reserve(static_cast<std::size_t>(nUsed));
+    m_arrFolders.reserve(static_cast<std::size_t>(std::min(nFolders, nUsed)));
     m_arrGroupFact.assign(std::size_t{m_sb.nGroupCount} + 1, 0);
     std::uint32_t nGroupDone = 0; // groups whose first fact is known
-    const DWORD dw =
-        ReadRanges(ranges, kInodeTableGap, hooks, [&](const Range& r, const std::uint8_t* p) {
+    const DWORD dw = ReadRanges(
+        ranges.size(), [&ranges](std::size_t i) { return ranges[i]; }, kInodeTableGap, hooks,
+        [&](const Range& r, const std::uint8_t* p) {
             const std::uint32_t nGroup = (r.nTag - 1) / nIpg;
             while (nGroupDone <= nGroup)
                 m_arrGroupFact[nGroupDone++] = static_cast<std::uint32_t>(m_arrFacts.size());
@@ -535,18 +538,19 @@ DWORD CExtVolume::ResolvePending(const ExtReadHooks& hooks) {
         std::sort(pending.begin(), pending.end(),
                   [](const Pending& a, const Pending& b) { return a.nPhysical < b.nPhysical; });
         nEver += pending.size();
-        std::vector<Range> ranges;
-        ranges.reserve(pending.size());
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            if (nEver > m_sb.nBlocksCount) {
-                Doubt(pending[i].nFolder, ExtDoubt::damaged);
-                continue;
-            }
-            ranges.push_back({pending[i].nPhysical * m_sb.nBlockSize, m_sb.nBlockSize,
-                              static_cast<std::uint32_t>(i)});
+        if (nEver > m_sb.nBlocksCount) {
+            for (const Pending& x : pending)
+                Doubt(x.nFolder, ExtDoubt::damaged);
+            break;
         }
-        DWORD dw =
-            ReadRanges(ranges, kFolderBlockGap, hooks, [&](const Range& r, const std::uint8_t* p) {
+        const std::uint32_t nBlockSize = m_sb.nBlockSize;
+        auto rangeAt = [&pending, nBlockSize](std::size_t i) {
+            return Range{pending[i].nPhysical * nBlockSize, nBlockSize,
+                         static_cast<std::uint32_t>(i)};
+        };
+        DWORD dw = ReadRanges(
+            pending.size(), rangeAt, kFolderBlockGap, hooks,
+            [&](const Range& r, const std::uint8_t* p) {
                 const Pending& x = pending[r.nTag];
                 Folder& f = m_arrFolders[x.nFolder];
                 if (f.doubt != ExtDoubt::none)
@@ -603,35 +607,36 @@ DWORD CExtVolume::ReadFolderBlocks(const ExtReadHooks& hooks) {
 
     std::sort(m_arrDirBlocks.begin(), m_arrDirBlocks.end(),
               [](const DirBlock& a, const DirBlock& b) { return a.nPhysical < b.nPhysical; });
-    std::vector<Range> ranges;
-    ranges.reserve(m_arrDirBlocks.size());
-    for (std::size_t i = 0; i < m_arrDirBlocks.size(); ++i)
-        ranges.push_back({m_arrDirBlocks[i].nPhysical * m_sb.nBlockSize, m_sb.nBlockSize,
-                          static_cast<std::uint32_t>(i)});
     const std::size_t nBlockSize = m_sb.nBlockSize;
+    auto rangeAt = [this](std::size_t i) {
+        return Range{m_arrDirBlocks[i].nPhysical * m_sb.nBlockSize, m_sb.nBlockSize,
+                     static_cast<std::uint32_t>(i)};
+    };
     DWORD dw =
-        ReadRanges(ranges, kFolderBlockGap, hooks, [&](const Range& r, const std::uint8_t* p) {
-            const DirBlock& b = m_arrDirBlocks[r.nTag];
-            const Folder& f = m_arrFolders[b.nFolder];
-            if (f.doubt != ExtDoubt::none)
-                return;
-            // Index blocks of hashed folders have no checksum tail, and hold no names either.
-            if (m_sb.bMetadataCsum) {
-                const std::uint32_t nSeed = ExtInodeSeed(m_sb, f.nIno, f.nGeneration);
-                if (!VerifyExtDirTail(p, nBlockSize, nSeed) &&
-                    HoldsNames(p, nBlockSize, m_sb.nInodesCount)) {
-                    // A block the kernel is rewriting reads torn: once more before calling
-                    // it damaged.
-                    if (ReadAt(r.nOffset, m_arrScratch.data(), nBlockSize) != 0 ||
-                        !VerifyExtDirTail(m_arrScratch.data(), nBlockSize, nSeed)) {
-                        Doubt(b.nFolder, ExtDoubt::damaged);
-                        return;
-                    }
-                    p = m_arrScratch.data();
-                }
-            }
-            TakeEntries(b.nFolder, p, nBlockSize, hooks);
-        });
+        ReadRanges(m_arrDirBlocks.size(), rangeAt, kFolderBlockGap, hooks,
+                   [&](const Range& r, const std::uint8_t* p) {
+                       const DirBlock& b = m_arrDirBlocks[r.nTag];
+                       const Folder& f = m_arrFolders[b.nFolder];
+                       if (f.doubt != ExtDoubt::none)
+                           return;
+                       // Index blocks of hashed folders have no checksum tail, and hold no names
+                       // either.
+                       if (m_sb.bMetadataCsum) {
+                           const std::uint32_t nSeed = ExtInodeSeed(m_sb, f.nIno, f.nGeneration);
+                           if (!VerifyExtDirTail(p, nBlockSize, nSeed) &&
+                               HoldsNames(p, nBlockSize, m_sb.nInodesCount)) {
+                               // A block the kernel is rewriting reads torn: once more before
+                               // calling it damaged.
+                               if (ReadAt(r.nOffset, m_arrScratch.data(), nBlockSize) != 0 ||
+                                   !VerifyExtDirTail(m_arrScratch.data(), nBlockSize, nSeed)) {
+                                   Doubt(b.nFolder, ExtDoubt::damaged);
+                                   return;
+                               }
+                               p = m_arrScratch.data();
+                           }
+                       }
+                       TakeEntries(b.nFolder, p, nBlockSize, hooks);
+                   });
     NotePeak();
     m_arrDirBlocks = {};
     return dw;

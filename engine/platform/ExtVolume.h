@@ -6,8 +6,9 @@
 // Memory, for a volume of N used inodes: 24 bytes for each regular file and folder
 // among them; for each folder another 24 bytes, 16 for its name's entry while the tree
 // is built, 16 for each of its blocks while they are read, and its name; for each file
-// whose name is kept (a group's), 16 bytes and its name. Inodes never used, and inodes
-// of other kinds (links, devices), cost nothing.
+// whose name is kept (a group's), 16 bytes and its name. The tables whose size cannot
+// be known ahead (kept files, names, folder blocks) may hold up to twice that while they
+// grow. Inodes never used, and inodes of other kinds (links, devices), cost nothing.
 #pragma once
 
 #include "BlockReader.h"
@@ -144,7 +145,8 @@ private:
 
     // Reads byte ranges (sorted by offset) in long reads, several ahead, and hands each
     // to onRange in order. ECANCELED when mayRead says stop.
-    DWORD ReadRanges(std::span<const Range> ranges, std::uint64_t nGap, const ExtReadHooks& hooks,
+    DWORD ReadRanges(std::size_t nCount, const std::function<Range(std::size_t)>& rangeAt,
+                     std::uint64_t nGap, const ExtReadHooks& hooks,
                      const std::function<void(const Range&, const std::uint8_t*)>& onRange);
     DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n);
 
