@@ -8,6 +8,7 @@
 #include "platform/BlockReader.h"
 #include "platform/ExtFormat.h"
 #include "platform/LittleEndian.h"
+#include "platform/VolumeSource.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +25,17 @@ class CSparseImage {
 public:
     CSparseImage(std::uint32_t nBlockSize, std::uint64_t nBlocks)
         : m_nBlockSize(nBlockSize), m_nBlocks(nBlocks), m_blocks(nBlocks) {}
+    // A copy to damage, the original left sound.
+    CSparseImage(const CSparseImage& o)
+        : m_nBlockSize(o.m_nBlockSize), m_nBlocks(o.m_nBlocks), m_blocks(o.m_nBlocks) {
+        for (std::uint64_t i = 0; i < m_nBlocks; ++i) {
+            if (o.m_blocks[i]) {
+                m_blocks[i] = std::make_unique<std::uint8_t[]>(m_nBlockSize);
+                std::memcpy(m_blocks[i].get(), o.m_blocks[i].get(), m_nBlockSize);
+            }
+        }
+    }
+    CSparseImage& operator=(const CSparseImage&) = delete;
 
     std::uint32_t BlockSize() const { return m_nBlockSize; }
     std::uint64_t Size() const { return m_nBlocks * m_nBlockSize; }
@@ -106,6 +118,26 @@ public:
 
 private:
     std::shared_ptr<const CSparseImage> m_p;
+};
+
+// A volume opener that hands out a test image, whatever the mount point.
+class CImageOpener final : public IVolumeOpener {
+public:
+    explicit CImageOpener(std::shared_ptr<const CSparseImage> p, DWORD dwError = 0)
+        : m_p(std::move(p)), m_dwError(dwError) {}
+    DWORD Open(const std::string& strMountPoint,
+               std::unique_ptr<IBlockReader>& pReader) const override {
+        m_arrOpened.push_back(strMountPoint);
+        if (m_dwError != 0)
+            return m_dwError;
+        pReader = std::make_unique<CSparseReader>(m_p);
+        return 0;
+    }
+    mutable std::vector<std::string> m_arrOpened;
+
+private:
+    std::shared_ptr<const CSparseImage> m_p;
+    DWORD m_dwError;
 };
 
 struct Options {
