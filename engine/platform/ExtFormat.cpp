@@ -319,8 +319,10 @@ bool ExtGroupHasSuper(const ExtSuperblock& sb, std::uint32_t nGroup) {
 std::uint64_t ExtDescriptorBlock(const ExtSuperblock& sb, std::uint32_t nGroup) {
     const std::uint32_t nPerBlock = sb.nBlockSize / sb.nDescSize;
     const std::uint32_t nBlock = nGroup / nPerBlock;
+    // They follow the superblock's block (1 with blocks of 1 KiB, also where bigalloc
+    // makes the first data block 0).
     if (!sb.Has(ExtIncompat::MetaBg) || nBlock < sb.nFirstMetaBg)
-        return static_cast<std::uint64_t>(sb.nFirstDataBlock) + 1 + nBlock;
+        return kExtSuperblockOffset / sb.nBlockSize + 1 + nBlock;
     // Each meta group keeps its descriptors in its own first group, after the copy of
     // the superblock there is one.
     const std::uint64_t nFirstGroup = static_cast<std::uint64_t>(nBlock) * nPerBlock;

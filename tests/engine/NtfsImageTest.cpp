@@ -4,6 +4,7 @@
 #include "EnumMgr.h"
 #include "Log.h"
 #include "MftEnum.h"
+#include "RunProgram.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
 #include "engine/FakeVolumeJournal.h"
@@ -30,41 +31,6 @@ using namespace ntfs_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Runs a program with its output captured; the exit status, or -1.
-int RunProgram(const std::vector<std::string>& args, std::string* pOutput = nullptr) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], 1);
-        ::dup2(fds[1], 2);
-        std::vector<char*> argv;
-        for (const std::string& s : args)
-            argv.push_back(const_cast<char*>(s.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string strOut;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        strOut.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int nStatus = 0;
-    if (pid < 0 || ::waitpid(pid, &nStatus, 0) != pid)
-        return -1;
-    if (pOutput)
-        *pOutput = strOut;
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-}
-
-bool HaveProgram(const char* pszName) {
-    return RunProgram({"sh", "-c", std::string("command -v ") + pszName}) == 0;
-}
 
 // An image file with an NTFS volume, mounted with ntfs-3g from the file itself or
 // from a loop device over it. Everything is undone at destruction.

@@ -1,0 +1,39 @@
+#include "RunProgram.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+int RunProgram(const std::vector<std::string>& args, std::string* pOutput) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::dup2(fds[1], 2);
+        std::vector<char*> argv;
+        for (const std::string& s : args)
+            argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string strOut;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        strOut.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int nStatus = 0;
+    if (pid < 0 || ::waitpid(pid, &nStatus, 0) != pid)
+        return -1;
+    if (pOutput)
+        *pOutput = strOut;
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+bool HaveProgram(const char* pszName) {
+    return RunProgram({"sh", "-c", std::string("command -v ") + pszName}) == 0;
+}
