@@ -150,6 +150,7 @@ struct Options {
     bool bExtents = true;
     bool bFileType = true;
     std::uint32_t nExtraIncompat = 0;
+    std::uint32_t nBlocksPerGroup = 0; // 0: as many as a block's bitmap counts (8 a byte)
     // Inodes that look like files, left in the unused tail of every group's table, as a
     // table never initialised may hold.
     bool bGarbageInTail = true;
@@ -239,7 +240,7 @@ public:
             if (in.nTestFlags & kDeepExtents)
                 in.nLeaf = nNextBlock++;
         }
-        const std::uint32_t bpg = 8 * bs;
+        const std::uint32_t bpg = m_o.nBlocksPerGroup ? m_o.nBlocksPerGroup : 8 * bs;
         m_nGroups = std::max<std::uint32_t>(
             m_nGroups, static_cast<std::uint32_t>((nNextBlock - fdb + bpg - 1) / bpg));
         // More groups need more descriptor blocks than laid out: grow the estimate.
