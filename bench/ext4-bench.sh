@@ -48,6 +48,7 @@ mnt=$(mktemp -d /var/tmp/tarrow-ext4-bench-XXXXXX)
 cleanup() {
   umount "$mnt" 2>/dev/null || true
   rmdir "$mnt" 2>/dev/null || true
+  rm -f "$mnt.time"
 }
 trap cleanup EXIT
 mkdir -p "$work"
@@ -97,8 +98,7 @@ run() { # cold|warm command...: "seconds peak-KiB"
     echo 3 > /proc/sys/vm/drop_caches
   fi
   /usr/bin/time -f "%e %M" -o "$mnt.time" "$@" >/dev/null 2>/dev/null || true
-  tail -n 1 "$mnt.time"
-  rm -f "$mnt.time"
+  tail -n 1 "$mnt.time" # overwritten by the next run, removed at the end
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
