@@ -57,7 +57,7 @@ if [ ! -f "$image" ]; then
   echo "== making $image ($entries entries)"
   rm -f "$image.tmp"
   truncate -s 8G "$image.tmp"
-  mkfs.ext4 -q -F "$image.tmp"
+  mkfs.ext4 -q -F -i 8192 "$image.tmp" # room for a million inodes
   mount -o loop "$image.tmp" "$mnt"
   "$build/bench/make-tree" "$mnt/tree" "$entries" 1 >/dev/null
   umount "$mnt"
