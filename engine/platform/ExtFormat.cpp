@@ -3,6 +3,7 @@
 #include "LittleEndian.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #if defined(__x86_64__)
@@ -10,10 +11,6 @@
 #endif
 
 namespace {
-
-bool IsPowerOfTwo(std::uint64_t n) {
-    return n != 0 && (n & (n - 1)) == 0;
-}
 
 // ---- Superblock fields.
 constexpr std::size_t kSbInodesCount = 0x00;
@@ -262,7 +259,7 @@ ExtSuperblockStatus ParseExtSuperblock(const std::uint8_t* p, std::size_t n, Ext
     if (sb.nBlocksCount > kMaxVolumeBytes / sb.nBlockSize ||
         sb.nFirstDataBlock >= sb.nBlocksCount || sb.nFirstDataBlock > 1 ||
         sb.nBlocksPerGroup == 0 || sb.nInodesPerGroup == 0 ||
-        sb.nInodesPerGroup > 8ull * sb.nBlockSize || !IsPowerOfTwo(sb.nInodeSize) ||
+        sb.nInodesPerGroup > 8ull * sb.nBlockSize || !std::has_single_bit(sb.nInodeSize) ||
         sb.nInodeSize < kExtGoodOldInodeSize || sb.nInodeSize > sb.nBlockSize ||
         sb.nFirstIno < kGoodOldFirstIno || sb.nFirstIno > sb.nInodesCount)
         return ExtSuperblockStatus::damaged;
@@ -275,7 +272,7 @@ ExtSuperblockStatus ParseExtSuperblock(const std::uint8_t* p, std::size_t n, Ext
     if (sb.Has(ExtIncompat::Bit64)) {
         sb.nDescSize = ReadLe16(p + kSbDescSize);
         if (sb.nDescSize < kMinDescSize64 || sb.nDescSize > kMaxDescSize ||
-            !IsPowerOfTwo(sb.nDescSize))
+            !std::has_single_bit(sb.nDescSize))
             return ExtSuperblockStatus::damaged;
     } else {
         sb.nDescSize = kMinDescSize;

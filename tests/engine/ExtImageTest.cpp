@@ -5,8 +5,8 @@
 // skipped, saying why, where they are missing.
 #include "EnumMgr.h"
 #include "ExtEnum.h"
+#include "ImageSupport.h"
 #include "Log.h"
-#include "RunProgram.h"
 #include "ScanTestSupport.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
@@ -111,33 +111,7 @@ private:
     bool m_bMounted = false;
 };
 
-#define MAKE_EXT_OR_SKIP(image, options)                                                           \
-    do {                                                                                           \
-        const std::string strWhy = (image).Make(options);                                          \
-        if (!strWhy.empty())                                                                       \
-            GTEST_SKIP() << "ext image tests skipped: " << strWhy;                                 \
-    } while (false)
-
 // ---- Filling a volume through its mount ---------------------------------------------------
-
-void WriteFile(const std::string& strPath, std::size_t nSize) {
-    std::ofstream out(strPath, std::ios::binary);
-    ASSERT_TRUE(out) << strPath;
-    const std::string strData(nSize, 'x');
-    out.write(strData.data(), static_cast<std::streamsize>(strData.size()));
-}
-
-void SparseFile(const std::string& strPath, off_t nSize) {
-    const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << strPath;
-    ASSERT_EQ(::ftruncate(fd, nSize), 0) << strPath;
-    ::close(fd);
-}
-
-void SetModified(const std::string& strPath, std::time_t nSeconds, long nNanoseconds) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {nSeconds, nNanoseconds}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << strPath;
-}
 
 // Names of any bytes: scripts, forms, bytes that are no UTF-8, the longest a name may be.
 const std::vector<std::string> kNames = {
@@ -302,7 +276,7 @@ TEST(ExtImage, EveryLayoutTheReaderClaimsFindsWhatTheWalkFinds) {
 
 TEST(ExtImage, AFolderOfFiftyThousandEntriesHashedTwoLevelsDeep) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, (CExtImage::Options{"256M", {"-b", "1024"}}));
+    MAKE_IMAGE_OR_SKIP(image, (CExtImage::Options{"256M", {"-b", "1024"}}), "ext");
     const std::string strFolder = image.Path("big");
     fs::create_directory(strFolder);
     const int fd = ::open(strFolder.c_str(), O_RDONLY | O_DIRECTORY);
@@ -326,7 +300,7 @@ TEST(ExtImage, AFolderOfFiftyThousandEntriesHashedTwoLevelsDeep) {
 
 TEST(ExtImage, PathsLongerThanPathMaxAreReportedAsTheWalkReportsThem) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, CExtImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CExtImage::Options{}, "ext");
     constexpr int kLevels = 2100; // "/d" each: past PATH_MAX
     MakeDeepTree(image.Root(), kLevels);
     CExtEnum table;
@@ -350,7 +324,7 @@ TEST(ExtImage, PathsLongerThanPathMaxAreReportedAsTheWalkReportsThem) {
 // the volume's pending writes went out, so that it says what stat says.
 TEST(ExtImage, FilesChangedInTheSecondBeforeTheScanAreReportedAsTheWalkSeesThem) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, CExtImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CExtImage::Options{}, "ext");
     const std::string r = image.Root();
     for (int i = 0; i < 20; ++i)
         WriteFile(r + "/old" + std::to_string(i) + ".doc", 100);
@@ -370,7 +344,7 @@ TEST(ExtImage, FilesChangedInTheSecondBeforeTheScanAreReportedAsTheWalkSeesThem)
 
 TEST(ExtImage, AScanLeavesOutWhatIsMountedInsideAndWhatItHidesAsTheWalkDoes) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, CExtImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CExtImage::Options{}, "ext");
     const std::string r = image.Root();
     Fill(r);
     // Files the volume holds under a mount point, where the walk sees other files.
@@ -451,7 +425,7 @@ bool Encrypt(const std::string& strRoot, const std::string& strFolder) {
 
 TEST(ExtImage, AnEncryptedFolderIsWalkedAndTheRestReadFromTheTable) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, (CExtImage::Options{"64M", {"-O", "encrypt"}}));
+    MAKE_IMAGE_OR_SKIP(image, (CExtImage::Options{"64M", {"-O", "encrypt"}}), "ext");
     const std::string r = image.Root();
     Fill(r);
     fs::create_directory(r + "/secret");
@@ -473,7 +447,7 @@ TEST(ExtImage, AnEncryptedFolderIsWalkedAndTheRestReadFromTheTable) {
 
 TEST(ExtImage, ACaseFoldedFolderIsWalkedWhereAPathLeftOutLiesBelowIt) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, (CExtImage::Options{"64M", {"-O", "casefold"}}));
+    MAKE_IMAGE_OR_SKIP(image, (CExtImage::Options{"64M", {"-O", "casefold"}}), "ext");
     const std::string r = image.Root();
     fs::create_directory(r + "/cf");
     const int fd = ::open((r + "/cf").c_str(), O_RDONLY | O_DIRECTORY);
@@ -504,7 +478,7 @@ TEST(ExtImage, ACaseFoldedFolderIsWalkedWhereAPathLeftOutLiesBelowIt) {
 // device, but not every folder, and walks.
 TEST(ExtImage, ADiskGroupMemberWithoutTheRightToReadEveryFolderWalks) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, CExtImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CExtImage::Options{}, "ext");
     const std::string r = image.Root();
     EXPECT_TRUE(MayReadEveryFolder());
     EXPECT_TRUE(CanOpenVolumeForRawRead(r));
@@ -551,7 +525,7 @@ TEST(ExtImage, ADiskGroupMemberWithoutTheRightToReadEveryFolderWalks) {
 // crashes, and every file reported is one a walk could have seen at some moment.
 TEST(ExtImage, ALiveVolumeGivesOnlyFilesThatExistedAsTheyWere) {
     CExtImage image;
-    MAKE_EXT_OR_SKIP(image, CExtImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CExtImage::Options{}, "ext");
     const std::string r = image.Root();
     fs::create_directories(r + "/static");
     for (int i = 0; i < 200; ++i)

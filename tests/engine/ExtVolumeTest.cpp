@@ -356,6 +356,24 @@ TEST(ExtVolume, DamageLeavesTheFolderItIsInToTheKernelAndReadsTheRest) {
     }
 }
 
+namespace {
+
+// The folders not below another of them: a folder below a doubted one is never asked
+// about.
+std::set<std::string> Topmost(const std::set<std::string>& folders) {
+    std::set<std::string> top;
+    for (const std::string& f : folders) {
+        bool bBelow = false;
+        for (const std::string& g : folders)
+            bBelow |= f.starts_with(g + "/");
+        if (!bBelow)
+            top.insert(f);
+    }
+    return top;
+}
+
+} // namespace
+
 TEST(ExtVolume, ARecordThatFailsItsChecksumBecomesNoFile) {
     struct Case {
         const char* pszWhat;
@@ -406,23 +424,8 @@ TEST(ExtVolume, ARecordThatFailsItsChecksumBecomesNoFile) {
         std::set<std::string> doubted;
         for (const auto& [strFolder, doubt] : TreeOf(v).doubts)
             doubted.insert(strFolder);
-        // The doubt of a folder below a doubted one is never asked: only the topmost counts.
-        std::set<std::string> topmost;
-        for (const std::string& f : doubted) {
-            bool bBelow = false;
-            for (const std::string& g : doubted)
-                bBelow |= f.starts_with(g + "/");
-            if (!bBelow)
-                topmost.insert(f);
-        }
-        std::set<std::string> expected;
-        for (const std::string& f : c.doubted) {
-            bool bBelow = false;
-            for (const std::string& g : c.doubted)
-                bBelow |= f.starts_with(g + "/");
-            if (!bBelow)
-                expected.insert(f);
-        }
+        const std::set<std::string> topmost = Topmost(doubted);
+        const std::set<std::string> expected = Topmost(c.doubted);
         EXPECT_EQ(topmost, expected);
     }
 }

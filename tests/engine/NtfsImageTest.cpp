@@ -2,9 +2,9 @@
 // enumerated both from their file records and by walking their folders. Whatever the
 // volume holds, both must report the same files with the same sizes.
 #include "EnumMgr.h"
+#include "ImageSupport.h"
 #include "Log.h"
 #include "MftEnum.h"
-#include "RunProgram.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
 #include "engine/FakeVolumeJournal.h"
@@ -120,32 +120,10 @@ private:
     bool m_bMounted = false;
 };
 
-#define MAKE_IMAGE_OR_SKIP(image, options)                                                         \
-    do {                                                                                           \
-        const std::string strWhy = (image).Make(options);                                          \
-        if (!strWhy.empty())                                                                       \
-            GTEST_SKIP() << "NTFS image tests skipped: " << strWhy;                                \
-    } while (false)
-
 // ---- Filling a volume through its mount ---------------------------------------------------
 
 void MakeDirs(const std::string& strPath) {
     fs::create_directories(strPath);
-}
-
-void WriteFile(const std::string& strPath, std::size_t nSize) {
-    std::ofstream out(strPath, std::ios::binary);
-    ASSERT_TRUE(out) << strPath;
-    std::string strData(nSize, 'x');
-    out.write(strData.data(), static_cast<std::streamsize>(strData.size()));
-}
-
-void SparseFile(const std::string& strPath, off_t nSize) {
-    const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << strPath;
-    ASSERT_EQ(::ftruncate(fd, nSize), 0) << strPath;
-    ASSERT_EQ(::pwrite(fd, "tail", 4, nSize - 4), 4);
-    ::close(fd);
 }
 
 // ---- Both enumerators on the mount ------------------------------------------------------------
@@ -284,12 +262,6 @@ void ExpectSameAsWalk(const std::string& strRoot, std::size_t nAtLeast) {
     EXPECT_TRUE(mft == walk) << Describe(mft, walk);
 }
 
-// Sets a file's modification time through the mount.
-void SetModified(const std::string& strPath, std::time_t nSeconds, long nNanoseconds = 0) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {nSeconds, nNanoseconds}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << strPath;
-}
-
 // NTFS file attributes, as ntfs-3g sets them through an extended attribute.
 void SetNtfsAttributes(const std::string& strPath, std::uint32_t nAttributes) {
     const std::uint8_t bytes[4] = {
@@ -322,7 +294,7 @@ const char* const kNames[] = {
 
 TEST(NtfsImage, MixedTreeMatchesTheWalk) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string r = image.Root();
 
     MakeDirs(r + "/Users/Bob/Documents");
@@ -444,7 +416,7 @@ TEST(NtfsImage, MixedTreeMatchesTheWalk) {
 
 TEST(NtfsImage, AHardLinkedFileIsReportedOnceUnderOneOfItsNamesWithItsSizeAndTime) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string r = image.Root();
     MakeDirs(r + "/a");
     MakeDirs(r + "/b");
@@ -490,7 +462,7 @@ TEST(NtfsImage, AHardLinkedFileIsReportedOnceUnderOneOfItsNamesWithItsSizeAndTim
 
 TEST(NtfsImage, FolderOfFiveThousandEntries) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string strFolder = image.Path("Camera Roll");
     MakeDirs(strFolder);
     for (int i = 0; i < 5000; ++i)
@@ -505,7 +477,7 @@ TEST(NtfsImage, FourKilobyteSectorsOnALoopDevice) {
     options.mkntfsArgs = {"-s", "4096"};
     options.bLoopDevice = true;
     options.nLoopSectorSize = 4096;
-    MAKE_IMAGE_OR_SKIP(image, options);
+    MAKE_IMAGE_OR_SKIP(image, options, "NTFS");
     std::string strSource;
     ASSERT_EQ(LocateVolumeSource(image.Root(), strSource), 0u);
     EXPECT_EQ(strSource, image.Loop());
@@ -525,7 +497,7 @@ TEST(NtfsImage, LargeClusters) {
         CNtfsImage::Options options;
         options.strSize = "256M";
         options.mkntfsArgs = {"-c", pszCluster};
-        MAKE_IMAGE_OR_SKIP(image, options);
+        MAKE_IMAGE_OR_SKIP(image, options, "NTFS");
         for (int d = 0; d < 10; ++d) {
             const std::string strDir = image.Path("d" + std::to_string(d));
             MakeDirs(strDir);
@@ -539,7 +511,7 @@ TEST(NtfsImage, LargeClusters) {
 
 TEST(NtfsImage, AFolderBoundElsewhereIsNoVolumeToReadRaw) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     MakeDirs(image.Path("Users/Bob"));
     WriteFile(image.Path("Users/Bob/a.docx"), 1);
     const std::string strBind = image.Root() + "-bind";
@@ -557,7 +529,7 @@ TEST(NtfsImage, AFolderBoundElsewhereIsNoVolumeToReadRaw) {
 
 TEST(NtfsImage, FilesHiddenByAnotherFilesystemMountedInsideAreNotReported) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string r = image.Root();
     // The same names on both filesystems: one answered from its record, one (a system
     // file) through the mount.
@@ -596,7 +568,7 @@ TEST(NtfsImage, FilesHiddenByAnotherFilesystemMountedInsideAreNotReported) {
 
 TEST(NtfsImage, TheDriveWorkerReadsAnNtfsMountThroughItsFileTable) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     MakeDirs(image.Path("Users/Bob"));
     WriteFile(image.Path("Users/Bob/a.docx"), 1234);
     WriteFile(image.Path("b.PNG"), 56);

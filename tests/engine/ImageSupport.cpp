@@ -1,6 +1,11 @@
-#include "RunProgram.h"
+#include "ImageSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,4 +41,24 @@ int RunProgram(const std::vector<std::string>& args, std::string* pOutput) {
 
 bool HaveProgram(const char* pszName) {
     return RunProgram({"sh", "-c", std::string("command -v ") + pszName}) == 0;
+}
+
+void WriteFile(const std::string& strPath, std::size_t nSize) {
+    std::ofstream out(strPath, std::ios::binary);
+    ASSERT_TRUE(out) << strPath;
+    const std::string strData(nSize, 'x');
+    out.write(strData.data(), static_cast<std::streamsize>(strData.size()));
+}
+
+void SparseFile(const std::string& strPath, off_t nSize) {
+    const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << strPath;
+    ASSERT_EQ(::ftruncate(fd, nSize), 0) << strPath;
+    ASSERT_EQ(::pwrite(fd, "tail", 4, nSize - 4), 4);
+    ::close(fd);
+}
+
+void SetModified(const std::string& strPath, std::time_t nSeconds, long nNanoseconds) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {nSeconds, nNanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << strPath;
 }
