@@ -166,8 +166,10 @@ DWORD CExtVolume::Open(std::unique_ptr<IBlockReader> pReader) {
         break;
     case ExtSuperblockStatus::unknownFeature: {
         char szWhy[96];
-        std::snprintf(szWhy, sizeof szWhy, "incompatible features 0x%x not known",
-                      ReadLe32(super + 0x60) & ~ExtIncompat::Known);
+        if (const std::uint32_t nUnknown = m_sb.nIncompat & ~ExtIncompat::Known)
+            std::snprintf(szWhy, sizeof szWhy, "incompatible features 0x%x not known", nUnknown);
+        else
+            std::snprintf(szWhy, sizeof szWhy, "a revision of the format not known");
         m_strWhy = szWhy;
         dwResult = ENOTSUP;
         break;
