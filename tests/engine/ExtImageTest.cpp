@@ -46,28 +46,16 @@ public:
         std::vector<std::string> mkfsArgs;
     };
 
-    ~CExtImage() {
-        Unmount();
-        if (!m_strDir.empty()) {
-            std::error_code ec;
-            fs::remove_all(m_strDir, ec);
-        }
-    }
+    ~CExtImage() { Unmount(); } // then the folder goes, with the image
 
     // Empty when mounted; otherwise why the volume cannot be had here.
     std::string Make(const Options& options) {
-        if (::geteuid() != 0)
-            return "needs root to mount images";
+        if (std::string strWhy = WhyNoTools({"mkfs.ext4", "e2fsck", "losetup", "mount"});
+            !strWhy.empty())
+            return strWhy;
         if (::access("/dev/loop-control", R_OK | W_OK) != 0)
             return "no loop devices (/dev/loop-control)";
-        for (const char* psz : {"mkfs.ext4", "e2fsck", "losetup", "mount"}) {
-            if (!HaveProgram(psz))
-                return std::string(psz) + " is not installed";
-        }
-        char szTemplate[] = "/tmp/tarrow-ext-XXXXXX";
-        if (!::mkdtemp(szTemplate))
-            return "cannot make a temporary folder";
-        m_strDir = szTemplate;
+        m_strDir = m_folder.Root();
         ::chmod(m_strDir.c_str(), 0755); // other users look at the mount too
         m_strImage = m_strDir + "/volume.img";
         m_strRoot = m_strDir + "/mnt";
@@ -105,6 +93,7 @@ public:
     std::string Path(const std::string& strRelative) const { return m_strRoot + "/" + strRelative; }
 
 private:
+    CTempTree m_folder;
     std::string m_strDir;
     std::string m_strImage;
     std::string m_strRoot;

@@ -43,6 +43,16 @@ bool HaveProgram(const char* pszName) {
     return RunProgram({"sh", "-c", std::string("command -v ") + pszName}) == 0;
 }
 
+std::string WhyNoTools(const std::vector<const char*>& arrTools) {
+    if (::geteuid() != 0)
+        return "needs root to mount images";
+    for (const char* psz : arrTools) {
+        if (!HaveProgram(psz))
+            return std::string(psz) + " is not installed";
+    }
+    return {};
+}
+
 void WriteFile(const std::string& strPath, std::size_t nSize) {
     std::ofstream out(strPath, std::ios::binary);
     ASSERT_TRUE(out) << strPath;

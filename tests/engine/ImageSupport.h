@@ -13,6 +13,9 @@ int RunProgram(const std::vector<std::string>& args, std::string* pOutput = null
 
 // Whether a program of this name is on the PATH.
 bool HaveProgram(const char* pszName);
+// Why the tools cannot be run here: who runs them is no root, or one is missing. Empty
+// when they can.
+std::string WhyNoTools(const std::vector<const char*>& arrTools);
 
 // A file of nSize bytes of data.
 void WriteFile(const std::string& strPath, std::size_t nSize);

@@ -55,14 +55,10 @@ public:
 
     // Empty when mounted; otherwise why the volume cannot be had here.
     std::string Make(const Options& options) {
-        if (::geteuid() != 0)
-            return "needs root to mount images";
+        if (std::string strWhy = WhyNoTools({"mkntfs", "ntfs-3g", "losetup"}); !strWhy.empty())
+            return strWhy;
         if (::access("/dev/fuse", R_OK | W_OK) != 0)
             return "no /dev/fuse";
-        for (const char* psz : {"mkntfs", "ntfs-3g", "losetup"}) {
-            if (!HaveProgram(psz))
-                return std::string(psz) + " is not installed";
-        }
         char szTemplate[] = "/tmp/tarrow-ntfs-XXXXXX";
         if (!::mkdtemp(szTemplate))
             return "cannot make a temporary folder";
