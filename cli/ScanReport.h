@@ -98,7 +98,7 @@ private:
 struct DriveReport {
     std::string strRoot;
     std::string strFileSystem; // empty when the drive could not be queried
-    std::string strEnumerator; // "mft", "walk", or empty when it was not scanned
+    std::string strEnumerator; // "mft", "ext4", "walk", or empty when it was not scanned
 };
 
 // The run itself, as the machine-read reports give it.

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <iostream>
 #include <limits.h>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <ranges>
@@ -569,6 +570,13 @@ int Scan(const Options& options) {
     pSetup->onDriveFinished = [&results](const std::string& strRoot) {
         results.DriveFinished(strRoot);
     };
+    // How each drive was read: a table reader may step back to the walk.
+    std::mutex enumeratorsLock;
+    std::map<std::string, std::string> mapEnumerators;
+    pSetup->onDriveEnumerator = [&](const std::string& strRoot, const char* pszEnumerator) {
+        std::lock_guard lock(enumeratorsLock);
+        mapEnumerators[strRoot] = pszEnumerator;
+    };
     // What does not exist holds nothing the totals could miss.
     pSetup->onFolderLeftOut = [&results](const std::string& strRoot, const std::string& strFolder,
                                          LeftOutReason reason) {
@@ -612,9 +620,12 @@ int Scan(const Options& options) {
         for (const std::string& strRoot : arrRoots) {
             DriveReport d{strRoot, {}, {}};
             DWORD dwError = 0;
-            if (pVolumes->GetVolumeInformation(strRoot, d.strFileSystem, dwError))
-                d.strEnumerator =
-                    UsesVolumeEnum(*pSetup, *pVolumes, strRoot, d.strFileSystem) ? "mft" : "walk";
+            if (pVolumes->GetVolumeInformation(strRoot, d.strFileSystem, dwError)) {
+                const auto it = mapEnumerators.find(strRoot);
+                d.strEnumerator = it != mapEnumerators.end()
+                                      ? it->second
+                                      : EnumeratorFor(*pSetup, *pVolumes, strRoot, d.strFileSystem);
+            }
             drives.push_back(std::move(d));
         }
     }

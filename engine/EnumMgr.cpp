@@ -128,7 +128,8 @@ std::vector<std::string> RootTrashFolders(const std::string& strRoot) {
     return arrNames;
 }
 
-void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup& setup,
+// false when the drive's root is left out: its volume is then not even read.
+bool PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup& setup,
                          const IVolumeTable& volumes, WorkerState& state) {
     if (!state.mounts)
         state.mounts.emplace(volumes.GetMountPoints());
@@ -201,8 +202,9 @@ void PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
 
     // A drive whose root is left out has nothing to give: its volume is not even read.
     if (e.IsExcluded(strRoot))
-        return;
+        return false;
     e.EnumerateDrive(strRoot);
+    return true;
 }
 
 // std::thread says by an exception that a thread cannot be started; the engine's
@@ -225,6 +227,8 @@ ScanSetup SystemScanSetup() {
     setup.volumeTable = [] { return std::shared_ptr<const IVolumeTable>(CreateMountTable()); };
     setup.pKnownFolders = SystemKnownFolders();
     setup.createVolumeEnum = [] { return std::make_unique<CMftEnum>(); };
+    setup.createExtEnum = [] { return std::make_unique<CExtEnum>(); };
+    setup.mayReadEveryFolder = MayReadEveryFolder;
     return setup;
 }
 
@@ -237,10 +241,25 @@ ScanSetup FolderScanSetup(std::vector<std::string> arrFolders) {
     return setup;
 }
 
+bool IsExtFileSystem(const std::string& strFileSystem) {
+    return strFileSystem == "ext4" || strFileSystem == "ext3" || strFileSystem == "ext2";
+}
+
 bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
                     const std::string& strFileSystem) {
-    return setup.createVolumeEnum && ::strcasecmp(strFileSystem.c_str(), "NTFS") == 0 &&
-           volumes.CanReadVolume(strRoot);
+    if (::strcasecmp(strFileSystem.c_str(), "NTFS") == 0)
+        return setup.createVolumeEnum && volumes.CanReadVolume(strRoot);
+    // The table names every file of every folder: it is read only by a process from which
+    // no folder is closed, so that nobody learns what their walk could not show them.
+    return IsExtFileSystem(strFileSystem) && setup.createExtEnum && setup.mayReadEveryFolder &&
+           setup.mayReadEveryFolder() && volumes.CanReadVolume(strRoot);
+}
+
+const char* EnumeratorFor(const ScanSetup& setup, const IVolumeTable& volumes,
+                          const std::string& strRoot, const std::string& strFileSystem) {
+    if (!UsesVolumeEnum(setup, volumes, strRoot, strFileSystem))
+        return "walk";
+    return IsExtFileSystem(strFileSystem) ? "ext4" : "mft";
 }
 
 namespace {
@@ -280,15 +299,37 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
             simpleEnum.SetReadAhead(readAhead);
 
             IFsEnum* pEnum = &simpleEnum;
-            if (pVolumeEnum && UsesVolumeEnum(setup, volumes, strRoot, strFileSystem)) {
-                pEnum = pVolumeEnum.get();
-            } else if (::strcasecmp(strFileSystem.c_str(), "NTFS") == 0) {
-                // Reading the file table needs the raw volume, which only some users
-                // may open; everyone else still gets the drive's files by walking it.
+            const char* pszEnumerator = "walk";
+            std::unique_ptr<CExtEnum> pExtEnum;
+            const bool bNtfs = ::strcasecmp(strFileSystem.c_str(), "NTFS") == 0;
+            const bool bExt = IsExtFileSystem(strFileSystem);
+            if ((bNtfs && pVolumeEnum) || bExt) {
+                if (UsesVolumeEnum(setup, volumes, strRoot, strFileSystem)) {
+                    if (bExt) {
+                        pExtEnum = setup.createExtEnum();
+                        pExtEnum->ShareLinkedFiles(state.links);
+                        pExtEnum->SetFolderNotRead(setup.onFolderNotRead);
+                        pExtEnum->SetReadAhead(readAhead);
+                        pEnum = pExtEnum.get();
+                        pszEnumerator = "ext4";
+                    } else {
+                        pEnum = pVolumeEnum.get();
+                        pszEnumerator = "mft";
+                    }
+                }
+            }
+            if (pEnum == &simpleEnum && (bNtfs || bExt)) {
+                // Reading the table needs the raw volume, which only some users may open
+                // (and an ext2/3/4 table only a user who may read every folder); everyone
+                // else still gets the drive's files by walking it.
                 TLOG_DEBUG("EnumMgr.cpp", 207)
                     << strRoot << S << "The volume cannot be read directly; its folders are walked";
             }
-            PrepareAndEnumerate(*pEnum, strRoot, setup, volumes, state);
+            if (PrepareAndEnumerate(*pEnum, strRoot, setup, volumes, state) && pExtEnum &&
+                pExtEnum->SteppedBack())
+                pszEnumerator = "walk"; // it stepped back
+            if (setup.onDriveEnumerator)
+                setup.onDriveEnumerator(strRoot, pszEnumerator);
         } catch (DWORD dwCode) {
             TLOG_ERROR("EnumMgr.cpp", 366) << strRoot << S << GetErrorText(dwCode);
             if (setup.onDriveNotScanned)

@@ -2,6 +2,7 @@
 // releases them together and reports the end of the scan.
 #pragma once
 
+#include "ExtEnum.h"
 #include "FsEnum.h"
 #include "platform/KnownFolders.h"
 #include "platform/VolumeTable.h"
@@ -24,6 +25,11 @@ struct ScanSetup {
     std::shared_ptr<const IKnownFolders> pKnownFolders;
     // The enumerator of NTFS volumes; null: NTFS volumes are walked like the others.
     std::function<std::unique_ptr<IFsEnum>()> createVolumeEnum;
+    // The enumerator of ext2/3/4 volumes; null: they are walked like the others.
+    std::function<std::unique_ptr<CExtEnum>()> createExtEnum;
+    // Whether this process may read every folder whatever its permissions: only then
+    // is an ext2/3/4 table, which holds every folder's names, read at all.
+    std::function<bool()> mayReadEveryFolder;
 
     // What a scan could not read, for a caller that says so; each may be empty. Called
     // on the scan's threads, several at once, with the reason (an errno value).
@@ -45,6 +51,9 @@ struct ScanSetup {
                        LeftOutReason reason)>
         onFolderLeftOut;
     std::function<void(const std::string& strRoot)> onDriveFinished;
+    // How the drive was read, before its end: "mft" or "ext4" through its own table,
+    // "walk" folder by folder (also when a table reader stepped back to the walk).
+    std::function<void(const std::string& strRoot, const char* pszEnumerator)> onDriveEnumerator;
 
     // Threads that read ahead of each walk; unset: as many as suit the drive's disk.
     std::optional<int> nReadAheadThreads;
@@ -61,10 +70,17 @@ void ManagerThreadProc(std::shared_ptr<const ScanSetup> pSetup);
 // Starts ManagerThreadProc on a thread of its own; the caller owns and joins it.
 std::thread StartManagerThread(std::shared_ptr<const ScanSetup> pSetup);
 
-// Whether a drive with this file system is read through its file table rather than
-// walked: NTFS, an NTFS enumerator available, and the raw volume readable.
+// Whether a drive with this file system is read through its own table rather than
+// walked: NTFS with an NTFS enumerator, or ext2/3/4 with an ext enumerator and a process
+// that may read every folder; and in both cases the raw volume readable.
 bool UsesVolumeEnum(const ScanSetup& setup, const IVolumeTable& volumes, const std::string& strRoot,
                     const std::string& strFileSystem);
+// The file systems the ext enumerator reads (the kernel's ext4 driver reads them all).
+bool IsExtFileSystem(const std::string& strFileSystem);
+// The enumerator a drive gets: "mft", "ext4" or "walk" (the ext4 reader may still step
+// back to the walk once it has looked at the volume).
+const char* EnumeratorFor(const ScanSetup& setup, const IVolumeTable& volumes,
+                          const std::string& strRoot, const std::string& strFileSystem);
 
 // One worker: the drives of one file system, named by their roots (valid for the
 // worker's whole life), scanned one after another, each as a drive of its own. A file

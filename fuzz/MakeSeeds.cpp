@@ -1,5 +1,6 @@
 // Writes the seed corpus of the fuzzers from synthetic volumes:
 //   fuzz_make_seeds fuzz/corpus
+#include "engine/ExtTestVolume.h"
 #include "engine/NtfsTestVolume.h"
 #include "platform/VolumeJournal.h"
 
@@ -155,5 +156,33 @@ int main(int argc, char** argv) {
         test.Set(17, CTestRecord(1).FileName(kRootReference, u"x.docx"));
         Write(root / "ntfs_record" / "volume-fragmented.bin", WithMode(0x80, MftArea(test)));
     }
+
+    // ---- ext volumes of 1 KiB blocks, 32 to a group: each below 100 KiB.
+    std::filesystem::create_directories(root / "ext_volume");
+    auto extVolume = [](bool bCsum, bool bExtents, std::uint32_t nFlags) {
+        ext_test::Options o;
+        o.nBlockSize = 1024;
+        o.nInodesPerGroup = 16;
+        o.nInodeSize = nFlags & ext_test::kInline ? 256 : 128;
+        o.nBlocksPerGroup = 32;
+        o.bMetadataCsum = bCsum;
+        o.bGdtCsum = !bCsum;
+        o.bExtents = bExtents;
+        ext_test::CTestVolume t(o);
+        const std::uint32_t users = t.Dir(t.Root(), "Users");
+        t.File(t.Dir(users, "flagged", 0, nFlags), "f.doc", 2);
+        const std::uint32_t file = t.File(users, "a.doc", 5'000'000'000, -5, 7);
+        t.Link(t.Root(), "a again.doc", file);
+        t.File(t.Dir(users, "Bob"), "not \xff utf-8.doc", 1);
+        for (int i = 0; i < 8; ++i)
+            t.File(users, "file " + std::to_string(i) + ".txt", 1);
+        t.Symlink(t.Root(), "link.doc");
+        t.Build();
+        return WithMode(0x80, t.Image().Flat());
+    };
+    Write(root / "ext_volume" / "checksums-deep-extents.bin",
+          extVolume(true, true, ext_test::kDeepExtents));
+    Write(root / "ext_volume" / "block-maps.bin", extVolume(false, false, 0));
+    Write(root / "ext_volume" / "inline-folder.bin", extVolume(true, true, ext_test::kInline));
     return 0;
 }

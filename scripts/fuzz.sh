@@ -23,10 +23,10 @@ if [ "${1:-}" = "--seeds" ]; then
 fi
 
 seconds="${1:-25}"
-cmake --build "$dir" -j2 --target fuzz_usn_buffer fuzz_ntfs_record fuzz_backup_listing
+cmake --build "$dir" -j2 --target fuzz_usn_buffer fuzz_ntfs_record fuzz_ext_volume fuzz_backup_listing
 
 status=0
-for name in usn_buffer ntfs_record backup_listing; do
+for name in usn_buffer ntfs_record ext_volume backup_listing; do
   work="$dir/corpus/$name"
   mkdir -p "$work" "$dir/crashes"
   cp -n fuzz/corpus/"$name"/* "$work"/

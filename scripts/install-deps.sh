@@ -23,6 +23,8 @@ PACKAGES=(
   libmount-dev libblkid-dev
   # NTFS images in tests
   ntfs-3g fuse3
+  # ext2/3/4 images in tests and benchmarks: mkfs.ext4, e2fsck, debugfs; losetup
+  e2fsprogs mount
   # user interface; file type names (the details list) and an icon theme for the gallery
   qt6-base-dev qt6-base-dev-tools fonts-dejavu-core shared-mime-info adwaita-icon-theme
   # the application icon as SVG, drawn by the same code as its PNG sizes

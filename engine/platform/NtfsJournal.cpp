@@ -2,13 +2,11 @@
 
 #include "NtfsVolume.h"
 #include "Path.h"
+#include "VolumeSource.h"
 #include "VolumeTable.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -16,58 +14,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
-
-bool Canonical(const std::string& strPath, std::string& strCanonical) {
-    char buf[PATH_MAX];
-    if (!::realpath(strPath.c_str(), buf))
-        return false;
-    strCanonical = buf;
-    return true;
-}
-
-// A FUSE mount names its image file (or device) as its source, and anyone may mount one:
-// reading a source the mounting user could not read would hand the names of its files
-// to that user's filesystem, in the lookups of the report.
-DWORD LocateFuseSource(const MountEntry& mount, std::string& strSource) {
-    if (mount.strSource.empty() || mount.strSource.front() != '/')
-        return ENODEV;
-    struct stat st;
-    if (::stat(mount.strSource.c_str(), &st) != 0)
-        return errno;
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
-        return ENODEV;
-    std::string strOwner;
-    uid_t nOwner = 0;
-    if (!GetFsOption(mount, "user_id", strOwner) ||
-        std::from_chars(strOwner.data(), strOwner.data() + strOwner.size(), nOwner).ptr !=
-            strOwner.data() + strOwner.size() ||
-        strOwner.empty())
-        return EACCES;
-    if (nOwner != 0 && st.st_uid != nOwner)
-        return EACCES;
-    strSource = mount.strSource;
-    return 0;
-}
-
-// The source behind a canonical mount point of the table.
-DWORD LocateSource(const std::string& strCanonical, const std::vector<MountEntry>& arrMounts,
-                   std::string& strSource) {
-    const MountEntry* pMount = FindMountAt(arrMounts, strCanonical);
-    if (!pMount)
-        return EINVAL; // no mount point, or no table to tell
-    // A bind mount of a folder shows only part of the volume: its records would be
-    // rebuilt under the wrong root.
-    if (pMount->strRoot != "/")
-        return EINVAL;
-    if (major(pMount->dev) == 0)
-        return LocateFuseSource(*pMount, strSource);
-    strSource = BlockDeviceNode(pMount->dev);
-    return strSource.empty() ? ENODEV : 0;
-}
 
 // A last-write time as the mounted filesystem shows it (ntfs-3g): whole seconds since
 // 1970 rounded toward zero, and no fraction before 1970. Only for times from 1601 to
@@ -83,49 +32,10 @@ std::timespec MountedTime(std::uint64_t nTicks) {
     return ts;
 }
 
-class CFileBlockReader final : public IBlockReader {
-public:
-    explicit CFileBlockReader(int fd) : m_fd(fd) {}
-    ~CFileBlockReader() override { ::close(m_fd); }
-    CFileBlockReader(const CFileBlockReader&) = delete;
-    CFileBlockReader& operator=(const CFileBlockReader&) = delete;
-
-    DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) override {
-        if (n == 0)
-            return 0;
-        while (n > 0) {
-            if (nOffset > static_cast<std::uint64_t>(LLONG_MAX))
-                break;
-            const ssize_t nRead = ::pread(m_fd, p, n, static_cast<off_t>(nOffset));
-            if (nRead < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            if (nRead == 0)
-                break; // the end of the device: the rest reads as zeros
-            p += nRead;
-            n -= static_cast<std::size_t>(nRead);
-            nOffset += static_cast<std::uint64_t>(nRead);
-        }
-        std::memset(p, 0, n);
-        return 0;
-    }
-
-private:
-    int m_fd;
-};
-
-// Opens the source read-only: writing behind a mounted filesystem's back would
-// corrupt it.
-DWORD OpenSource(const std::string& strSource, int& fd) {
-    fd = ::open(strSource.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    return fd < 0 ? errno : 0;
-}
-
 class CNtfsJournal final : public IVolumeJournal {
 public:
-    explicit CNtfsJournal(std::string strMountInfo) : m_strMountInfo(std::move(strMountInfo)) {}
+    CNtfsJournal(std::string strMountInfo, std::shared_ptr<const IVolumeOpener> pOpener)
+        : m_strMountInfo(std::move(strMountInfo)), m_pOpener(std::move(pOpener)) {}
     ~CNtfsJournal() override {
         CloseRootDirectory();
         Close();
@@ -133,23 +43,19 @@ public:
 
     DWORD Open(const std::string& strRoot) override {
         Close();
-        std::string strCanonical, strSource;
-        if (!Canonical(strRoot, strCanonical))
+        std::string strCanonical;
+        if (!CanonicalPath(strRoot, strCanonical))
             return errno;
-        const std::vector<MountEntry> arrMounts = ReadMountEntries(m_strMountInfo);
-        if (DWORD dw = LocateSource(strCanonical, arrMounts, strSource))
-            return dw;
-        m_strCanonicalRoot = strCanonical;
-        m_strRoot = FolderPrefix(strRoot);
-        FindInnerMounts(arrMounts);
         struct stat st;
         if (::stat(strRoot.c_str(), &st) != 0)
             return errno;
-        int fd;
-        if (DWORD dw = OpenSource(strSource, fd))
+        std::unique_ptr<IBlockReader> pReader;
+        if (DWORD dw = m_pOpener->Open(strRoot, pReader))
             return dw;
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        if (DWORD dw = m_volume.Open(std::make_unique<CFileBlockReader>(fd)))
+        m_strCanonicalRoot = strCanonical;
+        m_strRoot = FolderPrefix(strRoot);
+        FindInnerMounts(ReadMountEntries(m_strMountInfo));
+        if (DWORD dw = m_volume.Open(std::move(pReader)))
             return dw;
         m_nDevice = st.st_dev;
         return 0;
@@ -238,7 +144,7 @@ public:
 
     std::string GetVolumeRoot(const std::string& strPath) override {
         std::string strCanonical;
-        if (!Canonical(strPath, strCanonical))
+        if (!CanonicalPath(strPath, strCanonical))
             return strPath;
         std::vector<std::string> arrPoints;
         for (const MountEntry& m : ReadMountEntries(m_strMountInfo))
@@ -271,17 +177,10 @@ private:
     // Whatever is mounted inside the volume hides the volume's own files there: the
     // paths of their records name other files, or none.
     void FindInnerMounts(const std::vector<MountEntry>& arrMounts) {
-        m_arrInnerMounts.clear();
         m_bInnerMountsFresh = true;
-        const std::string& strCanonical = m_strCanonicalRoot;
-        if (strCanonical.empty())
-            return; // closed
-        for (const MountEntry& m : arrMounts) {
-            if (m.strMountPoint != strCanonical && IsPathAtOrBelow(m.strMountPoint, strCanonical))
-                m_arrInnerMounts.push_back(
-                    m_strRoot +
-                    m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
-        }
+        m_arrInnerMounts.clear();
+        if (!m_strCanonicalRoot.empty()) // open
+            m_arrInnerMounts = MountsInside(arrMounts, m_strCanonicalRoot, m_strRoot);
     }
 
     // What the mount says, for a file whose record did not say for sure.
@@ -331,6 +230,7 @@ private:
     }
 
     const std::string m_strMountInfo;
+    const std::shared_ptr<const IVolumeOpener> m_pOpener;
     CNtfsVolume m_volume;
     dev_t m_nDevice = 0;
     std::string m_strCanonicalRoot;
@@ -351,28 +251,6 @@ private:
 
 } // namespace
 
-DWORD LocateVolumeSource(const std::string& strMountPoint, std::string& strSource,
-                         const std::string& strMountInfo) {
-    std::string strCanonical;
-    if (!Canonical(strMountPoint, strCanonical))
-        return errno;
-    return LocateSource(strCanonical, ReadMountEntries(strMountInfo), strSource);
-}
-
-bool CanOpenVolumeForRawRead(const std::string& strMountPoint, const std::string& strMountInfo) {
-    std::string strSource;
-    if (LocateVolumeSource(strMountPoint, strSource, strMountInfo) != 0)
-        return false;
-    int fd;
-    if (OpenSource(strSource, fd) != 0)
-        return false;
-    CFileBlockReader reader(fd);
-    std::uint8_t boot[kNtfsBootSectorSize];
-    NtfsBootSector parsed;
-    return reader.ReadAt(0, boot, sizeof boot) == 0 &&
-           ParseNtfsBootSector(boot, sizeof boot, parsed);
-}
-
 std::unique_ptr<IVolumeJournal> CreateVolumeJournal(const std::string& strMountInfo) {
-    return std::make_unique<CNtfsJournal>(strMountInfo);
+    return std::make_unique<CNtfsJournal>(strMountInfo, SystemVolumeOpener(strMountInfo));
 }

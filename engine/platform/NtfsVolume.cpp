@@ -48,18 +48,6 @@ std::size_t WriteUsnRecord(std::uint8_t* p, std::uint64_t nReference, std::uint6
 
 } // namespace
 
-DWORD CMemoryBlockReader::ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) {
-    if (n == 0)
-        return 0;
-    std::size_t nHave = 0;
-    if (nOffset < m_arrBytes.size()) {
-        nHave = std::min<std::uint64_t>(n, m_arrBytes.size() - nOffset);
-        std::memcpy(p, m_arrBytes.data() + nOffset, nHave);
-    }
-    std::memset(p + nHave, 0, n - nHave);
-    return 0;
-}
-
 CNtfsVolume::CNtfsVolume() = default;
 CNtfsVolume::~CNtfsVolume() = default;
 

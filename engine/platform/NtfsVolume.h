@@ -3,6 +3,7 @@
 // enumeration of the table would. Reads only, ever.
 #pragma once
 
+#include "BlockReader.h"
 #include "NtfsFileRecord.h"
 #include "Types.h"
 
@@ -11,25 +12,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-// Where the volume's bytes come from: a device, an image file, or memory in tests.
-class IBlockReader {
-public:
-    virtual ~IBlockReader() = default;
-    // Fills n bytes from nOffset; bytes past the end of the device read as zeros.
-    // 0, or the errno value of a failed read.
-    virtual DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) = 0;
-};
-
-// A reader over bytes in memory (tests, fuzzing, tools).
-class CMemoryBlockReader final : public IBlockReader {
-public:
-    explicit CMemoryBlockReader(std::vector<std::uint8_t> bytes) : m_arrBytes(std::move(bytes)) {}
-    DWORD ReadAt(std::uint64_t nOffset, std::uint8_t* p, std::size_t n) override;
-
-private:
-    std::vector<std::uint8_t> m_arrBytes;
-};
 
 // What a file's record says of it, where the mounted filesystem shows the same: a
 // regular file's size and last-write time (FILETIME ticks).

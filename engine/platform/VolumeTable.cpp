@@ -1,8 +1,8 @@
 #include "VolumeTable.h"
 
 #include "NtfsFileRecord.h"
-#include "NtfsJournal.h"
 #include "Path.h"
+#include "VolumeSource.h"
 
 #include <algorithm>
 #include <array>
@@ -459,6 +459,19 @@ const MountEntry* FindMountAt(const std::vector<MountEntry>& arrMounts,
             pFound = &m;
     }
     return pFound;
+}
+
+std::vector<std::string> MountsInside(const std::vector<MountEntry>& arrMounts,
+                                      const std::string& strCanonical, std::string_view strRoot) {
+    std::vector<std::string> arrInside;
+    const std::string_view strPrefix = FolderPrefix(strRoot);
+    for (const MountEntry& m : arrMounts) {
+        if (m.strMountPoint != strCanonical && IsPathAtOrBelow(m.strMountPoint, strCanonical))
+            arrInside.push_back(
+                std::string(strPrefix) +
+                m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
+    }
+    return arrInside;
 }
 
 bool GetFsOption(const MountEntry& mount, const char* pszName, std::string& strValue) {

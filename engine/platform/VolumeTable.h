@@ -40,7 +40,7 @@ public:
                                       DWORD& dwError) const = 0;
     // Every mount point, of any kind (drives or not).
     virtual std::vector<std::string> GetMountPoints() const = 0;
-    // Whether the drive's NTFS volume can be opened for a raw read of its file table.
+    // Whether the drive's volume (NTFS, ext2/3/4) can be opened for a raw read of its table.
     virtual bool CanReadVolume(const std::string& strRoot) const = 0;
     // Drives with the same answer lie on one file system: one worker scans them one
     // after another. Each drive is a file system of its own unless a table knows better.
@@ -62,7 +62,7 @@ public:
     virtual bool IsImageFile(const std::string& strSource) const = 0;
     // Whether the root can be queried; false with the error code.
     virtual bool QueryRoot(const std::string& strRoot, DWORD& dwError) const = 0;
-    // Whether the NTFS volume of this mount can be opened for a raw read.
+    // Whether the volume of this mount (NTFS, ext2/3/4) can be opened for a raw read.
     virtual bool CanReadVolume(const std::string& strMountPoint) const = 0;
 };
 
@@ -104,6 +104,12 @@ std::vector<MountEntry> ReadMountEntries(const std::string& strMountInfo = "/pro
 // The mount at a mount point: the last one listed there, which hides the others.
 const MountEntry* FindMountAt(const std::vector<MountEntry>& arrMounts,
                               std::string_view strMountPoint);
+
+// The mount points strictly below a canonical mount point, spelled as paths below
+// strRoot (the same folder, as the caller names it): what hides the volume's own files
+// there.
+std::vector<std::string> MountsInside(const std::vector<MountEntry>& arrMounts,
+                                      const std::string& strCanonical, std::string_view strRoot);
 
 // The value of a "name=value" filesystem option; false when the mount has none.
 bool GetFsOption(const MountEntry& mount, const char* pszName, std::string& strValue);

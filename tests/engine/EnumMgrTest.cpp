@@ -1,4 +1,5 @@
 #include "EnumMgr.h"
+#include "ExtTestVolume.h"
 #include "Log.h"
 #include "ScanTestSupport.h"
 
@@ -59,7 +60,7 @@ public:
             points.push_back(d.strRoot);
         return points;
     }
-    bool CanReadVolume(const std::string&) const override { return false; }
+    bool CanReadVolume(const std::string&) const override { return m_bCanRead; }
     std::string GetFileSystemId(const std::string& strRoot) const override {
         auto it = m_fileSystems.find(strRoot);
         return it == m_fileSystems.end() ? strRoot : it->second;
@@ -69,6 +70,7 @@ public:
     std::map<std::string, std::string> m_fileSystems; // root -> file system, when shared
     std::vector<std::string> m_arrOtherMounts;
     std::function<void()> m_onList;
+    bool m_bCanRead = false;
 
 private:
     const Drive* Find(const std::string& strRoot) const {
@@ -239,8 +241,11 @@ TEST_F(EnumMgrTest, WholeScanOfSeveralDrivesWithItsLog) {
                            "Video group is added with the following filter: *.avi; *.3gp; "
                            "*.flv; *.mkv; *.mov; *.mp4; *.mpg; *.wmv; *.m4v")};
     };
-    std::vector<LogLine> a = {Debug(181, "Working thread for drive " + A + " started"),
-                              Debug(205, A + S + "File system of " + A + " is ext4")};
+    // Neither volume may be read raw here: both are walked, and say so.
+    std::vector<LogLine> a = {
+        Debug(181, "Working thread for drive " + A + " started"),
+        Debug(205, A + S + "File system of " + A + " is ext4"),
+        Debug(207, A + S + "The volume cannot be read directly; its folders are walked")};
     for (LogLine& l : groups(A))
         a.push_back(l);
     for (LogLine l :
@@ -521,4 +526,59 @@ TEST_F(EnumMgrTest, DrivesOfOneFileSystemShareOneWorkerAndCountAHardLinkOnce) {
                            Debug(181, "Working thread for drive " + B + " started"),
                            Debug(369, B + S + "Working thread for drive " + B + " finished")}));
     EXPECT_FALSE(WorkerLog(log, C).empty());
+}
+
+// An ext4 drive is read through its table only where the volume can be read raw and the
+// process may read every folder; otherwise it is walked, and the log says so. The scan's
+// caller hears which it was, also where the table reader stepped back.
+TEST_F(EnumMgrTest, AnExtDriveIsReadThroughItsTableOnlyByWhoMayReadEveryFolder) {
+    AddDrive("ext");
+    const std::string R = m_tree.Path("ext");
+    m_tree.File("ext/walked.doc", 1); // what a walk finds; the table holds another file
+    ext_test::CTestVolume sound;
+    sound.File(sound.Root(), "table.doc", 1);
+    sound.Build();
+    auto pUnknown = std::make_shared<ext_test::CSparseImage>(sound.Image());
+    pUnknown->Put(kExtSuperblockOffset + 0x60, 0x1002, 4);
+    struct Case {
+        const char* pszWhat;
+        bool bCanRead, bMayReadEvery;
+        std::shared_ptr<const ext_test::CSparseImage> pImage;
+        const char* pszFound;
+        const char* pszEnumerator;
+        bool bLogged; // the "walked" statement of the worker
+    };
+    const Case cases[] = {
+        {"root", true, true, sound.ImagePointer(), "table.doc", "ext4", false},
+        {"a disk group member", true, false, sound.ImagePointer(), "walked.doc", "walk", true},
+        {"no raw access", false, true, sound.ImagePointer(), "walked.doc", "walk", true},
+        {"a feature not known", true, true, pUnknown, "walked.doc", "walk", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_pVolumes->m_bCanRead = c.bCanRead;
+        m_setup->mayReadEveryFolder = [&c] { return c.bMayReadEvery; };
+        m_setup->createExtEnum = [&c] {
+            auto p = std::make_unique<CExtEnum>(std::make_shared<ext_test::CImageOpener>(c.pImage),
+                                                [] { return CreateDirectoryLister(); });
+            p->SetFlushFirst(false);
+            return p;
+        };
+        std::string strEnumerator;
+        m_setup->onDriveEnumerator = [&](const std::string& strRoot, const char* psz) {
+            EXPECT_EQ(strRoot, R);
+            strEnumerator = psz;
+        };
+        TakePendingLogRecords();
+        CRecordingTarget target;
+        Scan();
+        EXPECT_EQ(Found(target), std::set<std::string>{R + "/" + c.pszFound});
+        EXPECT_EQ(strEnumerator, c.pszEnumerator);
+        bool bLogged = false;
+        for (const LogLine& l : WorkerLog(LogByThread(), R))
+            bLogged |= l.strTag == Tag(207);
+        EXPECT_EQ(bLogged, c.bLogged);
+        EXPECT_EQ(EnumeratorFor(*m_setup, *m_pVolumes, R, "ext4"),
+                  std::string(c.bCanRead && c.bMayReadEvery ? "ext4" : "walk"));
+    }
 }

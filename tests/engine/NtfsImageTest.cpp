@@ -2,6 +2,7 @@
 // enumerated both from their file records and by walking their folders. Whatever the
 // volume holds, both must report the same files with the same sizes.
 #include "EnumMgr.h"
+#include "ImageSupport.h"
 #include "Log.h"
 #include "MftEnum.h"
 #include "SimpleEnum.h"
@@ -31,41 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs a program with its output captured; the exit status, or -1.
-int RunProgram(const std::vector<std::string>& args, std::string* pOutput = nullptr) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], 1);
-        ::dup2(fds[1], 2);
-        std::vector<char*> argv;
-        for (const std::string& s : args)
-            argv.push_back(const_cast<char*>(s.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string strOut;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        strOut.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int nStatus = 0;
-    if (pid < 0 || ::waitpid(pid, &nStatus, 0) != pid)
-        return -1;
-    if (pOutput)
-        *pOutput = strOut;
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-}
-
-bool HaveProgram(const char* pszName) {
-    return RunProgram({"sh", "-c", std::string("command -v ") + pszName}) == 0;
-}
-
 // An image file with an NTFS volume, mounted with ntfs-3g from the file itself or
 // from a loop device over it. Everything is undone at destruction.
 class CNtfsImage {
@@ -89,14 +55,10 @@ public:
 
     // Empty when mounted; otherwise why the volume cannot be had here.
     std::string Make(const Options& options) {
-        if (::geteuid() != 0)
-            return "needs root to mount images";
+        if (std::string strWhy = WhyNoTools({"mkntfs", "ntfs-3g", "losetup"}); !strWhy.empty())
+            return strWhy;
         if (::access("/dev/fuse", R_OK | W_OK) != 0)
             return "no /dev/fuse";
-        for (const char* psz : {"mkntfs", "ntfs-3g", "losetup"}) {
-            if (!HaveProgram(psz))
-                return std::string(psz) + " is not installed";
-        }
         char szTemplate[] = "/tmp/tarrow-ntfs-XXXXXX";
         if (!::mkdtemp(szTemplate))
             return "cannot make a temporary folder";
@@ -154,32 +116,10 @@ private:
     bool m_bMounted = false;
 };
 
-#define MAKE_IMAGE_OR_SKIP(image, options)                                                         \
-    do {                                                                                           \
-        const std::string strWhy = (image).Make(options);                                          \
-        if (!strWhy.empty())                                                                       \
-            GTEST_SKIP() << "NTFS image tests skipped: " << strWhy;                                \
-    } while (false)
-
 // ---- Filling a volume through its mount ---------------------------------------------------
 
 void MakeDirs(const std::string& strPath) {
     fs::create_directories(strPath);
-}
-
-void WriteFile(const std::string& strPath, std::size_t nSize) {
-    std::ofstream out(strPath, std::ios::binary);
-    ASSERT_TRUE(out) << strPath;
-    std::string strData(nSize, 'x');
-    out.write(strData.data(), static_cast<std::streamsize>(strData.size()));
-}
-
-void SparseFile(const std::string& strPath, off_t nSize) {
-    const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << strPath;
-    ASSERT_EQ(::ftruncate(fd, nSize), 0) << strPath;
-    ASSERT_EQ(::pwrite(fd, "tail", 4, nSize - 4), 4);
-    ::close(fd);
 }
 
 // ---- Both enumerators on the mount ------------------------------------------------------------
@@ -318,12 +258,6 @@ void ExpectSameAsWalk(const std::string& strRoot, std::size_t nAtLeast) {
     EXPECT_TRUE(mft == walk) << Describe(mft, walk);
 }
 
-// Sets a file's modification time through the mount.
-void SetModified(const std::string& strPath, std::time_t nSeconds, long nNanoseconds = 0) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {nSeconds, nNanoseconds}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << strPath;
-}
-
 // NTFS file attributes, as ntfs-3g sets them through an extended attribute.
 void SetNtfsAttributes(const std::string& strPath, std::uint32_t nAttributes) {
     const std::uint8_t bytes[4] = {
@@ -356,7 +290,7 @@ const char* const kNames[] = {
 
 TEST(NtfsImage, MixedTreeMatchesTheWalk) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string r = image.Root();
 
     MakeDirs(r + "/Users/Bob/Documents");
@@ -478,7 +412,7 @@ TEST(NtfsImage, MixedTreeMatchesTheWalk) {
 
 TEST(NtfsImage, AHardLinkedFileIsReportedOnceUnderOneOfItsNamesWithItsSizeAndTime) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string r = image.Root();
     MakeDirs(r + "/a");
     MakeDirs(r + "/b");
@@ -524,7 +458,7 @@ TEST(NtfsImage, AHardLinkedFileIsReportedOnceUnderOneOfItsNamesWithItsSizeAndTim
 
 TEST(NtfsImage, FolderOfFiveThousandEntries) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string strFolder = image.Path("Camera Roll");
     MakeDirs(strFolder);
     for (int i = 0; i < 5000; ++i)
@@ -539,7 +473,7 @@ TEST(NtfsImage, FourKilobyteSectorsOnALoopDevice) {
     options.mkntfsArgs = {"-s", "4096"};
     options.bLoopDevice = true;
     options.nLoopSectorSize = 4096;
-    MAKE_IMAGE_OR_SKIP(image, options);
+    MAKE_IMAGE_OR_SKIP(image, options, "NTFS");
     std::string strSource;
     ASSERT_EQ(LocateVolumeSource(image.Root(), strSource), 0u);
     EXPECT_EQ(strSource, image.Loop());
@@ -559,7 +493,7 @@ TEST(NtfsImage, LargeClusters) {
         CNtfsImage::Options options;
         options.strSize = "256M";
         options.mkntfsArgs = {"-c", pszCluster};
-        MAKE_IMAGE_OR_SKIP(image, options);
+        MAKE_IMAGE_OR_SKIP(image, options, "NTFS");
         for (int d = 0; d < 10; ++d) {
             const std::string strDir = image.Path("d" + std::to_string(d));
             MakeDirs(strDir);
@@ -573,7 +507,7 @@ TEST(NtfsImage, LargeClusters) {
 
 TEST(NtfsImage, AFolderBoundElsewhereIsNoVolumeToReadRaw) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     MakeDirs(image.Path("Users/Bob"));
     WriteFile(image.Path("Users/Bob/a.docx"), 1);
     const std::string strBind = image.Root() + "-bind";
@@ -591,7 +525,7 @@ TEST(NtfsImage, AFolderBoundElsewhereIsNoVolumeToReadRaw) {
 
 TEST(NtfsImage, FilesHiddenByAnotherFilesystemMountedInsideAreNotReported) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     const std::string r = image.Root();
     // The same names on both filesystems: one answered from its record, one (a system
     // file) through the mount.
@@ -630,7 +564,7 @@ TEST(NtfsImage, FilesHiddenByAnotherFilesystemMountedInsideAreNotReported) {
 
 TEST(NtfsImage, TheDriveWorkerReadsAnNtfsMountThroughItsFileTable) {
     CNtfsImage image;
-    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{});
+    MAKE_IMAGE_OR_SKIP(image, CNtfsImage::Options{}, "NTFS");
     MakeDirs(image.Path("Users/Bob"));
     WriteFile(image.Path("Users/Bob/a.docx"), 1234);
     WriteFile(image.Path("b.PNG"), 56);
