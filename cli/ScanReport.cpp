@@ -286,13 +286,20 @@ std::string Rfc3339(const std::tm& tm, long nOffset) {
     return buf + OffsetText(nOffset);
 }
 
-// RFC 3339 has no seconds in an offset; a moment of a zone whose offset had them
-// (local mean time, before 1900 or so) is given in UTC instead, exactly.
+// Whether RFC 3339 can write the offset: whole minutes, and less than a day (its hour
+// goes to 23).
+bool IsRfc3339Offset(long nOffset) {
+    constexpr long kDay = 24 * 3600;
+    return nOffset % 60 == 0 && nOffset > -kDay && nOffset < kDay;
+}
+
+// A moment of a zone whose offset RFC 3339 cannot write (seconds in local mean time,
+// before 1900 or so; a whole day, TZ=EST+24) is given in UTC instead, exactly.
 std::string Rfc3339(std::time_t t) {
     std::tm tm{};
     if (!::localtime_r(&t, &tm))
         return {};
-    if (tm.tm_gmtoff % 60 == 0)
+    if (IsRfc3339Offset(tm.tm_gmtoff))
         return Rfc3339(tm, tm.tm_gmtoff);
     if (!::gmtime_r(&t, &tm))
         return {};

@@ -103,6 +103,28 @@ TEST(Rfc3339Date, TheOffsetInForceAtThatMoment) {
               "2011-03-04T15:50:30+05:30");
 }
 
+TEST(Rfc3339Date, OffsetsOfADayOrMoreAreWrittenInUtc) {
+    // RFC 3339's offset hour goes to 23; the C library takes offsets up to 24 hours
+    // (and clamps 25 to 24). The moment 2011-03-04 10:20:30 UTC, and that local time.
+    const auto t = std::chrono::system_clock::from_time_t(1299234030);
+    struct Case {
+        const char* pszZone;
+        const char* pszMoment;
+        const char* pszLocal;
+    };
+    for (const Case& c : {
+             Case{"EST+24", "2011-03-04T10:20:30+00:00", "2011-03-05T10:20:30+00:00"},
+             Case{"EST+25", "2011-03-04T10:20:30+00:00", "2011-03-05T10:20:30+00:00"},
+             Case{"EST-24", "2011-03-04T10:20:30+00:00", "2011-03-03T10:20:30+00:00"},
+             Case{"EST+23:59", "2011-03-03T10:21:30-23:59", "2011-03-04T10:20:30-23:59"},
+             Case{"EST-23:59", "2011-03-05T10:19:30+23:59", "2011-03-04T10:20:30+23:59"},
+         }) {
+        CTimeZone zone(c.pszZone);
+        EXPECT_EQ(Rfc3339Time(t), c.pszMoment) << c.pszZone;
+        EXPECT_EQ(Rfc3339Date(Local(2011, 3, 4, 10, 20, 30)), c.pszLocal) << c.pszZone;
+    }
+}
+
 TEST(MetricLabel, EscapedAndAlwaysUtf8) {
     EXPECT_EQ(MetricLabel("/home/a \"b\"\\c\nd"), "\"/home/a \\\"b\\\"\\\\c\\nd\"");
     EXPECT_EQ(MetricLabel("/caf\xC3\xA9/caf\xE9"), "\"/caf\xC3\xA9/caf\\\\xe9\"");

@@ -81,13 +81,14 @@ class Scanner:
         self.validator = jsonschema.Draft202012Validator(self.schema)
         self.env = env
 
-    def run(self, *args, cwd=None, expect=0):
-        r = subprocess.run([self.scan, *args], capture_output=True, env=self.env, cwd=cwd)
+    def run(self, *args, cwd=None, expect=0, env=None):
+        r = subprocess.run([self.scan, *args], capture_output=True, env={**self.env, **(env or {})},
+                           cwd=cwd)
         check(r.returncode == expect, f"{args}: exit status {r.returncode}, stderr {r.stderr!r}")
         return r
 
-    def json(self, *args, cwd=None):
-        r = self.run("--json", *args, cwd=cwd)
+    def json(self, *args, cwd=None, env=None):
+        r = self.run("--json", *args, cwd=cwd, env=env)
         # Bytes that are not UTF-8 come as \udcXX escapes, which json takes as they are.
         doc = json.loads(r.stdout.decode("utf-8"))
         errors = [e.message for e in self.validator.iter_errors(doc)]
@@ -164,6 +165,12 @@ def check_json(s, work):
           "winter time")
     check(listed[os.path.join(A, b"music/-dash.mp3")]["modified"] == "2021-06-29T22:53:20+02:00",
           "summer time")
+
+    # Offsets RFC 3339 cannot carry (a whole day, clamped to it from 25 hours): in UTC.
+    for zone in ("EST+24", "EST+25", "EST-24"):
+        d = s.json("--files", b, env={"TZ": zone})
+        stamps = [d["startedAt"]] + [f["modified"] for f in d["files"]]
+        check(all(t.endswith("+00:00") for t in stamps), f"TZ={zone}: {stamps[:2]}")
 
 
 def check_unreadable(s, work):
