@@ -125,9 +125,13 @@ TEST(Rfc3339Date, OffsetsOfADayOrMoreAreWrittenInUtc) {
     }
 }
 
-TEST(MetricLabel, EscapedAndAlwaysUtf8) {
-    EXPECT_EQ(MetricLabel("/home/a \"b\"\\c\nd"), "\"/home/a \\\"b\\\"\\\\c\\nd\"");
+TEST(MetricLabel, EscapedAlwaysUtf8AndTwoPathsNeverShareOne) {
+    // The value read back: a backslash of the path doubled, a byte that is not UTF-8 as
+    // \xHH, so that it leads back to the bytes. The file escapes each backslash again.
+    EXPECT_EQ(MetricLabel("/home/a \"b\"\nd"), "\"/home/a \\\"b\\\"\\nd\"");
     EXPECT_EQ(MetricLabel("/caf\xC3\xA9/caf\xE9"), "\"/caf\xC3\xA9/caf\\\\xe9\"");
+    EXPECT_EQ(MetricLabel("/bad\xFF"), "\"/bad\\\\xff\"");
+    EXPECT_EQ(MetricLabel("/bad\\xff"), "\"/bad\\\\\\\\xff\"");
 }
 
 TEST(ScanResults, FilesAndUnreadableFoldersGoToTheDriveOfTheLongestRoot) {

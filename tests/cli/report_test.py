@@ -242,40 +242,81 @@ def check_exclude(s, work):
     check(r.stderr.startswith(b"tarrow-scan: "), "exclude: empty is a usage error")
 
 
+def label_bytes(text):
+    """A label value of the file back as the bytes it names: the format's escapes
+    first (\\\\, \\", \\n), then ours (a backslash doubled, \\xHH a byte)."""
+    value, i = "", 0
+    while i < len(text):
+        if text[i] == "\\":
+            value += {"\\": "\\", '"': '"', "n": "\n"}[text[i + 1]]
+            i += 2
+        else:
+            value += text[i]
+            i += 1
+    out, i = b"", 0
+    while i < len(value):
+        if value.startswith("\\\\", i):
+            out += b"\\"
+            i += 2
+        elif value.startswith("\\x", i):
+            out += bytes([int(value[i + 2:i + 4], 16)])
+            i += 4
+        else:
+            out += value[i].encode("utf-8")
+            i += 1
+    return out
+
+
 def parse_metrics(text):
-    """{(name, labels): value} of the lines of our metrics."""
+    """{(name, label bytes or None): value} of the lines of our metrics; each once."""
     out = {}
     for line in text.splitlines():
         if not line.startswith("tarrow_scan_"):
             continue
         key, value = line.rsplit(" ", 1)
-        out[key] = float(value)
+        name, _, label = key.partition("{")
+        if label:
+            label = label_bytes(label[label.index('"') + 1:-2])
+        check((name, label or None) not in out, f"metrics: {key} twice")
+        out[(name, label or None)] = float(value)
     return out
 
 
 def metrics_from_json(doc):
     m = {
-        "tarrow_scan_files": doc["total"]["files"],
-        "tarrow_scan_bytes": doc["total"]["bytes"],
-        "tarrow_scan_stopped": 1 if doc["stopped"] else 0,
-        "tarrow_scan_unreadable_folders": sum(d["unreadableFolders"] for d in doc["drives"]),
-        "tarrow_scan_start_time_seconds":
+        ("tarrow_scan_files", None): doc["total"]["files"],
+        ("tarrow_scan_bytes", None): doc["total"]["bytes"],
+        ("tarrow_scan_stopped", None): 1 if doc["stopped"] else 0,
+        ("tarrow_scan_unreadable_folders", None):
+            sum(d["unreadableFolders"] for d in doc["drives"]),
+        ("tarrow_scan_start_time_seconds", None):
             int(datetime.datetime.fromisoformat(doc["startedAt"]).timestamp()),
     }
     for g in doc["groups"]:
-        m[f'tarrow_scan_group_files{{group="{g["name"]}"}}'] = g["files"]
-        m[f'tarrow_scan_group_bytes{{group="{g["name"]}"}}'] = g["bytes"]
+        m[("tarrow_scan_group_files", g["name"].encode())] = g["files"]
+        m[("tarrow_scan_group_bytes", g["name"].encode())] = g["bytes"]
     for d in doc["drives"]:
-        m[f'tarrow_scan_drive_files{{drive="{d["root"]}"}}'] = d["files"]
-        m[f'tarrow_scan_drive_bytes{{drive="{d["root"]}"}}'] = d["bytes"]
-        m[f'tarrow_scan_drive_unreadable_folders{{drive="{d["root"]}"}}'] = d["unreadableFolders"]
+        root = native(d["root"])
+        m[("tarrow_scan_drive_files", root)] = d["files"]
+        m[("tarrow_scan_drive_bytes", root)] = d["bytes"]
+        m[("tarrow_scan_drive_unreadable_folders", root)] = d["unreadableFolders"]
     return m
 
 
 def compare(ours, doc, what):
     for key, value in metrics_from_json(doc).items():
         check(ours.get(key) == value, f"{what}: {key} is {ours.get(key)}, the JSON says {value}")
-    check("tarrow_scan_duration_seconds" in ours, f"{what}: no duration")
+    check(("tarrow_scan_duration_seconds", None) in ours, f"{what}: no duration")
+
+
+def look_alike_drives(work):
+    """Two folders whose names differ only in how an escape would spell them: the byte
+    0xFF, and a backslash with the letters xff. Each must keep a label of its own."""
+    W = os.fsencode(work)
+    drives = [os.path.join(W, b"bad\xff"), os.path.join(W, b"bad\\xff")]
+    for i, d in enumerate(drives):
+        make_tree(d, [(b"a.doc", "Documents", i + 1)])
+    return [os.fsdecode(d) for d in drives]
 
 
 def check_metrics(s, work):
@@ -286,7 +327,7 @@ def check_metrics(s, work):
     # Written whole, readable by the collector's own user whatever the umask.
     old = os.umask(0o077)
     try:
-        doc = s.json("--metrics", os.path.join(out, "tarrow.prom"), tree)
+        doc = s.json("--metrics", os.path.join(out, "tarrow.prom"), tree, *look_alike_drives(work))
     finally:
         os.umask(old)
     path = os.path.join(out, "tarrow.prom")
@@ -360,7 +401,8 @@ def check_node_exporter(s, work):
                     time.sleep(0.1)
             if text is None:
                 continue
-            doc = s.json("--metrics", os.path.join(folder, "tarrow.prom"), tree)
+            doc = s.json("--metrics", os.path.join(folder, "tarrow.prom"), tree,
+                         *look_alike_drives(work))
             served = fetch(f"http://127.0.0.1:{port}/metrics")
             check("node_textfile_scrape_error 0" in served.splitlines(),
                   "node_exporter: textfile scrape error")
