@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -69,9 +70,45 @@ SafeFileResult OpenPlainFile(const CFileHandle& folder, const std::string& strNa
     return Done();
 }
 
+// What ReplaceWholeFile may rename over: nothing, or a plain file of the user's.
+SafeFileResult CheckOwnOrNothing(const CFileHandle& folder, const std::string& strName) {
+    struct stat st;
+    if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return IsOwnPlainFile(st) ? Done() : Refused(SafeFileStatus::notPlainFile);
+    return errno == ENOENT ? Done() : SafeFileResult::FromErrno(errno);
+}
+
+// Renames strTemp over strName; with bOwnOnly only over nothing or a plain file of the
+// user's, looked at just before: nothing at the name is taken only while it is still
+// nothing.
+SafeFileResult RenameOver(const CFileHandle& folder, const std::string& strTemp,
+                          const std::string& strName, bool bOwnOnly) {
+    for (int nTry = 0; bOwnOnly && nTry < 3; ++nTry) {
+        struct stat st;
+        if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (!IsOwnPlainFile(st))
+                return Refused(SafeFileStatus::notPlainFile);
+            break;
+        }
+        if (errno != ENOENT)
+            return SafeFileResult::FromErrno(errno);
+        if (::renameat2(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str(),
+                        RENAME_NOREPLACE) == 0)
+            return Done();
+        if (errno == EINVAL || errno == ENOSYS)
+            break; // a file system that cannot promise it: as any rename
+        if (errno != EEXIST)
+            return SafeFileResult::FromErrno(errno);
+    }
+    if (::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0)
+        return SafeFileResult::FromErrno(errno);
+    return Done();
+}
+
 // Writes the text into a new file beside strName and renames it over the name.
 SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName,
-                           std::string_view strText, mode_t nMode = kPrivateFileMode) {
+                           std::string_view strText, mode_t nMode = kPrivateFileMode,
+                           bool bOwnOnly = false) {
     static std::atomic<unsigned> s_nNext{0};
     std::string strTemp;
     CFileHandle file;
@@ -90,14 +127,12 @@ SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName
     const int nCloseError = file.Close();
     if (nError == 0)
         nError = nCloseError;
-    if (nError == 0 &&
-        ::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0)
-        nError = errno;
-    if (nError != 0) {
+    SafeFileResult result = SafeFileResult::FromErrno(nError);
+    if (nError == 0)
+        result = RenameOver(folder, strTemp, strName, bOwnOnly);
+    if (!result)
         ::unlinkat(folder.Get(), strTemp.c_str(), 0);
-        return SafeFileResult::FromErrno(nError);
-    }
-    return Done();
+    return result;
 }
 
 } // namespace
@@ -265,9 +300,15 @@ int WriteAll(int fd, std::string_view strText) {
     return 0;
 }
 
+SafeFileResult CheckReplaceable(const CFileHandle& folder, const std::string& strName) {
+    if (!IsSingleName(strName))
+        return SafeFileResult::FromErrno(EINVAL);
+    return CheckOwnOrNothing(folder, strName);
+}
+
 SafeFileResult ReplaceWholeFile(const CFileHandle& folder, const std::string& strName,
                                 std::string_view strText, mode_t nMode) {
     if (!IsSingleName(strName))
         return SafeFileResult::FromErrno(EINVAL);
-    return ReplaceFile(folder, strName, strText, nMode);
+    return ReplaceFile(folder, strName, strText, nMode, true);
 }

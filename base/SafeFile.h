@@ -89,9 +89,15 @@ SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strN
 // removed itself, never followed. A name that holds nothing is done.
 SafeFileResult RemoveFile(const CFileHandle& folder, const std::string& strName);
 
+// Whether ReplaceWholeFile may write strName of the folder: it holds nothing, or a plain
+// file of the user's with one link. Anything else (a link, a pipe, a device, a folder,
+// a second name of another file, another user's file) is refused as notPlainFile.
+SafeFileResult CheckReplaceable(const CFileHandle& folder, const std::string& strName);
+
 // Makes strText the whole content of file strName of the folder, always through a new
 // file (permissions nMode) written beside it and renamed over the name: a reader of the
-// name sees the old content or the new, never a part (a folder at the name is refused).
+// name sees the old content or the new, never a part. Only what CheckReplaceable allows
+// is replaced, as the name stands just before the rename; anything else is refused.
 SafeFileResult ReplaceWholeFile(const CFileHandle& folder, const std::string& strName,
                                 std::string_view strText, mode_t nMode);
 

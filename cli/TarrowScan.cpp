@@ -127,7 +127,8 @@ std::string Usage() {
          "  --metrics FILE\n"
          "              also write the figures to FILE in the Prometheus text format,\n"
          "              for node_exporter's textfile collector (FILE ending in .prom in\n"
-         "              its folder); written whole, through a new file renamed over it\n"
+         "              its folder); written whole, through a new file renamed over it,\n"
+         "              where FILE is missing or a plain file of yours (else an error)\n"
          "  --debug     write the diagnostic log to "
       << strFolder << GetModuleFileName()
       << ".log\n"
@@ -468,6 +469,12 @@ int Scan(const Options& options) {
         if (SafeFileResult r = OpenFolder(options.strMetricsFolder, metricsFolder); !r) {
             std::cerr << "tarrow-scan: cannot write the metrics into " << options.strMetricsFolder
                       << ": " << r.GetText() << "\n";
+            return kExitError;
+        }
+        if (SafeFileResult r = CheckReplaceable(metricsFolder, options.strMetricsName); !r) {
+            std::cerr << "tarrow-scan: cannot write the metrics to "
+                      << JoinPath(options.strMetricsFolder, options.strMetricsName) << ": "
+                      << r.GetText() << "\n";
             return kExitError;
         }
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -250,4 +251,39 @@ TEST_F(SafeFileTest, AppendingRefusesWhatItCannotWriteInPlace) {
     ASSERT_TRUE(OpenFileForAppend(folder, "t.log", file));
     EXPECT_EQ(WriteAll(file.Get(), "two"), 0);
     EXPECT_EQ(ReadFile(strOwn), "one two");
+}
+
+TEST_F(SafeFileTest, ReplacingGoesOnlyOverNothingOrAPlainFileOfTheUsers) {
+    CFileHandle folder;
+    ASSERT_TRUE(OpenFolder(m_strFolder, folder));
+    const std::string strPath = m_strFolder + "/t.prom";
+    EXPECT_TRUE(ReplaceWholeFile(folder, "t.prom", "one", 0644));
+    const struct stat first = Stat(strPath);
+    EXPECT_EQ(first.st_mode & 0777, 0644u);
+    EXPECT_TRUE(ReplaceWholeFile(folder, "t.prom", "two", 0644));
+    EXPECT_NE(Stat(strPath).st_ino, first.st_ino); // a new file, never the old one rewritten
+    EXPECT_EQ(ReadFile(strPath), "two");
+
+    // What was checked before a long run may have changed hands when it is written.
+    const std::function<int(const char*)> plants[] = {
+        [&](const char* p) { return ::symlink(m_strOutside.c_str(), p); },
+        [&](const char* p) { return ::link(m_strOutside.c_str(), p); },
+        [](const char* p) { return ::mkfifo(p, 0600); },
+        [](const char* p) { return ::mkdir(p, 0700); },
+    };
+    for (const auto& plant : plants) {
+        ASSERT_TRUE(CheckReplaceable(folder, "t.prom"));
+        ASSERT_EQ(::unlink(strPath.c_str()), 0);
+        ASSERT_EQ(plant(strPath.c_str()), 0);
+        const struct stat planted = Stat(strPath);
+        EXPECT_TRUE(Is(CheckReplaceable(folder, "t.prom"), SafeFileStatus::notPlainFile));
+        EXPECT_TRUE(
+            Is(ReplaceWholeFile(folder, "t.prom", "x", 0644), SafeFileStatus::notPlainFile));
+        EXPECT_EQ(Stat(strPath).st_ino, planted.st_ino);
+        EXPECT_EQ(Names(m_strFolder), std::vector<std::string>{"t.prom"}); // nothing left over
+        ::rmdir(strPath.c_str());
+        ::unlink(strPath.c_str());
+        WriteFile(strPath, "own");
+    }
+    EXPECT_EQ(ReadFile(m_strOutside), "keep me");
 }

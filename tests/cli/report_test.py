@@ -344,16 +344,48 @@ def check_metrics(s, work):
     else:
         print("promtool: skipped (not installed; Debian's package prometheus has it)")
 
-    # A link at the name is replaced, never written through.
+    # The user's own plain file is replaced whole, through a new file.
+    before = os.lstat(path)
+    s.run("--metrics", path, tree)
+    check(os.lstat(path).st_ino != before.st_ino, "metrics: not replaced through a new file")
+
+    # Anything else at the name is refused before any scan, in one line, and left as it
+    # was: a link, a pipe, a folder, a second name of another file, and as root a device
+    # node and another user's file.
     victim = os.path.join(work, "victim")
     with open(victim, "w") as f:
         f.write("keep")
-    os.unlink(path)
-    os.symlink(victim, path)
-    s.run("--metrics", path, tree)
-    with open(victim) as f:
-        check(f.read() == "keep", "metrics: written through a link")
-    check(not os.path.islink(path), "metrics: the link is still there")
+    others = {
+        "link": lambda p: os.symlink(victim, p),
+        "pipe": os.mkfifo,
+        "folder": os.mkdir,
+        "hard link": lambda p: os.link(victim, p),
+    }
+    if os.geteuid() == 0:
+        others["device"] = lambda p: os.mknod(p, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+
+        def theirs(p):
+            with open(p, "w") as f:
+                f.write("theirs")
+            os.chown(p, 65534, 65534)
+        others["another user's file"] = theirs
+    for what, make in others.items():
+        os.unlink(path)
+        make(path)
+        made = os.lstat(path)
+        r = s.run("--metrics", path, tree, expect=1)
+        lines = r.stderr.splitlines()
+        check(r.stdout == b"" and len(lines) == 1 and lines[0].startswith(b"tarrow-scan: "),
+              f"metrics: {what} at the name: {r.stdout[:40]!r} {r.stderr!r}")
+        now = os.lstat(path)
+        check((now.st_ino, now.st_mode) == (made.st_ino, made.st_mode),
+              f"metrics: the {what} at the name was replaced")
+        check(os.listdir(out) == ["tarrow.prom"], f"metrics: left behind {os.listdir(out)}")
+        if what == "folder":
+            os.rmdir(path)
+            open(path, "w").close()
+        with open(victim) as f:
+            check(f.read() == "keep", f"metrics: written through a {what}")
 
     # A link on the folder's path: refused before any scan.
     os.symlink(out, os.path.join(work, "prom-link"))
