@@ -1,12 +1,15 @@
 #include "SafeFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -184,6 +187,35 @@ bool IsOwnPlainFile(const struct stat& st) {
 
 namespace {
 
+// The kernel's own limit on the links of one path.
+constexpr int kMaxLinks = 40;
+
+// Pushes the steps of strPath onto a stack whose back is the next step. Empty steps
+// (doubled or trailing '/'s) and "." steps name the folder they are in: left out, so
+// that neither "link/" nor "link/." makes a link at the end pass for a step above it.
+void PushSteps(std::string_view strPath, std::vector<std::string>& arrSteps) {
+    const std::size_t nFirst = arrSteps.size();
+    for (std::size_t i = 0; i < strPath.size();) {
+        std::size_t j = strPath.find('/', i);
+        if (j == std::string_view::npos)
+            j = strPath.size();
+        if (const std::string_view strName = strPath.substr(i, j - i);
+            !strName.empty() && strName != ".")
+            arrSteps.emplace_back(strName);
+        i = j + 1;
+    }
+    std::reverse(arrSteps.begin() + static_cast<std::ptrdiff_t>(nFirst), arrSteps.end());
+}
+
+// A link that only root or the user could have made: theirs, in a folder of theirs
+// that nobody else may write in. One in a sticky /tmp could be anyone's doing.
+bool IsTrustedLink(int fdDir, const struct stat& stLink) {
+    const auto isTrusted = [](uid_t uid) { return uid == 0 || uid == ::geteuid(); };
+    struct stat stDir;
+    return isTrusted(stLink.st_uid) && ::fstat(fdDir, &stDir) == 0 && isTrusted(stDir.st_uid) &&
+           (stDir.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 SafeFileResult OpenFolderSteps(std::string_view strPath, bool bCreate, CFileHandle& folder) {
     folder.Reset();
     if (strPath.empty())
@@ -192,31 +224,43 @@ SafeFileResult OpenFolderSteps(std::string_view strPath, bool bCreate, CFileHand
     if (!dir.IsOpen())
         return SafeFileResult::FromErrno(errno);
 
-    std::string strName;
-    for (std::size_t i = 0; i < strPath.size();) {
-        std::size_t j = strPath.find('/', i);
-        if (j == std::string_view::npos)
-            j = strPath.size();
-        if (j > i) {
-            strName.assign(strPath.substr(i, j - i));
-            int fd = OpenStep(dir.Get(), strName.c_str());
-            if (fd < 0 && errno == ENOENT && bCreate) {
-                if (::mkdirat(dir.Get(), strName.c_str(), kPrivateFolderMode) != 0 &&
-                    errno != EEXIST)
-                    return SafeFileResult::FromErrno(errno);
-                fd = OpenStep(dir.Get(), strName.c_str());
-            }
-            if (fd < 0) {
-                const int nError = errno;
-                struct stat st;
-                if (::fstatat(dir.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISLNK(st.st_mode))
-                    return Refused(SafeFileStatus::linkInPath);
-                return SafeFileResult::FromErrno(nError);
-            }
-            dir.Reset(fd);
+    std::vector<std::string> arrSteps;
+    PushSteps(strPath, arrSteps);
+    int nLinks = 0;
+    while (!arrSteps.empty()) {
+        const std::string strName = std::move(arrSteps.back());
+        arrSteps.pop_back();
+        int fd = OpenStep(dir.Get(), strName.c_str());
+        if (fd < 0 && errno == ENOENT && bCreate) {
+            if (::mkdirat(dir.Get(), strName.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+                return SafeFileResult::FromErrno(errno);
+            fd = OpenStep(dir.Get(), strName.c_str());
         }
-        i = j + 1;
+        if (fd >= 0) {
+            dir.Reset(fd);
+            continue;
+        }
+        const int nError = errno;
+        struct stat st;
+        if (::fstatat(dir.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISLNK(st.st_mode))
+            return SafeFileResult::FromErrno(nError);
+        // The folder itself is never a link; one above it is followed as any program
+        // follows it, when only root or the user could have put it there.
+        if (arrSteps.empty() || !IsTrustedLink(dir.Get(), st))
+            return Refused(SafeFileStatus::linkInPath);
+        if (++nLinks > kMaxLinks)
+            return SafeFileResult::FromErrno(ELOOP);
+        char target[PATH_MAX];
+        const ssize_t nTarget = ::readlinkat(dir.Get(), strName.c_str(), target, sizeof target);
+        if (nTarget <= 0 || static_cast<std::size_t>(nTarget) >= sizeof target)
+            return SafeFileResult::FromErrno(nTarget < 0 ? errno : ENAMETOOLONG);
+        if (target[0] == '/') {
+            dir.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!dir.IsOpen())
+                return SafeFileResult::FromErrno(errno);
+        }
+        PushSteps(std::string_view(target, static_cast<std::size_t>(nTarget)), arrSteps);
     }
     folder = std::move(dir);
     return Done();
