@@ -177,8 +177,8 @@ std::string Usage() {
          "Ctrl-C stops the scan and prints what was found until then (exit status 130);\n"
          "a second Ctrl-C ends the program at once. Exit status 0: the scan ran to its end\n"
          "and everything asked for was written; 1: a folder named could not be read or\n"
-         "scanned, or the report, a list or the metrics could not be written; 2: wrong\n"
-         "usage; 130: stopped.\n";
+         "scanned, or the report, a list, the metrics or the diagnostic log could not be\n"
+         "written; 2: wrong usage; 130: stopped.\n";
     return o.str();
 }
 
@@ -588,19 +588,28 @@ int main(int argc, char** argv) {
 
     Options options = ParseOptions(argc, argv);
 
+    // A log asked for and not written whole is said once, and fails the run.
+    static std::atomic<bool> s_bLogLost{false};
     if (options.bDebug) {
+        SetLogWriteFailureHandler([](const std::string& strWhy) {
+            std::cerr << "tarrow-scan: the diagnostic log could not be written: " << strWhy << "\n";
+            s_bLogLost.store(true);
+        });
         if (const std::string strWhy =
                 ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log",
                               kDefaultMaxLogFileSize, 1, "full", true});
-            !strWhy.empty())
+            !strWhy.empty()) {
             std::cerr << "tarrow-scan: the diagnostic log is not written: " << strWhy << "\n";
+            s_bLogLost.store(true);
+        }
     } else {
         // Nothing will read the log: its statements are not even kept.
         g_nLogThreshold.store(UINT32_MAX, std::memory_order_relaxed);
     }
 
     try {
-        return Scan(options);
+        const int nStatus = Scan(options);
+        return nStatus == 0 && s_bLogLost.load() ? kExitError : nStatus;
     } catch (const std::system_error& e) {
         // A thread of our own could not be started (a process limit): no scan at all.
         std::cerr << "tarrow-scan: cannot scan: " << e.code().message() << "\n";

@@ -136,6 +136,35 @@ def debug_log(s):
     check(read_log(os.path.join(elsewhere, "Tarrow", "tarrow.log"))[0][2].startswith("-" * 72),
           "the log is written where the user's link leads")
 
+    # A full temporary folder: the log's entries are lost, said once; the window goes on.
+    if os.geteuid() != 0:
+        print("a full temporary folder: skipped (mounting a small tmpfs needs root)")
+        return
+    full = os.path.join(s.root, "full")
+    os.mkdir(full)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k,mode=0700", "tarrow-e2e", full],
+                   check=True)
+    try:
+        fd = os.open(os.path.join(full, "fill"), os.O_WRONLY | os.O_CREAT, 0o600)
+        try:
+            while os.write(fd, b"x" * 65536):
+                pass
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
+        p = s.start("/debug", TEMP=full)
+        window = s.wait_window(p)
+        s.keys(window, "Escape")
+        check(s.wait_exit(p, "Escape") == 0, "tarrow /debug into a full folder runs and ends with 0")
+        err = p.stderr.read().decode(errors="replace")
+        said = [line for line in err.splitlines() if "diagnostic log" in line]
+        check(said == ["tarrow: the diagnostic log could not be written: %s/Tarrow/tarrow.log: "
+                       "No space left on device" % full],
+              "standard error says once that the log is lost: %r" % err)
+    finally:
+        subprocess.run(["umount", "-l", full], check=False)
+
 
 def platform_warning(s):
     p = s.start("/debug", **OLD_KERNEL)
