@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <limits.h>
 #include <mutex>
@@ -188,17 +187,12 @@ std::string Usage() {
     std::exit(kExitUsage);
 }
 
-// Absolute, from the working folder, with "." and ".." steps and doubled or trailing
-// '/'s taken out of the text alone: the scan compares paths byte for byte, and a
-// folder to leave out need not exist.
+// Absolute and normal (Path.h): the scan compares paths byte for byte, and a folder to
+// leave out need not exist.
 std::string AbsoluteFolder(const std::string& strFolder) {
-    std::error_code ec;
-    const std::filesystem::path path = std::filesystem::absolute(strFolder, ec);
-    if (ec)
-        UsageError(strFolder + ": " + ec.message());
-    std::string s = path.lexically_normal().native();
-    while (s.size() > 1 && s.back() == '/')
-        s.pop_back();
+    std::string s = NormalFolder(strFolder);
+    if (s.empty())
+        UsageError(strFolder + ": " + std::strerror(errno));
     return s;
 }
 

@@ -242,6 +242,57 @@ def check_exclude(s, work):
     check(r.stderr.startswith(b"tarrow-scan: "), "exclude: empty is a usage error")
 
 
+def check_left_out_agrees(s, work):
+    """Each built-in exclusion the environment can place in a tree, with the home spelled
+    in every way a shell leaves it (a trailing '/', "//", "/.", a link to it): what
+    leftOut names is the folder as the walk meets it, and holds no file counted."""
+    root = os.path.join(work, "drive")
+    home = os.path.join(root, "home", "u")
+    uid = os.getuid()
+    make_tree(root, [(b"keep/k.doc", "Documents", 1),
+                     (b"home/u/keep.doc", "Documents", 2),
+                     (b"home/u/.local/share/Trash/files/t.doc", "Documents", 4),
+                     (b"home/u/.cache/c.doc", "Documents", 8),
+                     (b"tmp/x.doc", "Documents", 16),
+                     (b".Trash/a.doc", "Documents", 32),
+                     (b".Trash-%d/b.doc" % uid, "Documents", 64),
+                     (b".Trash-%d/c.doc" % (uid + 1), "Documents", 128),
+                     (b"asked/d.doc", "Documents", 256)])
+    counted = {os.path.join(root, "keep/k.doc"), os.path.join(home, "keep.doc")}
+    reasons = {"trash", "cache", "temporary", "exclude"}
+    mounted = None
+    if os.geteuid() == 0:
+        mounted = os.path.join(root, "mnt")
+        os.mkdir(mounted)
+        if subprocess.run(["mount", "-t", "tmpfs", "tarrow-test", mounted]).returncode == 0:
+            make_tree(mounted, [(b"m.doc", "Documents", 512)])
+            reasons.add("mount")
+        else:
+            mounted = None
+    link = os.path.join(work, "home-link")
+    os.symlink(home, link)
+    env = {k: v for k, v in s.env.items() if not k.startswith("XDG_")}
+    try:
+        for spelled in (home, home + "/", home + "//", home + "/.", link, link + "/"):
+            r = subprocess.run([s.scan, "--json", "--files", "--exclude",
+                                os.path.join(root, "asked"), root], capture_output=True,
+                               env={**env, "HOME": spelled, "TEMP": os.path.join(root, "tmp")})
+            check(r.returncode == 0, f"HOME={spelled}: exit status {r.returncode} {r.stderr!r}")
+            doc = json.loads(r.stdout)
+            files = {native(f["path"]) for f in doc["files"]}
+            check(files == {os.fsencode(f) for f in counted},
+                  f"HOME={spelled}: counted {sorted(files)}")
+            left = [(native(x["path"]), x["reason"]) for x in doc["drives"][0]["leftOut"]]
+            check({why for _, why in left} == reasons, f"HOME={spelled}: left out {left}")
+            for path, why in left:
+                check(os.path.realpath(path) == path, f"HOME={spelled}: {path} is not as walked")
+                inside = [f for f in files if f.startswith(path + b"/")]
+                check(not inside, f"HOME={spelled}: {why} {path} left out and counted {inside}")
+    finally:
+        if mounted:
+            subprocess.run(["umount", "-l", mounted])
+
+
 def label_bytes(text):
     """A label value of the file back as the bytes it names: the format's escapes
     first (\\\\, \\", \\n), then ours (a backslash doubled, \\xHH a byte)."""
@@ -498,6 +549,7 @@ def main():
                 check_unreadable(s, sub)
             elif name == "exclude":
                 check_exclude(s, sub)
+                check_left_out_agrees(s, sub)
             elif name == "metrics":
                 check_metrics(s, sub)
             elif name == "node_exporter":
