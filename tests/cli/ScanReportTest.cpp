@@ -134,6 +134,17 @@ TEST(MetricLabel, EscapedAlwaysUtf8AndTwoPathsNeverShareOne) {
     EXPECT_EQ(MetricLabel("/bad\\xff"), "\"/bad\\\\\\\\xff\"");
 }
 
+TEST(FormatMetrics, TheTotalOfUnreadableFoldersIsEveryDrives) {
+    CScanResults results(false, {"/a", "/b", "/c"});
+    for (const char* psz : {"/a/x", "/b/y", "/b/z", "/a/w"})
+        results.FolderNotRead(psz);
+    const std::string s = FormatMetrics(
+        results, {{"/a", "ext4", "walk"}, {"/b", "ext4", "walk"}, {"/c", "ext4", "walk"}},
+        ScanRun{"1.0", "host", {}, 1.0, false});
+    EXPECT_NE(s.find("\ntarrow_scan_unreadable_folders 4\n"), s.npos) << s;
+    EXPECT_NE(s.find("\ntarrow_scan_drive_unreadable_folders{drive=\"/b\"} 2\n"), s.npos) << s;
+}
+
 TEST(ScanResults, FilesAndUnreadableFoldersGoToTheDriveOfTheLongestRoot) {
     CScanResults results(false, {"/", "/data", "/data/inner", "/database"});
     FileProperty p;
