@@ -81,31 +81,36 @@ SafeFileResult CheckOwnOrNothing(const CFileHandle& folder, const std::string& s
     return errno == ENOENT ? Done() : SafeFileResult::FromErrno(errno);
 }
 
+SafeFileResult Rename(const CFileHandle& folder, const std::string& strFrom,
+                      const std::string& strTo) {
+    if (::renameat(folder.Get(), strFrom.c_str(), folder.Get(), strTo.c_str()) != 0)
+        return SafeFileResult::FromErrno(errno);
+    return Done();
+}
+
 // Renames strTemp over strName; with bOwnOnly only over nothing or a plain file of the
 // user's, looked at just before: nothing at the name is taken only while it is still
 // nothing.
 SafeFileResult RenameOver(const CFileHandle& folder, const std::string& strTemp,
                           const std::string& strName, bool bOwnOnly) {
-    for (int nTry = 0; bOwnOnly && nTry < 3; ++nTry) {
+    if (!bOwnOnly)
+        return Rename(folder, strTemp, strName);
+    for (int nTry = 0; nTry < 3; ++nTry) {
         struct stat st;
-        if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (!IsOwnPlainFile(st))
-                return Refused(SafeFileStatus::notPlainFile);
-            break;
-        }
+        if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return IsOwnPlainFile(st) ? Rename(folder, strTemp, strName)
+                                      : Refused(SafeFileStatus::notPlainFile);
         if (errno != ENOENT)
             return SafeFileResult::FromErrno(errno);
         if (::renameat2(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str(),
                         RENAME_NOREPLACE) == 0)
             return Done();
         if (errno == EINVAL || errno == ENOSYS)
-            break; // a file system that cannot promise it: as any rename
+            return Rename(folder, strTemp, strName); // a file system that cannot promise it
         if (errno != EEXIST)
             return SafeFileResult::FromErrno(errno);
     }
-    if (::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0)
-        return SafeFileResult::FromErrno(errno);
-    return Done();
+    return SafeFileResult::FromErrno(EEXIST); // the name keeps changing hands
 }
 
 // Writes the text into a new file beside strName and renames it over the name.
