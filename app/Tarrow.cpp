@@ -135,7 +135,12 @@ bool CTarrowApp::InitInstance() {
     ParseCommandLine(m_nArgc, m_ppszArgv, cmdInfo);
 
     if (cmdInfo.m_bDebug) {
-        // Asked for and not written: said once, where the user started the program.
+        // Asked for and not written: said once, where the user started the program; the
+        // window goes on.
+        SetLogWriteFailureHandler([](const std::string& strWhy) {
+            std::cerr << GetModuleFileName()
+                      << ": the diagnostic log could not be written: " << strWhy << "\n";
+        });
         if (const std::string strWhy =
                 ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log",
                               kDefaultMaxLogFileSize, 1, "full", true});

@@ -136,11 +136,14 @@ public:
     std::mutex m_lock;
 
     // The locale in force now numbers the headers from here on.
-    void Start(std::unique_ptr<CRollingFile> file) {
+    void Start(std::unique_ptr<CRollingFile> file, std::string strFolder) {
         m_numbers.imbue(std::locale());
         m_encoder.emplace(::nl_langinfo(CODESET));
         m_file = std::move(file);
+        m_strFolder = std::move(strFolder);
     }
+
+    std::function<void(const std::string&)> m_onFailure;
 
     void WriteLocked(std::uint32_t nThreadId, std::uint32_t nLevel, std::string_view strFileTag,
                      std::string_view strMessage) {
@@ -159,12 +162,17 @@ public:
         m_strEntry += "\r\n";
         m_strEntry += strMessage;
         m_strEntry += "\r\n\r\n";
+        SafeFileResult written;
         if (m_encoder->IsPassThrough()) {
-            m_file->Write(m_strEntry);
+            written = m_file->Write(m_strEntry);
         } else {
             m_strBytes.clear();
             m_encoder->Append(m_strEntry, m_strBytes);
-            m_file->Write(m_strBytes);
+            written = m_file->Write(m_strBytes);
+        }
+        if (!written && !std::exchange(m_bFailureSaid, true) && m_onFailure) {
+            m_onFailure(JoinPath(m_strFolder, m_file->GetFileName(m_file->GetCurrentIndex())) +
+                        ": " + written.GetText());
         }
     }
 
@@ -179,6 +187,8 @@ private:
     std::ostringstream m_numbers;
     std::optional<CTextEncoder> m_encoder;
     std::unique_ptr<CRollingFile> m_file;
+    std::string m_strFolder;
+    bool m_bFailureSaid = false;
     std::string m_strEntry; // kept between entries so that writing seldom allocates
     std::string m_strBytes;
 };
@@ -204,6 +214,11 @@ public:
     }
 
     std::string Configure(LogSettings settings);
+
+    void SetFailureHandler(std::function<void(const std::string&)> onFailure) {
+        std::lock_guard lock(m_writer.m_lock);
+        m_writer.m_onFailure = std::move(onFailure);
+    }
 
 private:
     // The pending list: on from process start until the log is configured.
@@ -260,7 +275,7 @@ std::string CLog::Configure(LogSettings settings) {
     if (!file->Open(strFileFolder, strName, nMaxSize, nFileCount, settings.bEraseAtStart))
         return JoinPath(strFileFolder, strName) +
                ": a file of the log, or its folder, is a link or not the user's own";
-    m_writer.Start(std::move(file));
+    m_writer.Start(std::move(file), strFileFolder);
 
     std::vector<PendingLogRecord> records;
     {
@@ -322,6 +337,10 @@ std::string ConfigureLog(LogSettings settings) {
         // Whatever failed leaves the log as far as it got; the program goes on.
         return "the log could not be set up";
     }
+}
+
+void SetLogWriteFailureHandler(std::function<void(const std::string& strWhy)> onFailure) {
+    TheLog().SetFailureHandler(std::move(onFailure));
 }
 
 std::vector<PendingLogRecord> TakePendingLogRecords() {

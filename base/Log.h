@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -56,6 +57,14 @@ struct LogSettings {
 // the program to say once where the user sees it (the log cannot say it): "FOLDER: the
 // reason"; empty when it is written, when none was asked for and on later calls.
 std::string ConfigureLog(LogSettings settings);
+
+// Where entries that did not reach the file are said, as the log cannot say it itself:
+// called once in the process's life, for the first entry lost after ConfigureLog (a
+// full or read-only disk, a file of the set that could not be opened), with "FILE: the
+// reason". The log goes on with the entries after it. Called on the thread of that
+// entry with the log's writer lock held: it must make no log statement. Set it before
+// ConfigureLog, once.
+void SetLogWriteFailureHandler(std::function<void(const std::string& strWhy)> onFailure);
 
 // Integer pieces of a statement: written as decimal numbers. char and wchar_t are
 // characters; bool is left out so that it cannot pass for either.

@@ -55,19 +55,26 @@ void CRollingFile::OpenCurrent() {
     m_file.Reset();
     CFileHandle file;
     struct stat st;
-    if (!OpenFileForAppend(m_folder, GetFileName(m_nIndex), file) || ::fstat(file.Get(), &st) != 0)
+    m_opened = OpenFileForAppend(m_folder, GetFileName(m_nIndex), file);
+    if (!m_opened)
         return;
-    if (st.st_size > m_nMaxSize && ::ftruncate(file.Get(), 0) != 0)
+    if (::fstat(file.Get(), &st) != 0 ||
+        (st.st_size > m_nMaxSize && ::ftruncate(file.Get(), 0) != 0)) {
+        m_opened = SafeFileResult::FromErrno(errno);
         return;
+    }
     m_file = std::move(file);
 }
 
-void CRollingFile::Write(std::string_view strText) {
-    if (!m_file.IsOpen() || WriteAll(m_file.Get(), strText) != 0)
-        return;
+SafeFileResult CRollingFile::Write(std::string_view strText) {
+    if (!m_file.IsOpen())
+        return m_opened;
+    if (const int nError = WriteAll(m_file.Get(), strText); nError != 0)
+        return SafeFileResult::FromErrno(nError);
     off_t nPosition = ::lseek(m_file.Get(), 0, SEEK_CUR);
     if (nPosition > m_nMaxSize) {
         m_nIndex = (m_nIndex + 1) % m_nFileCount;
         OpenCurrent();
     }
+    return {};
 }

@@ -30,8 +30,9 @@ public:
               int nFileCount, bool bEraseAtStart);
 
     // Appends the text to the current file at once, then rolls when the file has
-    // grown past the maximum size. A failed write loses the text and does not roll.
-    void Write(std::string_view strText);
+    // grown past the maximum size. A failed write loses the text and does not roll;
+    // the result says why (a full disk, a current file that could not be opened).
+    SafeFileResult Write(std::string_view strText);
 
     int GetCurrentIndex() const { return m_nIndex; }
     bool IsFileOpen() const { return m_file.IsOpen(); }
@@ -43,6 +44,7 @@ private:
 
     CFileHandle m_folder;
     CFileHandle m_file;
+    SafeFileResult m_opened; // why m_file is not open
     std::string m_strName;
     std::int64_t m_nMaxSize = 0;
     int m_nFileCount = 1;

@@ -1,11 +1,15 @@
 #include "SafeFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -69,9 +73,50 @@ SafeFileResult OpenPlainFile(const CFileHandle& folder, const std::string& strNa
     return Done();
 }
 
+// What ReplaceWholeFile may rename over: nothing, or a plain file of the user's.
+SafeFileResult CheckOwnOrNothing(const CFileHandle& folder, const std::string& strName) {
+    struct stat st;
+    if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return IsOwnPlainFile(st) ? Done() : Refused(SafeFileStatus::notPlainFile);
+    return errno == ENOENT ? Done() : SafeFileResult::FromErrno(errno);
+}
+
+SafeFileResult Rename(const CFileHandle& folder, const std::string& strFrom,
+                      const std::string& strTo) {
+    if (::renameat(folder.Get(), strFrom.c_str(), folder.Get(), strTo.c_str()) != 0)
+        return SafeFileResult::FromErrno(errno);
+    return Done();
+}
+
+// Renames strTemp over strName; with bOwnOnly only over nothing or a plain file of the
+// user's, looked at just before: nothing at the name is taken only while it is still
+// nothing.
+SafeFileResult RenameOver(const CFileHandle& folder, const std::string& strTemp,
+                          const std::string& strName, bool bOwnOnly) {
+    if (!bOwnOnly)
+        return Rename(folder, strTemp, strName);
+    for (int nTry = 0; nTry < 3; ++nTry) {
+        struct stat st;
+        if (::fstatat(folder.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return IsOwnPlainFile(st) ? Rename(folder, strTemp, strName)
+                                      : Refused(SafeFileStatus::notPlainFile);
+        if (errno != ENOENT)
+            return SafeFileResult::FromErrno(errno);
+        if (::renameat2(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str(),
+                        RENAME_NOREPLACE) == 0)
+            return Done();
+        if (errno == EINVAL || errno == ENOSYS)
+            return Rename(folder, strTemp, strName); // a file system that cannot promise it
+        if (errno != EEXIST)
+            return SafeFileResult::FromErrno(errno);
+    }
+    return SafeFileResult::FromErrno(EEXIST); // the name keeps changing hands
+}
+
 // Writes the text into a new file beside strName and renames it over the name.
 SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName,
-                           std::string_view strText, mode_t nMode = kPrivateFileMode) {
+                           std::string_view strText, mode_t nMode = kPrivateFileMode,
+                           bool bOwnOnly = false) {
     static std::atomic<unsigned> s_nNext{0};
     std::string strTemp;
     CFileHandle file;
@@ -90,14 +135,12 @@ SafeFileResult ReplaceFile(const CFileHandle& folder, const std::string& strName
     const int nCloseError = file.Close();
     if (nError == 0)
         nError = nCloseError;
-    if (nError == 0 &&
-        ::renameat(folder.Get(), strTemp.c_str(), folder.Get(), strName.c_str()) != 0)
-        nError = errno;
-    if (nError != 0) {
+    SafeFileResult result = SafeFileResult::FromErrno(nError);
+    if (nError == 0)
+        result = RenameOver(folder, strTemp, strName, bOwnOnly);
+    if (!result)
         ::unlinkat(folder.Get(), strTemp.c_str(), 0);
-        return SafeFileResult::FromErrno(nError);
-    }
-    return Done();
+    return result;
 }
 
 } // namespace
@@ -149,6 +192,35 @@ bool IsOwnPlainFile(const struct stat& st) {
 
 namespace {
 
+// The kernel's own limit on the links of one path.
+constexpr int kMaxLinks = 40;
+
+// Pushes the steps of strPath onto a stack whose back is the next step. Empty steps
+// (doubled or trailing '/'s) and "." steps name the folder they are in: left out, so
+// that neither "link/" nor "link/." makes a link at the end pass for a step above it.
+void PushSteps(std::string_view strPath, std::vector<std::string>& arrSteps) {
+    const std::size_t nFirst = arrSteps.size();
+    for (std::size_t i = 0; i < strPath.size();) {
+        std::size_t j = strPath.find('/', i);
+        if (j == std::string_view::npos)
+            j = strPath.size();
+        if (const std::string_view strName = strPath.substr(i, j - i);
+            !strName.empty() && strName != ".")
+            arrSteps.emplace_back(strName);
+        i = j + 1;
+    }
+    std::reverse(arrSteps.begin() + static_cast<std::ptrdiff_t>(nFirst), arrSteps.end());
+}
+
+// A link that only root or the user could have made: theirs, in a folder of theirs
+// that nobody else may write in. One in a sticky /tmp could be anyone's doing.
+bool IsTrustedLink(int fdDir, const struct stat& stLink) {
+    const auto isTrusted = [](uid_t uid) { return uid == 0 || uid == ::geteuid(); };
+    struct stat stDir;
+    return isTrusted(stLink.st_uid) && ::fstat(fdDir, &stDir) == 0 && isTrusted(stDir.st_uid) &&
+           (stDir.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 SafeFileResult OpenFolderSteps(std::string_view strPath, bool bCreate, CFileHandle& folder) {
     folder.Reset();
     if (strPath.empty())
@@ -157,31 +229,43 @@ SafeFileResult OpenFolderSteps(std::string_view strPath, bool bCreate, CFileHand
     if (!dir.IsOpen())
         return SafeFileResult::FromErrno(errno);
 
-    std::string strName;
-    for (std::size_t i = 0; i < strPath.size();) {
-        std::size_t j = strPath.find('/', i);
-        if (j == std::string_view::npos)
-            j = strPath.size();
-        if (j > i) {
-            strName.assign(strPath.substr(i, j - i));
-            int fd = OpenStep(dir.Get(), strName.c_str());
-            if (fd < 0 && errno == ENOENT && bCreate) {
-                if (::mkdirat(dir.Get(), strName.c_str(), kPrivateFolderMode) != 0 &&
-                    errno != EEXIST)
-                    return SafeFileResult::FromErrno(errno);
-                fd = OpenStep(dir.Get(), strName.c_str());
-            }
-            if (fd < 0) {
-                const int nError = errno;
-                struct stat st;
-                if (::fstatat(dir.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISLNK(st.st_mode))
-                    return Refused(SafeFileStatus::linkInPath);
-                return SafeFileResult::FromErrno(nError);
-            }
-            dir.Reset(fd);
+    std::vector<std::string> arrSteps;
+    PushSteps(strPath, arrSteps);
+    int nLinks = 0;
+    while (!arrSteps.empty()) {
+        const std::string strName = std::move(arrSteps.back());
+        arrSteps.pop_back();
+        int fd = OpenStep(dir.Get(), strName.c_str());
+        if (fd < 0 && errno == ENOENT && bCreate) {
+            if (::mkdirat(dir.Get(), strName.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+                return SafeFileResult::FromErrno(errno);
+            fd = OpenStep(dir.Get(), strName.c_str());
         }
-        i = j + 1;
+        if (fd >= 0) {
+            dir.Reset(fd);
+            continue;
+        }
+        const int nError = errno;
+        struct stat st;
+        if (::fstatat(dir.Get(), strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISLNK(st.st_mode))
+            return SafeFileResult::FromErrno(nError);
+        // The folder itself is never a link; one above it is followed as any program
+        // follows it, when only root or the user could have put it there.
+        if (arrSteps.empty() || !IsTrustedLink(dir.Get(), st))
+            return Refused(SafeFileStatus::linkInPath);
+        if (++nLinks > kMaxLinks)
+            return SafeFileResult::FromErrno(ELOOP);
+        char target[PATH_MAX];
+        const ssize_t nTarget = ::readlinkat(dir.Get(), strName.c_str(), target, sizeof target);
+        if (nTarget <= 0 || static_cast<std::size_t>(nTarget) >= sizeof target)
+            return SafeFileResult::FromErrno(nTarget < 0 ? errno : ENAMETOOLONG);
+        if (target[0] == '/') {
+            dir.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!dir.IsOpen())
+                return SafeFileResult::FromErrno(errno);
+        }
+        PushSteps(std::string_view(target, static_cast<std::size_t>(nTarget)), arrSteps);
     }
     folder = std::move(dir);
     return Done();
@@ -265,9 +349,15 @@ int WriteAll(int fd, std::string_view strText) {
     return 0;
 }
 
+SafeFileResult CheckReplaceable(const CFileHandle& folder, const std::string& strName) {
+    if (!IsSingleName(strName))
+        return SafeFileResult::FromErrno(EINVAL);
+    return CheckOwnOrNothing(folder, strName);
+}
+
 SafeFileResult ReplaceWholeFile(const CFileHandle& folder, const std::string& strName,
                                 std::string_view strText, mode_t nMode) {
     if (!IsSingleName(strName))
         return SafeFileResult::FromErrno(EINVAL);
-    return ReplaceFile(folder, strName, strText, nMode);
+    return ReplaceFile(folder, strName, strText, nMode, true);
 }

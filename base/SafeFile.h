@@ -1,9 +1,12 @@
 // The program's files in a folder of the user's temporary folder, where other users
 // of the machine may be at work: the diagnostic log and the per-group list files.
 //
-// The folder is reached one component at a time and never through a symbolic link
-// (no trailing '/' can cancel that), and it is used only when it is the user's own
-// and private: owned by the effective user, writable by no one else. A file in it is
+// The folder is reached one component at a time. The folder itself is never a
+// symbolic link (no trailing '/' or "/." can cancel that); a link above it is followed
+// as any program follows it only where no one but root or the user could have made it:
+// the link is theirs and lies in a folder of theirs that nobody else may write in (a
+// link in a sticky /tmp is not followed). The folder is used only when it is the
+// user's own and private: owned by the effective user, writable by no one else. A file in it is
 // opened without following a link and without blocking (a pipe at its name cannot
 // hold the program), and is written in place only when it is a regular file of the
 // user's with one link: a hard link would carry the writing to a file elsewhere.
@@ -41,7 +44,7 @@ private:
 enum class SafeFileStatus : std::uint8_t {
     done,
     systemError,      // a system call failed; m_nErrno says why
-    linkInPath,       // a step of the folder's path is a symbolic link
+    linkInPath,       // the folder, or a step above it, is a link that is not followed
     folderNotOwn,     // the folder belongs to another user
     folderNotPrivate, // other users may write in the folder
     notPlainFile,     // the name holds something other than a regular file of the user's
@@ -65,10 +68,10 @@ bool IsOwnPlainFile(const struct stat& st);
 
 // Opens the folder strPath (absolute, or relative to the working folder). With
 // bCreate, missing folders of the path are created private (0700). The folder must
-// be the user's own and private; the folders above it must only not be links.
+// be the user's own and private; a link above it only one that root or the user made.
 SafeFileResult OpenPrivateFolder(std::string_view strPath, bool bCreate, CFileHandle& folder);
 
-// Opens the folder strPath as OpenPrivateFolder does, never through a link, but
+// Opens the folder strPath as OpenPrivateFolder does, by the same rule for links, but
 // whoever it belongs to: for a folder shared on purpose, such as a collector's.
 SafeFileResult OpenFolder(std::string_view strPath, CFileHandle& folder);
 
@@ -89,9 +92,15 @@ SafeFileResult WriteWholeFile(const CFileHandle& folder, const std::string& strN
 // removed itself, never followed. A name that holds nothing is done.
 SafeFileResult RemoveFile(const CFileHandle& folder, const std::string& strName);
 
+// Whether ReplaceWholeFile may write strName of the folder: it holds nothing, or a plain
+// file of the user's with one link. Anything else (a link, a pipe, a device, a folder,
+// a second name of another file, another user's file) is refused as notPlainFile.
+SafeFileResult CheckReplaceable(const CFileHandle& folder, const std::string& strName);
+
 // Makes strText the whole content of file strName of the folder, always through a new
 // file (permissions nMode) written beside it and renamed over the name: a reader of the
-// name sees the old content or the new, never a part (a folder at the name is refused).
+// name sees the old content or the new, never a part. Only what CheckReplaceable allows
+// is replaced, as the name stands just before the rename; anything else is refused.
 SafeFileResult ReplaceWholeFile(const CFileHandle& folder, const std::string& strName,
                                 std::string_view strText, mode_t nMode);
 

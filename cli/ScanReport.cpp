@@ -4,7 +4,7 @@
 #include "Path.h"
 #include "SizeText.h"
 #include "StringTable.h"
-#include "Utf8.h"
+#include "TextEscape.h"
 
 #include <algorithm>
 #include <chrono>
@@ -249,37 +249,50 @@ std::string FormatProgress(const CScanResults& results, std::size_t nWidth) {
     return s;
 }
 
-std::string JsonString(const std::string& strBytes) {
-    std::string s = "\"";
-    const auto* p = reinterpret_cast<const unsigned char*>(strBytes.data());
-    const std::size_t n = strBytes.size();
-    char buf[8];
-    for (std::size_t i = 0; i < n;) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') {
-                s += '\\';
-                s += static_cast<char>(c);
-            } else if (c < 0x20) {
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                s += buf;
-            } else {
-                s += static_cast<char>(c);
-            }
-            ++i;
-            continue;
-        }
-        const std::size_t len = Utf8SequenceLength(std::string_view(strBytes).substr(i));
-        if (len > 0) {
-            s.append(strBytes, i, len);
-            i += len;
+namespace {
+
+void AppendHex(std::string& strOut, const char* pszFormat, unsigned char c) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, pszFormat, c);
+    strOut += buf;
+}
+
+// A byte that is not UTF-8 as \udcXX, the form "surrogateescape" decoders give back.
+constexpr TextEscapes kJsonEscapes{
+    [](char c, std::string& strOut) {
+        if (c == '"' || c == '\\') {
+            strOut += '\\';
+            strOut += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            AppendHex(strOut, "\\u%04x", static_cast<unsigned char>(c));
         } else {
-            std::snprintf(buf, sizeof buf, "\\udc%02x", c);
-            s += buf;
-            ++i;
+            return false;
         }
-    }
-    return s + "\"";
+        return true;
+    },
+    [](unsigned char c, std::string& strOut) { AppendHex(strOut, "\\udc%02x", c); }};
+
+// The value read back holds a backslash of the path doubled and a byte that is not
+// UTF-8 as \xHH, so that it leads back to the bytes; the format itself escapes each
+// backslash, quote and line feed once more.
+constexpr TextEscapes kLabelEscapes{
+    [](char c, std::string& strOut) {
+        if (c == '\\')
+            strOut += "\\\\\\\\";
+        else if (c == '"')
+            strOut += "\\\"";
+        else if (c == '\n')
+            strOut += "\\n";
+        else
+            return false;
+        return true;
+    },
+    [](unsigned char c, std::string& strOut) { AppendHex(strOut, "\\\\x%02x", c); }};
+
+} // namespace
+
+std::string JsonString(const std::string& strBytes) {
+    return QuoteText(strBytes, kJsonEscapes);
 }
 
 std::string IsoDate(const COleDateTime& dt) {
@@ -309,13 +322,20 @@ std::string Rfc3339(const std::tm& tm, long nOffset) {
     return buf + OffsetText(nOffset);
 }
 
-// RFC 3339 has no seconds in an offset; a moment of a zone whose offset had them
-// (local mean time, before 1900 or so) is given in UTC instead, exactly.
+// Whether RFC 3339 can write the offset: whole minutes, and less than a day (its hour
+// goes to 23).
+bool IsRfc3339Offset(long nOffset) {
+    constexpr long kDay = 24 * 3600;
+    return nOffset % 60 == 0 && nOffset > -kDay && nOffset < kDay;
+}
+
+// A moment of a zone whose offset RFC 3339 cannot write (seconds in local mean time,
+// before 1900 or so; a whole day, TZ=EST+24) is given in UTC instead, exactly.
 std::string Rfc3339(std::time_t t) {
     std::tm tm{};
     if (!::localtime_r(&t, &tm))
         return {};
-    if (tm.tm_gmtoff % 60 == 0)
+    if (IsRfc3339Offset(tm.tm_gmtoff))
         return Rfc3339(tm, tm.tm_gmtoff);
     if (!::gmtime_r(&t, &tm))
         return {};
@@ -443,30 +463,7 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
 }
 
 std::string MetricLabel(const std::string& strBytes) {
-    std::string s = "\"";
-    char buf[8];
-    for (std::size_t i = 0; i < strBytes.size();) {
-        const char c = strBytes[i];
-        if (c == '\\' || c == '"') {
-            s += '\\';
-            s += c;
-        } else if (c == '\n') {
-            s += "\\n";
-        } else if (static_cast<unsigned char>(c) >= 0x80) {
-            const std::size_t len = Utf8SequenceLength(std::string_view(strBytes).substr(i));
-            if (len > 0) {
-                s.append(strBytes, i, len);
-                i += len;
-                continue;
-            }
-            std::snprintf(buf, sizeof buf, "\\\\x%02x", static_cast<unsigned char>(c));
-            s += buf;
-        } else {
-            s += c;
-        }
-        ++i;
-    }
-    return s + "\"";
+    return QuoteText(strBytes, kLabelEscapes);
 }
 
 std::string FormatMetrics(const CScanResults& results, const std::vector<DriveReport>& arrDrives,

@@ -127,8 +127,9 @@ std::string FormatJson(const CScanResults& results, const std::vector<DriveRepor
 std::string FormatMetrics(const CScanResults& results, const std::vector<DriveReport>& arrDrives,
                           const ScanRun& run);
 
-// A Prometheus label value: quoted, escaped, and UTF-8 (any other byte becomes the
-// text \xXX).
+// A Prometheus label value: quoted, escaped, and UTF-8. Read back, it holds each
+// backslash of the bytes doubled and each byte that is not UTF-8 as the text \xXX, so
+// two different paths never share a label.
 std::string MetricLabel(const std::string& strBytes);
 
 // A JSON string literal of native bytes: valid UTF-8 passes as it is; each byte that

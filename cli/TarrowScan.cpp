@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <limits.h>
 #include <map>
@@ -137,7 +136,8 @@ std::string Usage() {
          "  --metrics FILE\n"
          "              also write the figures to FILE in the Prometheus text format,\n"
          "              for node_exporter's textfile collector (FILE ending in .prom in\n"
-         "              its folder); written whole, through a new file renamed over it\n"
+         "              its folder); written whole, through a new file renamed over it,\n"
+         "              where FILE is missing or a plain file of yours (else an error)\n"
          "  --debug     write the diagnostic log to "
       << strFolder << GetModuleFileName()
       << ".log\n"
@@ -186,9 +186,12 @@ std::string Usage() {
          "Ctrl-C stops the scan and prints what was found until then (exit status 130);\n"
          "a second Ctrl-C ends the program at once. Exit status 0: the scan ran to its end\n"
          "and everything asked for was written; 1: a folder named could not be read or\n"
-         "scanned, or the report, a list or the metrics could not be written; 2: wrong\n"
-         "usage, or a backup listing that cannot be used (nothing is then scanned); 130:\n"
-         "stopped.\n";
+         "scanned, or the report, a list, the metrics or the diagnostic log could not be
+"
+         "written; 2: wrong usage, or a backup listing that cannot be used (nothing is then
+"
+         "scanned); 130: stopped.
+";
     return o.str();
 }
 
@@ -198,17 +201,12 @@ std::string Usage() {
     std::exit(kExitUsage);
 }
 
-// Absolute, from the working folder, with "." and ".." steps and doubled or trailing
-// '/'s taken out of the text alone: the scan compares paths byte for byte, and a
-// folder to leave out need not exist.
+// Absolute and normal (Path.h): the scan compares paths byte for byte, and a folder to
+// leave out need not exist.
 std::string AbsoluteFolder(const std::string& strFolder) {
-    std::error_code ec;
-    const std::filesystem::path path = std::filesystem::absolute(strFolder, ec);
-    if (ec)
-        UsageError(strFolder + ": " + ec.message());
-    std::string s = path.lexically_normal().native();
-    while (s.size() > 1 && s.back() == '/')
-        s.pop_back();
+    std::string s = NormalFolder(strFolder);
+    if (s.empty())
+        UsageError(strFolder + ": " + std::strerror(errno));
     return s;
 }
 
@@ -534,6 +532,12 @@ int Scan(const Options& options) {
                       << ": " << r.GetText() << "\n";
             return kExitError;
         }
+        if (SafeFileResult r = CheckReplaceable(metricsFolder, options.strMetricsName); !r) {
+            std::cerr << "tarrow-scan: cannot write the metrics to "
+                      << JoinPath(options.strMetricsFolder, options.strMetricsName) << ": "
+                      << r.GetText() << "\n";
+            return kExitError;
+        }
     }
 
     auto pSetup = std::make_shared<ScanSetup>(
@@ -657,19 +661,28 @@ int main(int argc, char** argv) {
 
     Options options = ParseOptions(argc, argv);
 
+    // A log asked for and not written whole is said once, and fails the run.
+    static std::atomic<bool> s_bLogLost{false};
     if (options.bDebug) {
+        SetLogWriteFailureHandler([](const std::string& strWhy) {
+            std::cerr << "tarrow-scan: the diagnostic log could not be written: " << strWhy << "\n";
+            s_bLogLost.store(true);
+        });
         if (const std::string strWhy =
                 ConfigureLog({kLogFolderSetting, GetModuleFileName() + ".log",
                               kDefaultMaxLogFileSize, 1, "full", true});
-            !strWhy.empty())
+            !strWhy.empty()) {
             std::cerr << "tarrow-scan: the diagnostic log is not written: " << strWhy << "\n";
+            s_bLogLost.store(true);
+        }
     } else {
         // Nothing will read the log: its statements are not even kept.
         g_nLogThreshold.store(UINT32_MAX, std::memory_order_relaxed);
     }
 
     try {
-        return Scan(options);
+        const int nStatus = Scan(options);
+        return nStatus == 0 && s_bLogLost.load() ? kExitError : nStatus;
     } catch (const std::system_error& e) {
         // A thread of our own could not be started (a process limit): no scan at all.
         std::cerr << "tarrow-scan: cannot scan: " << e.code().message() << "\n";

@@ -22,9 +22,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARROW_BUILD_UI)
   # Qt loads its window-system plugin at run time, where dpkg-shlibdeps cannot see it;
-  # the links open through xdg-open.
+  # the links open through xdg-open; the details list shows control characters in names
+  # as the symbols of U+2400 on, which a font must have.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-freefont-ttf | fonts-noto-core")
 endif()
 # The weekly service writes its figures for node_exporter's textfile collector;
 # tarrow-scan --backed-up reads the listings of these backup tools. (simdjson, which

@@ -25,8 +25,10 @@ PACKAGES=(
   ntfs-3g fuse3
   # ext2/3/4 images in tests and benchmarks: mkfs.ext4, e2fsck, debugfs; losetup
   e2fsprogs mount
-  # user interface; file type names (the details list) and an icon theme for the gallery
+  # user interface; file type names (the details list) and an icon theme for the gallery;
+  # the symbols of control characters in names (U+2400 on, which DejaVu lacks)
   qt6-base-dev qt6-base-dev-tools fonts-dejavu-core shared-mime-info adwaita-icon-theme
+  fonts-freefont-ttf
   # the application icon as SVG, drawn by the same code as its PNG sizes
   qt6-svg-dev
   # the program end to end on a real X server: display, window manager, input, window

@@ -35,6 +35,22 @@ QString FromUtf8(std::string_view str) {
     return QString::fromUtf8(str.data(), static_cast<qsizetype>(str.size()));
 }
 
+// A name or folder as the list shows it: each control character (a byte below 0x20, or
+// DEL) as its symbol of the Control Pictures block, one for each byte, so that
+// "cr\rret.mp3" never looks like "crret.mp3" nor a name ends at a line break. The
+// record keeps its bytes.
+QString VisibleText(std::string_view str) {
+    QString s = FromUtf8(str);
+    for (QChar& ch : s) {
+        const char16_t c = ch.unicode();
+        if (c < 0x20)
+            ch = QChar(static_cast<char16_t>(0x2400 + c));
+        else if (c == 0x7F)
+            ch = QChar(static_cast<char16_t>(0x2421));
+    }
+    return s;
+}
+
 // Null dates first, then valid ones by time, then the invalid ones, all equal. The
 // order must be total: a comparison that calls an invalid date greater than either
 // neighbour breaks the sort.
@@ -507,9 +523,9 @@ QString CListDetails::GetItemText(int nItem, int nSubItem) {
     FileProperty& record = *GetItemData(nItem);
     switch (nSubItem) {
     case colName:
-        return FromUtf8(record.GetFileName());
+        return VisibleText(record.GetFileName());
     case colPath:
-        return FromUtf8(record.GetFolder());
+        return VisibleText(record.GetFolder());
     case colType:
         return FromUtf8(record.GetTypeName(*this));
     case colSize:

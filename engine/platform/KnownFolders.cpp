@@ -22,7 +22,7 @@ std::string Env(const char* pszName) {
 
 std::string HomeFolder() {
     std::string s = Env("HOME");
-    if (!s.empty())
+    if (!s.empty() && s[0] == '/')
         return s;
     struct passwd pw, *pResult = nullptr;
     char buf[4096];
@@ -35,6 +35,15 @@ std::string HomeFolder() {
 std::string XdgFolder(const char* pszVariable, const std::string& strDefault) {
     std::string s = Env(pszVariable);
     return !s.empty() && s[0] == '/' ? s : strDefault;
+}
+
+// A folder of a home as the walk meets it: one spelling however the variable was
+// written ("/home/u/", "/home/u/."), and where it exists, the folder its links lead
+// to: a home linked from /home is walked where it lies.
+std::string WalkedFolder(const std::string& strPath) {
+    const std::string strNormal = NormalFolder(strPath);
+    char resolved[PATH_MAX];
+    return ::realpath(strNormal.c_str(), resolved) ? std::string(resolved) : strNormal;
 }
 
 bool IsRealFolder(const char* pszPath) {
@@ -55,10 +64,11 @@ public:
         s.arrPrograms = {"/opt", "/snap"};
         s.arrProgramData = {"/var/lib", "/var/cache"};
         const std::string strHome = HomeFolder();
-        s.arrInternetCache = {XdgFolder("XDG_CACHE_HOME", strHome + "/.cache")};
+        s.arrInternetCache = {WalkedFolder(XdgFolder("XDG_CACHE_HOME", strHome + "/.cache"))};
         // The temporary folder as the log names it, without its trailing separator.
         s.arrTemporary = {std::string(TrimTrailingSeparators(GetTempPath())), "/var/tmp"};
-        s.strUserTrash = XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash";
+        s.strUserTrash =
+            WalkedFolder(XdgFolder("XDG_DATA_HOME", strHome + "/.local/share") + "/Trash");
         s.arrHomeTrash = HomeTrashFolders();
         s.nUserId = static_cast<unsigned>(::getuid());
         return s;
@@ -79,12 +89,10 @@ private:
         struct passwd pw, *pResult = nullptr;
         std::vector<char> buf(16384);
         while (::getpwent_r(&pw, buf.data(), buf.size(), &pResult) == 0 && pResult) {
-            std::string strHome = pw.pw_dir ? pw.pw_dir : "";
-            while (strHome.size() > 1 && strHome.back() == '/')
-                strHome.pop_back();
+            const std::string strHome = pw.pw_dir ? pw.pw_dir : "";
             if (strHome.empty() || strHome[0] != '/')
                 continue;
-            std::string strTrash = (strHome == "/" ? "" : strHome) + "/.local/share/Trash";
+            std::string strTrash = WalkedFolder(JoinPath(strHome, ".local/share/Trash"));
             if (IsRealFolder(strTrash.c_str()))
                 arr.push_back(std::move(strTrash));
         }

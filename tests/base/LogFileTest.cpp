@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,10 +176,17 @@ TEST(LogSafety, LinkPlantedWhileRunningIsNotFollowedWhenRolling) {
     WriteFile(strTarget, "keep me");
     ASSERT_EQ(0, RunInChild([&] {
                   PrepareChild(scratch.Path());
+                  std::vector<std::string> arrSaid;
+                  SetLogWriteFailureHandler(
+                      [&](const std::string& strWhy) { arrSaid.push_back(strWhy); });
                   ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", kMaxSize, 3, "full", true});
                   CHILD_CHECK(::symlink(strTarget.c_str(), (strFolder + "/t.log.2").c_str()) == 0);
                   for (int i = 0; i < 30; ++i)
                       TLOG_DEBUG("EnumMgr.cpp", 70) << "statement " << i << std::string(60, '.');
+                  // Lost entries are said once, for the program to pass on.
+                  CHILD_CHECK(arrSaid == std::vector<std::string>{
+                                             strFolder + "/t.log.2: the name holds something "
+                                                         "other than a plain file of the user's"});
                   return 0;
               }));
     EXPECT_EQ(ReadFile(strTarget), "keep me");
@@ -186,6 +195,37 @@ TEST(LogSafety, LinkPlantedWhileRunningIsNotFollowedWhenRolling) {
     // what it had.
     EXPECT_GT(ReadFile(strFolder + "/t.log").size(), static_cast<std::size_t>(kMaxSize));
     EXPECT_FALSE(Exists(strFolder + "/t.log.3"));
+}
+
+TEST(LogSafety, AWriteThatFailsIsSaidOnceAndTheLogGoesOn) {
+    // A full disk, as any user can have one: a limit on the size of the files written.
+    CScratchFolder scratch;
+    const std::string strLog = scratch.Path() + "/Tarrow/t.log";
+    EXPECT_EQ(
+        0, RunInChild([&] {
+            PrepareChild(scratch.Path());
+            std::vector<std::string> arrSaid;
+            SetLogWriteFailureHandler(
+                [&](const std::string& strWhy) { arrSaid.push_back(strWhy); });
+            CHILD_CHECK(ConfigureLog({"%TEMP%\\Tarrow\\", "t.log", 0, 1, "full", true}).empty());
+            CHILD_CHECK(arrSaid.empty());
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit;
+            CHILD_CHECK(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+            const rlim_t nHard = limit.rlim_cur;
+            limit.rlim_cur = 600;
+            CHILD_CHECK(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+            for (int i = 0; i < 20; ++i)
+                TLOG_DEBUG("EnumMgr.cpp", 70) << "statement " << i << std::string(60, '.');
+            CHILD_CHECK(ReadFile(strLog).size() == 600u);
+            // Room again: the entries after it are written, and nothing more is said.
+            limit.rlim_cur = nHard;
+            CHILD_CHECK(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+            TLOG_DEBUG("EnumMgr.cpp", 70) << "after";
+            CHILD_CHECK(ReadFile(strLog).ends_with("\r\nafter\r\n\r\n"));
+            CHILD_CHECK(arrSaid == std::vector<std::string>{strLog + ": File too large"});
+            return 0;
+        }));
 }
 
 TEST(LogSafety, OtherPlacesOfTheFileAreRefused) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 TEST(Path, TrimmingKeepsTheRoot) {
     EXPECT_EQ(TrimTrailingSeparators("/a/b//"), "/a/b");
     EXPECT_EQ(TrimTrailingSeparators("/a/b"), "/a/b");
@@ -19,4 +21,25 @@ TEST(Path, JoiningPutsOneSeparatorBetween) {
     EXPECT_EQ(JoinPath("/mnt/data", ".Trash-0"), "/mnt/data/.Trash-0");
     EXPECT_EQ(JoinPath("logs", "t.log"), "logs/t.log");
     EXPECT_EQ(JoinPath("", "t.log"), "t.log"); // never made absolute
+}
+
+TEST(Path, ANormalFolderHasOneSpellingFromTheTextAlone) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/home/u", "/home/u"},
+        {"/home/u/", "/home/u"},
+        {"/home/u//", "/home/u"},
+        {"/home/u/.", "/home/u"},
+        {"//home//./u/", "/home/u"},
+        {"/home/x/../u", "/home/u"},
+        {"/..", "/"},
+        {"/", "/"},
+        {"/a/b/../../..", "/"},
+        {"/caf\xE9/", "/caf\xE9"},
+        {"/a/...", "/a/..."},
+    };
+    for (const auto& [pszIn, pszOut] : cases)
+        EXPECT_EQ(NormalFolder(pszIn), pszOut) << pszIn;
+    char buf[4096];
+    ASSERT_TRUE(::getcwd(buf, sizeof buf));
+    EXPECT_EQ(NormalFolder("sub/./x/.."), JoinPath(buf, "sub")); // from the working folder
 }

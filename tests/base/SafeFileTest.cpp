@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,23 +73,63 @@ protected:
 
 } // namespace
 
-TEST_F(SafeFileTest, ALinkAnywhereOnTheFolderPathIsRefused) {
-    const std::string strElsewhere = m_scratch.Path() + "/elsewhere";
-    ASSERT_TRUE(fs::create_directory(strElsewhere));
-    ASSERT_EQ(::symlink(strElsewhere.c_str(), (m_scratch.Path() + "/link").c_str()), 0);
-    const std::string strLink = m_scratch.Path() + "/link";
-    // A trailing '/' would make the kernel follow the last link.
+TEST_F(SafeFileTest, ALinkAtTheFolderIsRefusedOneAboveItFollowedWhereOnlyTheUserCouldMakeIt) {
+    const std::string strScratch = m_scratch.Path();
+    const std::string strElsewhere = strScratch + "/elsewhere";
+    ASSERT_EQ(::mkdir(strElsewhere.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((strElsewhere + "/Tarrow").c_str(), 0700), 0);
+    const std::string strLink = strScratch + "/link";
+    ASSERT_EQ(::symlink(strElsewhere.c_str(), strLink.c_str()), 0);
+    // At the folder's place; a trailing '/' or "/." would make the kernel follow it.
     for (const std::string& strPath : {strLink, strLink + "/", strLink + "//", strLink + "/."}) {
         EXPECT_TRUE(Is(Open(strPath), SafeFileStatus::linkInPath)) << strPath;
         EXPECT_TRUE(Is(Write(strPath, "Documents.log", "x"), SafeFileStatus::linkInPath))
             << strPath;
     }
-    ASSERT_TRUE(fs::create_directory(strElsewhere + "/Tarrow"));
-    EXPECT_TRUE(Is(Open(strLink + "/Tarrow"), SafeFileStatus::linkInPath));
-    EXPECT_TRUE(Is(Open(strLink + "/new/Tarrow", true), SafeFileStatus::linkInPath));
-    EXPECT_EQ(Names(strElsewhere), std::vector<std::string>{"Tarrow"}); // nothing created there
-    EXPECT_TRUE(fs::is_empty(strElsewhere + "/Tarrow"));
-    EXPECT_TRUE(Open(strElsewhere + "/Tarrow")); // the same folder, reached without the link
+
+    // Above it, in the user's private folder (a temporary folder on another disk, linked):
+    // followed as any program follows it, absolute, relative or one link to another.
+    ASSERT_EQ(::symlink("elsewhere", (strScratch + "/relative").c_str()), 0);
+    ASSERT_EQ(::symlink("relative/.", (strScratch + "/chained").c_str()), 0);
+    for (const char* psz : {"/link", "/relative", "/chained"}) {
+        EXPECT_TRUE(Open(strScratch + psz + "/Tarrow")) << psz;
+        EXPECT_TRUE(Write(strScratch + psz + "/Tarrow", "Documents.log", psz)) << psz;
+        EXPECT_EQ(ReadFile(strElsewhere + "/Tarrow/Documents.log"), psz);
+    }
+    EXPECT_TRUE(Open(strLink + "/new/Tarrow", true));
+    EXPECT_TRUE(fs::is_directory(strElsewhere + "/new/Tarrow"));
+    ASSERT_EQ(::symlink("loop2", (strScratch + "/loop1").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1", (strScratch + "/loop2").c_str()), 0);
+    EXPECT_TRUE(Is(Open(strScratch + "/loop1/Tarrow"), SafeFileStatus::systemError, ELOOP));
+
+    // In a folder others may write in (a sticky /tmp, a group's), anyone could have put
+    // it there: never followed, nothing made where it leads.
+    struct Shared {
+        const char* pszName;
+        mode_t mode;
+        uid_t owner;
+    };
+    std::vector<Shared> shared{{"sticky", 01777, ::geteuid()}, {"group", 0770, ::geteuid()}};
+    if (::geteuid() == 0)
+        shared.push_back({"another user's", 0755, kOtherUser});
+    for (const Shared& folder : shared) {
+        const std::string strShared = strScratch + "/" + folder.pszName;
+        ASSERT_EQ(::mkdir(strShared.c_str(), 0700), 0);
+        ASSERT_EQ(::symlink(strElsewhere.c_str(), (strShared + "/link").c_str()), 0);
+        ASSERT_EQ(::chmod(strShared.c_str(), folder.mode), 0);
+        ASSERT_EQ(::chown(strShared.c_str(), folder.owner, static_cast<gid_t>(-1)), 0);
+        EXPECT_TRUE(Is(Open(strShared + "/link/Tarrow"), SafeFileStatus::linkInPath))
+            << folder.pszName;
+        EXPECT_TRUE(Is(Open(strShared + "/link/made/Tarrow", true), SafeFileStatus::linkInPath))
+            << folder.pszName;
+    }
+    if (::geteuid() == 0) { // a link of another user's, in a folder that is the user's now
+        const std::string strTheirs = strScratch + "/theirs";
+        ASSERT_EQ(::symlink(strElsewhere.c_str(), strTheirs.c_str()), 0);
+        ASSERT_EQ(::lchown(strTheirs.c_str(), kOtherUser, kOtherUser), 0);
+        EXPECT_TRUE(Is(Open(strTheirs + "/Tarrow"), SafeFileStatus::linkInPath));
+    }
+    EXPECT_FALSE(fs::exists(strElsewhere + "/made"));
 }
 
 TEST_F(SafeFileTest, FolderMustBePrivateAndExist) {
@@ -250,4 +291,39 @@ TEST_F(SafeFileTest, AppendingRefusesWhatItCannotWriteInPlace) {
     ASSERT_TRUE(OpenFileForAppend(folder, "t.log", file));
     EXPECT_EQ(WriteAll(file.Get(), "two"), 0);
     EXPECT_EQ(ReadFile(strOwn), "one two");
+}
+
+TEST_F(SafeFileTest, ReplacingGoesOnlyOverNothingOrAPlainFileOfTheUsers) {
+    CFileHandle folder;
+    ASSERT_TRUE(OpenFolder(m_strFolder, folder));
+    const std::string strPath = m_strFolder + "/t.prom";
+    EXPECT_TRUE(ReplaceWholeFile(folder, "t.prom", "one", 0644));
+    const struct stat first = Stat(strPath);
+    EXPECT_EQ(first.st_mode & 0777, 0644u);
+    EXPECT_TRUE(ReplaceWholeFile(folder, "t.prom", "two", 0644));
+    EXPECT_NE(Stat(strPath).st_ino, first.st_ino); // a new file, never the old one rewritten
+    EXPECT_EQ(ReadFile(strPath), "two");
+
+    // What was checked before a long run may have changed hands when it is written.
+    const std::function<int(const char*)> plants[] = {
+        [&](const char* p) { return ::symlink(m_strOutside.c_str(), p); },
+        [&](const char* p) { return ::link(m_strOutside.c_str(), p); },
+        [](const char* p) { return ::mkfifo(p, 0600); },
+        [](const char* p) { return ::mkdir(p, 0700); },
+    };
+    for (const auto& plant : plants) {
+        ASSERT_TRUE(CheckReplaceable(folder, "t.prom"));
+        ASSERT_EQ(::unlink(strPath.c_str()), 0);
+        ASSERT_EQ(plant(strPath.c_str()), 0);
+        const struct stat planted = Stat(strPath);
+        EXPECT_TRUE(Is(CheckReplaceable(folder, "t.prom"), SafeFileStatus::notPlainFile));
+        EXPECT_TRUE(
+            Is(ReplaceWholeFile(folder, "t.prom", "x", 0644), SafeFileStatus::notPlainFile));
+        EXPECT_EQ(Stat(strPath).st_ino, planted.st_ino);
+        EXPECT_EQ(Names(m_strFolder), std::vector<std::string>{"t.prom"}); // nothing left over
+        ::rmdir(strPath.c_str());
+        ::unlink(strPath.c_str());
+        WriteFile(strPath, "own");
+    }
+    EXPECT_EQ(ReadFile(m_strOutside), "keep me");
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -454,6 +455,80 @@ TEST_F(SingleInstance, NamesAnotherUserHoldsNeitherStopNorSplitTheGuard) {
     // this process on the name after them.
     other.Release();
     EXPECT_EQ(StartAbstractLater(strBase), kRunning);
+}
+
+TEST_F(SingleInstance, TheAbstractGuardTakesNoRequestFromAnotherUser) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "sending as another user needs root";
+    const std::string strBase = UniqueBase();
+    ASSERT_EQ(CodeOf(OpenAbstractInstanceSection(strBase)), kFirst);
+    PublishMainWindow(0x1234);
+    // Sent as another user straight to the name, as a well-formed request.
+    const auto send = [&](uid_t uid, const std::string& strToken) {
+        return RunInChild([&] {
+            ForgetInheritedSection();
+            CHILD_CHECK(::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0);
+            socklen_t nSize;
+            const sockaddr_un addr = Abstract(strBase + ".0", nSize);
+            const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            CHILD_CHECK(::connect(s, reinterpret_cast<const sockaddr*>(&addr), nSize) == 0);
+            const std::string strMessage = std::string(4, '\0') + strToken;
+            CHILD_CHECK(::send(s, strMessage.data(), strMessage.size(), MSG_NOSIGNAL) ==
+                        static_cast<ssize_t>(strMessage.size()));
+            ::close(s);
+            return 0;
+        });
+    };
+    ASSERT_EQ(send(kNobody, "theirs"), 0);
+    pollfd pfd{GetActivationHandle(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    EXPECT_FALSE(TakeActivationRequest());
+    // This user's request still comes through after it.
+    ASSERT_EQ(send(::geteuid(), "ours"), 0);
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    const auto request = TakeActivationRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->strToken, "ours");
+    EXPECT_EQ(request->nWindowId, 0x1234u);
+}
+
+TEST_F(SingleInstance, ANameBoundButNotYetListenedOnIsAStartThatFindsTheFirst) {
+    // A first start caught between bind and listen. The later start must ask again until
+    // it listens, not take the name for another user's and run beside it: it is held here
+    // until the later start is seen waiting to ask again, and then listens.
+    const std::string strBase = UniqueBase();
+    socklen_t nSize;
+    const sockaddr_un addr = Abstract(strBase + ".0", nSize);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&addr), nSize), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ForgetInheritedSection();
+        ::close(s);
+        ::_exit(CodeOf(OpenAbstractInstanceSection(strBase)));
+    }
+    // Waiting to ask again is the only sleep on its way (state S).
+    const std::string strStat = "/proc/" + std::to_string(pid) + "/stat";
+    bool bSleeping = false;
+    int nStatus = 0;
+    for (int i = 0; i < 10000 && !bSleeping; ++i) {
+        if (::waitpid(pid, &nStatus, WNOHANG) == pid)
+            break;
+        const std::string strLine = ReadFile(strStat);
+        const std::size_t n = strLine.rfind(") ");
+        bSleeping = n != std::string::npos && strLine.compare(n + 2, 1, "S") == 0;
+        if (!bSleeping)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    ASSERT_EQ(::listen(s, 4), 0);
+    if (bSleeping) {
+        ASSERT_EQ(::waitpid(pid, &nStatus, 0), pid);
+    }
+    ::close(s);
+    EXPECT_TRUE(bSleeping) << "the later start never waited to ask again";
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == kRunning)
+        << "the later start ran beside the first";
 }
 
 // Starts in a network namespace of their own, whose abstract names no other process

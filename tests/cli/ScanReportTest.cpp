@@ -103,9 +103,46 @@ TEST(Rfc3339Date, TheOffsetInForceAtThatMoment) {
               "2011-03-04T15:50:30+05:30");
 }
 
-TEST(MetricLabel, EscapedAndAlwaysUtf8) {
-    EXPECT_EQ(MetricLabel("/home/a \"b\"\\c\nd"), "\"/home/a \\\"b\\\"\\\\c\\nd\"");
+TEST(Rfc3339Date, OffsetsOfADayOrMoreAreWrittenInUtc) {
+    // RFC 3339's offset hour goes to 23; the C library takes offsets up to 24 hours
+    // (and clamps 25 to 24). The moment 2011-03-04 10:20:30 UTC, and that local time.
+    const auto t = std::chrono::system_clock::from_time_t(1299234030);
+    struct Case {
+        const char* pszZone;
+        const char* pszMoment;
+        const char* pszLocal;
+    };
+    for (const Case& c : {
+             Case{"EST+24", "2011-03-04T10:20:30+00:00", "2011-03-05T10:20:30+00:00"},
+             Case{"EST+25", "2011-03-04T10:20:30+00:00", "2011-03-05T10:20:30+00:00"},
+             Case{"EST-24", "2011-03-04T10:20:30+00:00", "2011-03-03T10:20:30+00:00"},
+             Case{"EST+23:59", "2011-03-03T10:21:30-23:59", "2011-03-04T10:20:30-23:59"},
+             Case{"EST-23:59", "2011-03-05T10:19:30+23:59", "2011-03-04T10:20:30+23:59"},
+         }) {
+        CTimeZone zone(c.pszZone);
+        EXPECT_EQ(Rfc3339Time(t), c.pszMoment) << c.pszZone;
+        EXPECT_EQ(Rfc3339Date(Local(2011, 3, 4, 10, 20, 30)), c.pszLocal) << c.pszZone;
+    }
+}
+
+TEST(MetricLabel, EscapedAlwaysUtf8AndTwoPathsNeverShareOne) {
+    // The value read back: a backslash of the path doubled, a byte that is not UTF-8 as
+    // \xHH, so that it leads back to the bytes. The file escapes each backslash again.
+    EXPECT_EQ(MetricLabel("/home/a \"b\"\nd"), "\"/home/a \\\"b\\\"\\nd\"");
     EXPECT_EQ(MetricLabel("/caf\xC3\xA9/caf\xE9"), "\"/caf\xC3\xA9/caf\\\\xe9\"");
+    EXPECT_EQ(MetricLabel("/bad\xFF"), "\"/bad\\\\xff\"");
+    EXPECT_EQ(MetricLabel("/bad\\xff"), "\"/bad\\\\\\\\xff\"");
+}
+
+TEST(FormatMetrics, TheTotalOfUnreadableFoldersIsEveryDrives) {
+    CScanResults results(false, {"/a", "/b", "/c"});
+    for (const char* psz : {"/a/x", "/b/y", "/b/z", "/a/w"})
+        results.FolderNotRead(psz);
+    const std::string s = FormatMetrics(
+        results, {{"/a", "ext4", "walk"}, {"/b", "ext4", "walk"}, {"/c", "ext4", "walk"}},
+        ScanRun{"1.0", "host", {}, 1.0, false});
+    EXPECT_NE(s.find("\ntarrow_scan_unreadable_folders 4\n"), s.npos) << s;
+    EXPECT_NE(s.find("\ntarrow_scan_drive_unreadable_folders{drive=\"/b\"} 2\n"), s.npos) << s;
 }
 
 TEST(ScanResults, FilesAndUnreadableFoldersGoToTheDriveOfTheLongestRoot) {

@@ -269,6 +269,35 @@ TEST_F(TarrowScanTest, DebugWritesTheDiagnosticLog) {
     EXPECT_EQ(::access((m_strTemp + "/Tarrow").c_str(), F_OK), 0);
 }
 
+TEST_F(TarrowScanTest, ADiagnosticLogThatCannotBeWrittenIsSaidOnceAndFailsTheRun) {
+    CSmallTmpfs fs;
+    if (!fs.IsMounted())
+        GTEST_SKIP() << "mounting a small tmpfs is not allowed here (needs root)";
+    const auto lines = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
+    // Full: the folder and the file are made, no entry fits.
+    {
+        std::ofstream fill(fs.Root() + "/fill", std::ios::binary);
+        const std::string strBlock(64 * 1024, 'x');
+        while (fill.write(strBlock.data(), strBlock.size()))
+            ;
+    }
+    ProcessResult r = RunProcess({kScan, "--debug", m_tree.Root()}, {"TEMP=" + fs.Root()});
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_EQ(r.strErr, "tarrow-scan: the diagnostic log could not be written: " + fs.Root() +
+                            "/Tarrow/tarrow-scan.log: No space left on device\n");
+    EXPECT_EQ(lines(r.strOut), 6) << r.strOut; // the report all the same
+
+    // Read-only, with the folder and an old log there.
+    ASSERT_EQ(::unlink((fs.Root() + "/fill").c_str()), 0);
+    std::ofstream(fs.Root() + "/Tarrow/tarrow-scan.log") << "old";
+    ASSERT_EQ(::mount(nullptr, fs.Root().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    r = RunProcess({kScan, "--debug", m_tree.Root()}, {"TEMP=" + fs.Root()});
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_EQ(r.strErr, "tarrow-scan: the diagnostic log could not be written: " + fs.Root() +
+                            "/Tarrow/tarrow-scan.log: Read-only file system\n");
+    EXPECT_EQ(lines(r.strOut), 6) << r.strOut;
+}
+
 TEST_F(TarrowScanTest, CtrlCStopsAndPrintsThePartialResults) {
     // A tree large enough that the scan is still running when the signal arrives.
     const int nFiles = 100'000;

@@ -81,13 +81,14 @@ class Scanner:
         self.validator = jsonschema.Draft202012Validator(self.schema)
         self.env = env
 
-    def run(self, *args, cwd=None, expect=0):
-        r = subprocess.run([self.scan, *args], capture_output=True, env=self.env, cwd=cwd)
+    def run(self, *args, cwd=None, expect=0, env=None):
+        r = subprocess.run([self.scan, *args], capture_output=True, env={**self.env, **(env or {})},
+                           cwd=cwd)
         check(r.returncode == expect, f"{args}: exit status {r.returncode}, stderr {r.stderr!r}")
         return r
 
-    def json(self, *args, cwd=None):
-        r = self.run("--json", *args, cwd=cwd)
+    def json(self, *args, cwd=None, env=None):
+        r = self.run("--json", *args, cwd=cwd, env=env)
         # Bytes that are not UTF-8 come as \udcXX escapes, which json takes as they are.
         doc = json.loads(r.stdout.decode("utf-8"))
         errors = [e.message for e in self.validator.iter_errors(doc)]
@@ -165,6 +166,12 @@ def check_json(s, work):
     check(listed[os.path.join(A, b"music/-dash.mp3")]["modified"] == "2021-06-29T22:53:20+02:00",
           "summer time")
 
+    # Offsets RFC 3339 cannot carry (a whole day, clamped to it from 25 hours): in UTC.
+    for zone in ("EST+24", "EST+25", "EST-24"):
+        d = s.json("--files", b, env={"TZ": zone})
+        stamps = [d["startedAt"]] + [f["modified"] for f in d["files"]]
+        check(all(t.endswith("+00:00") for t in stamps), f"TZ={zone}: {stamps[:2]}")
+
 
 def check_unreadable(s, work):
     """Folders the scan cannot read are counted on their drive (as a user of no rights)."""
@@ -235,40 +242,132 @@ def check_exclude(s, work):
     check(r.stderr.startswith(b"tarrow-scan: "), "exclude: empty is a usage error")
 
 
+def check_left_out_agrees(s, work):
+    """Each built-in exclusion the environment can place in a tree, with the home spelled
+    in every way a shell leaves it (a trailing '/', "//", "/.", a link to it): what
+    leftOut names is the folder as the walk meets it, and holds no file counted."""
+    root = os.path.join(work, "drive")
+    home = os.path.join(root, "home", "u")
+    uid = os.getuid()
+    make_tree(root, [(b"keep/k.doc", "Documents", 1),
+                     (b"home/u/keep.doc", "Documents", 2),
+                     (b"home/u/.local/share/Trash/files/t.doc", "Documents", 4),
+                     (b"home/u/.cache/c.doc", "Documents", 8),
+                     (b"tmp/x.doc", "Documents", 16),
+                     (b".Trash/a.doc", "Documents", 32),
+                     (b".Trash-%d/b.doc" % uid, "Documents", 64),
+                     (b".Trash-%d/c.doc" % (uid + 1), "Documents", 128),
+                     (b"asked/d.doc", "Documents", 256)])
+    counted = {os.path.join(root, "keep/k.doc"), os.path.join(home, "keep.doc")}
+    reasons = {"trash", "cache", "temporary", "exclude"}
+    mounted = None
+    if os.geteuid() == 0:
+        mounted = os.path.join(root, "mnt")
+        os.mkdir(mounted)
+        if subprocess.run(["mount", "-t", "tmpfs", "tarrow-test", mounted]).returncode == 0:
+            make_tree(mounted, [(b"m.doc", "Documents", 512)])
+            reasons.add("mount")
+        else:
+            mounted = None
+    link = os.path.join(work, "home-link")
+    os.symlink(home, link)
+    env = {k: v for k, v in s.env.items() if not k.startswith("XDG_")}
+    try:
+        for spelled in (home, home + "/", home + "//", home + "/.", link, link + "/"):
+            r = subprocess.run([s.scan, "--json", "--files", "--exclude",
+                                os.path.join(root, "asked"), root], capture_output=True,
+                               env={**env, "HOME": spelled, "TEMP": os.path.join(root, "tmp")})
+            check(r.returncode == 0, f"HOME={spelled}: exit status {r.returncode} {r.stderr!r}")
+            doc = json.loads(r.stdout)
+            files = {native(f["path"]) for f in doc["files"]}
+            check(files == {os.fsencode(f) for f in counted},
+                  f"HOME={spelled}: counted {sorted(files)}")
+            left = [(native(x["path"]), x["reason"]) for x in doc["drives"][0]["leftOut"]]
+            check({why for _, why in left} == reasons, f"HOME={spelled}: left out {left}")
+            for path, why in left:
+                check(os.path.realpath(path) == path, f"HOME={spelled}: {path} is not as walked")
+                inside = [f for f in files if f.startswith(path + b"/")]
+                check(not inside, f"HOME={spelled}: {why} {path} left out and counted {inside}")
+    finally:
+        if mounted:
+            subprocess.run(["umount", "-l", mounted])
+
+
+def label_bytes(text):
+    """A label value of the file back as the bytes it names: the format's escapes
+    first (\\\\, \\", \\n), then ours (a backslash doubled, \\xHH a byte)."""
+    value, i = "", 0
+    while i < len(text):
+        if text[i] == "\\":
+            value += {"\\": "\\", '"': '"', "n": "\n"}[text[i + 1]]
+            i += 2
+        else:
+            value += text[i]
+            i += 1
+    out, i = b"", 0
+    while i < len(value):
+        if value.startswith("\\\\", i):
+            out += b"\\"
+            i += 2
+        elif value.startswith("\\x", i):
+            out += bytes([int(value[i + 2:i + 4], 16)])
+            i += 4
+        else:
+            out += value[i].encode("utf-8")
+            i += 1
+    return out
+
+
 def parse_metrics(text):
-    """{(name, labels): value} of the lines of our metrics."""
+    """{(name, label bytes or None): value} of the lines of our metrics; each once."""
     out = {}
     for line in text.splitlines():
         if not line.startswith("tarrow_scan_"):
             continue
         key, value = line.rsplit(" ", 1)
-        out[key] = float(value)
+        name, _, label = key.partition("{")
+        if label:
+            label = label_bytes(label[label.index('"') + 1:-2])
+        check((name, label or None) not in out, f"metrics: {key} twice")
+        out[(name, label or None)] = float(value)
     return out
 
 
 def metrics_from_json(doc):
     m = {
-        "tarrow_scan_files": doc["total"]["files"],
-        "tarrow_scan_bytes": doc["total"]["bytes"],
-        "tarrow_scan_stopped": 1 if doc["stopped"] else 0,
-        "tarrow_scan_unreadable_folders": sum(d["unreadableFolders"] for d in doc["drives"]),
-        "tarrow_scan_start_time_seconds":
+        ("tarrow_scan_files", None): doc["total"]["files"],
+        ("tarrow_scan_bytes", None): doc["total"]["bytes"],
+        ("tarrow_scan_stopped", None): 1 if doc["stopped"] else 0,
+        ("tarrow_scan_unreadable_folders", None):
+            sum(d["unreadableFolders"] for d in doc["drives"]),
+        ("tarrow_scan_start_time_seconds", None):
             int(datetime.datetime.fromisoformat(doc["startedAt"]).timestamp()),
     }
     for g in doc["groups"]:
-        m[f'tarrow_scan_group_files{{group="{g["name"]}"}}'] = g["files"]
-        m[f'tarrow_scan_group_bytes{{group="{g["name"]}"}}'] = g["bytes"]
+        m[("tarrow_scan_group_files", g["name"].encode())] = g["files"]
+        m[("tarrow_scan_group_bytes", g["name"].encode())] = g["bytes"]
     for d in doc["drives"]:
-        m[f'tarrow_scan_drive_files{{drive="{d["root"]}"}}'] = d["files"]
-        m[f'tarrow_scan_drive_bytes{{drive="{d["root"]}"}}'] = d["bytes"]
-        m[f'tarrow_scan_drive_unreadable_folders{{drive="{d["root"]}"}}'] = d["unreadableFolders"]
+        root = native(d["root"])
+        m[("tarrow_scan_drive_files", root)] = d["files"]
+        m[("tarrow_scan_drive_bytes", root)] = d["bytes"]
+        m[("tarrow_scan_drive_unreadable_folders", root)] = d["unreadableFolders"]
     return m
 
 
 def compare(ours, doc, what):
     for key, value in metrics_from_json(doc).items():
         check(ours.get(key) == value, f"{what}: {key} is {ours.get(key)}, the JSON says {value}")
-    check("tarrow_scan_duration_seconds" in ours, f"{what}: no duration")
+    check(("tarrow_scan_duration_seconds", None) in ours, f"{what}: no duration")
+
+
+def look_alike_drives(work):
+    """Two folders whose names differ only in how an escape would spell them: the byte
+    0xFF, and a backslash with the letters xff. Each must keep a label of its own."""
+    W = os.fsencode(work)
+    drives = [os.path.join(W, b"bad\xff"), os.path.join(W, b"bad\\xff")]
+    for i, d in enumerate(drives):
+        make_tree(d, [(b"a.doc", "Documents", i + 1)])
+    return [os.fsdecode(d) for d in drives]
 
 
 def check_metrics(s, work):
@@ -279,7 +378,7 @@ def check_metrics(s, work):
     # Written whole, readable by the collector's own user whatever the umask.
     old = os.umask(0o077)
     try:
-        doc = s.json("--metrics", os.path.join(out, "tarrow.prom"), tree)
+        doc = s.json("--metrics", os.path.join(out, "tarrow.prom"), tree, *look_alike_drives(work))
     finally:
         os.umask(old)
     path = os.path.join(out, "tarrow.prom")
@@ -296,16 +395,48 @@ def check_metrics(s, work):
     else:
         print("promtool: skipped (not installed; Debian's package prometheus has it)")
 
-    # A link at the name is replaced, never written through.
+    # The user's own plain file is replaced whole, through a new file.
+    before = os.lstat(path)
+    s.run("--metrics", path, tree)
+    check(os.lstat(path).st_ino != before.st_ino, "metrics: not replaced through a new file")
+
+    # Anything else at the name is refused before any scan, in one line, and left as it
+    # was: a link, a pipe, a folder, a second name of another file, and as root a device
+    # node and another user's file.
     victim = os.path.join(work, "victim")
     with open(victim, "w") as f:
         f.write("keep")
-    os.unlink(path)
-    os.symlink(victim, path)
-    s.run("--metrics", path, tree)
-    with open(victim) as f:
-        check(f.read() == "keep", "metrics: written through a link")
-    check(not os.path.islink(path), "metrics: the link is still there")
+    others = {
+        "link": lambda p: os.symlink(victim, p),
+        "pipe": os.mkfifo,
+        "folder": os.mkdir,
+        "hard link": lambda p: os.link(victim, p),
+    }
+    if os.geteuid() == 0:
+        others["device"] = lambda p: os.mknod(p, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+
+        def theirs(p):
+            with open(p, "w") as f:
+                f.write("theirs")
+            os.chown(p, 65534, 65534)
+        others["another user's file"] = theirs
+    for what, make in others.items():
+        os.unlink(path)
+        make(path)
+        made = os.lstat(path)
+        r = s.run("--metrics", path, tree, expect=1)
+        lines = r.stderr.splitlines()
+        check(r.stdout == b"" and len(lines) == 1 and lines[0].startswith(b"tarrow-scan: "),
+              f"metrics: {what} at the name: {r.stdout[:40]!r} {r.stderr!r}")
+        now = os.lstat(path)
+        check((now.st_ino, now.st_mode) == (made.st_ino, made.st_mode),
+              f"metrics: the {what} at the name was replaced")
+        check(os.listdir(out) == ["tarrow.prom"], f"metrics: left behind {os.listdir(out)}")
+        if what == "folder":
+            os.rmdir(path)
+            open(path, "w").close()
+        with open(victim) as f:
+            check(f.read() == "keep", f"metrics: written through a {what}")
 
     # A link on the folder's path: refused before any scan.
     os.symlink(out, os.path.join(work, "prom-link"))
@@ -353,7 +484,8 @@ def check_node_exporter(s, work):
                     time.sleep(0.1)
             if text is None:
                 continue
-            doc = s.json("--metrics", os.path.join(folder, "tarrow.prom"), tree)
+            doc = s.json("--metrics", os.path.join(folder, "tarrow.prom"), tree,
+                         *look_alike_drives(work))
             served = fetch(f"http://127.0.0.1:{port}/metrics")
             check("node_textfile_scrape_error 0" in served.splitlines(),
                   "node_exporter: textfile scrape error")
@@ -419,6 +551,7 @@ def main():
                 check_unreadable(s, sub)
             elif name == "exclude":
                 check_exclude(s, sub)
+                check_left_out_agrees(s, sub)
             elif name == "metrics":
                 check_metrics(s, sub)
             elif name == "node_exporter":

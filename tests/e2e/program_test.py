@@ -105,10 +105,14 @@ def debug_log(s):
         s.wait_exit(p, "Escape")
         check(not os.path.exists(s.log_folder()), "no log without /debug: tarrow %s" % " ".join(args))
 
-    # TEMP is a link: no log is written through it, and the program says why, once.
+    # TEMP is a link in a folder others may write in (a sticky /tmp): no log is written
+    # through it, and the program says why, once.
     elsewhere = os.path.join(s.root, "elsewhere")
     os.mkdir(elsewhere, 0o700)
-    linked = os.path.join(s.root, "linked-temp")
+    shared = os.path.join(s.root, "shared")
+    os.mkdir(shared)
+    os.chmod(shared, 0o1777)
+    linked = os.path.join(shared, "linked-temp")
     os.symlink(elsewhere, linked)
     p = s.start("/debug", TEMP=linked)
     s.keys(s.wait_window(p), "Escape")
@@ -119,6 +123,47 @@ def debug_log(s):
                    "a symbolic link is on the folder's path" % linked],
           "standard error says once why the log is not written: %r" % err)
     check(os.listdir(elsewhere) == [], "nothing is written through the link")
+
+    # A link only the user could have made (in the user's private folder: a temporary
+    # folder on another disk) is followed as any program follows it.
+    linked = os.path.join(s.root, "linked-temp")
+    os.symlink(elsewhere, linked)
+    p = s.start("/debug", TEMP=linked)
+    s.keys(s.wait_window(p), "Escape")
+    check(s.wait_exit(p, "Escape") == 0, "tarrow /debug with TEMP at the user's link ends with 0")
+    err = p.stderr.read().decode(errors="replace")
+    check("diagnostic log" not in err, "nothing said of the log: %r" % err)
+    check(read_log(os.path.join(elsewhere, "Tarrow", "tarrow.log"))[0][2].startswith("-" * 72),
+          "the log is written where the user's link leads")
+
+    # A full temporary folder: the log's entries are lost, said once; the window goes on.
+    if os.geteuid() != 0:
+        print("a full temporary folder: skipped (mounting a small tmpfs needs root)")
+        return
+    full = os.path.join(s.root, "full")
+    os.mkdir(full)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k,mode=0700", "tarrow-e2e", full],
+                   check=True)
+    try:
+        fd = os.open(os.path.join(full, "fill"), os.O_WRONLY | os.O_CREAT, 0o600)
+        try:
+            while os.write(fd, b"x" * 65536):
+                pass
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
+        p = s.start("/debug", TEMP=full)
+        window = s.wait_window(p)
+        s.keys(window, "Escape")
+        check(s.wait_exit(p, "Escape") == 0, "tarrow /debug into a full folder runs and ends with 0")
+        err = p.stderr.read().decode(errors="replace")
+        said = [line for line in err.splitlines() if "diagnostic log" in line]
+        check(said == ["tarrow: the diagnostic log could not be written: %s/Tarrow/tarrow.log: "
+                       "No space left on device" % full],
+              "standard error says once that the log is lost: %r" % err)
+    finally:
+        subprocess.run(["umount", "-l", full], check=False)
 
 
 def platform_warning(s):

@@ -257,10 +257,13 @@ TEST_F(DetailsDlgTest, CellsShowTheRecordsUndecodableBytesVisiblyAndNoExtensionI
     CFileList list{Record("/data/Caf\xE9/r\xE9sum\xE9.pdf", 1152),
                    Record("/x/README", 5, {40606.430902777778, DateTimeStatus::valid}),
                    Record("/x/w.noicon", 0, {40606.4, DateTimeStatus::invalid}),
-                   Record("/x/z.noicon", 0, {0.0, DateTimeStatus::null})};
+                   Record("/x/z.noicon", 0, {0.0, DateTimeStatus::null}),
+                   Record("/x/zz\rret.mp3"),
+                   Record("/x/zz\nline.pdf"),
+                   Record("/new\nfolder\t/zz\x7F\x1B.doc")};
     auto pDlg = Open(&list);
     CListDetails& files = pDlg->GetFileList();
-    ASSERT_EQ(files.GetItemCount(), 4);
+    ASSERT_EQ(files.GetItemCount(), 7);
     EXPECT_EQ(files.GetItemText(0, 0), QStringLiteral("README"));
     EXPECT_EQ(files.GetItemText(0, 2), QStringLiteral("File"));
     EXPECT_EQ(files.GetItemText(0, 3), QStringLiteral("5 B"));
@@ -271,6 +274,13 @@ TEST_F(DetailsDlgTest, CellsShowTheRecordsUndecodableBytesVisiblyAndNoExtensionI
     EXPECT_EQ(files.GetItemText(2, 4), QStringLiteral("Invalid DateTime Invalid DateTime"));
     EXPECT_EQ(files.GetItemText(3, 4), QString());
     EXPECT_EQ(list[0].m_strPath, "/data/Caf\xE9/r\xE9sum\xE9.pdf");
+    // A control character shows as its own symbol, one per byte: two files never look
+    // alike, nor does a name end at a line break.
+    EXPECT_EQ(files.GetItemText(4, 0), QStringLiteral("zz\u240Aline.pdf"));
+    EXPECT_EQ(files.GetItemText(5, 0), QStringLiteral("zz\u240Dret.mp3"));
+    EXPECT_EQ(files.GetItemText(6, 0), QStringLiteral("zz\u2421\u241B.doc"));
+    EXPECT_EQ(files.GetItemText(6, 1), QStringLiteral("/new\u240Afolder\u2409/"));
+    EXPECT_EQ(list[4].m_strPath, "/x/zz\rret.mp3");
 
     // The empty extension is asked for like any other; no icon is cached as none.
     EXPECT_EQ(std::count(m_types.m_arrAsked.begin(), m_types.m_arrAsked.end(), ""), 1);
@@ -435,7 +445,7 @@ TEST_F(DetailsDlgTest, HomeAndEndGoToTheFirstAndLastRow) {
 
 TEST_F(DetailsDlgTest, ANameOrFolderCutShortShowsWholeInAToolTip) {
     const std::string strLongFolder = "/" + std::string(80, 'f') + "/<b>deep</b>";
-    const std::string strLongName = std::string(60, 'n') + ".doc";
+    const std::string strLongName = std::string(60, 'n') + "\r\n.doc";
     CFileList list{Record(strLongFolder + "/" + strLongName), Record("/x/a.doc")};
     auto pDlg = Open(&list);
     pDlg->show();
@@ -453,8 +463,9 @@ TEST_F(DetailsDlgTest, ANameOrFolderCutShortShowsWholeInAToolTip) {
         doc.setHtml(QToolTip::text());
         return doc.toPlainText().toStdString();
     };
-    ASSERT_EQ(Column(files, 0)[1], strLongName);
-    EXPECT_EQ(tipAt(1, CListDetails::colName), strLongName);
+    const std::string strShown = std::string(60, 'n') + "\u240D\u240A.doc"; // as in the cell
+    ASSERT_EQ(Column(files, 0)[1], strShown);
+    EXPECT_EQ(tipAt(1, CListDetails::colName), strShown);
     EXPECT_EQ(tipAt(1, CListDetails::colPath), strLongFolder + "/"); // markup shown as text
     // What fits shows no tip, nor do the other columns.
     EXPECT_EQ(tipAt(0, CListDetails::colName), std::nullopt);
