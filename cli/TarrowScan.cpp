@@ -186,12 +186,9 @@ std::string Usage() {
          "Ctrl-C stops the scan and prints what was found until then (exit status 130);\n"
          "a second Ctrl-C ends the program at once. Exit status 0: the scan ran to its end\n"
          "and everything asked for was written; 1: a folder named could not be read or\n"
-         "scanned, or the report, a list, the metrics or the diagnostic log could not be
-"
-         "written; 2: wrong usage, or a backup listing that cannot be used (nothing is then
-"
-         "scanned); 130: stopped.
-";
+         "scanned, or the report, a list, the metrics or the diagnostic log could not be\n"
+         "written; 2: wrong usage, or a backup listing that cannot be used (nothing is then\n"
+         "scanned); 130: stopped.\n";
     return o.str();
 }
 
