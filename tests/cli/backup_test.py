@@ -236,7 +236,7 @@ def check_tool(tool_class, s, work):
         metrics = parse_metrics(f.read())
     for g in doc["groups"]:
         for key in ("files", "bytes"):
-            name = f'tarrow_scan_group_not_backed_up_{key}{{group="{g["name"]}"}}'
+            name = (f"tarrow_scan_group_not_backed_up_{key}", g["name"].encode())
             check(metrics.get(name) == g["notBackedUp"][key], f"{tool.name}: metric {name}")
 
     # The listing on standard input, straight from the tool.
