@@ -271,23 +271,32 @@ private:
     }
 
     // Level n open, for a subfolder or an entry's attributes: served from a listing,
-    // it may not be. false when it cannot be opened as the folder that was listed.
+    // it may not be. Reached from the nearest open ancestor as Reopen reaches one, each
+    // step checked; false when it cannot be opened as the folder that was listed.
     bool Open(std::size_t n, DWORD& dwError) {
         if (m_levels[n].hDir >= 0)
             return true;
         std::size_t nAt = n;
         while (m_levels[nAt].hDir < 0)
             --nAt; // the root always is
-        if (m_levels[n].nBase - m_levels[nAt].nBase > kMaxRelative) {
-            dwError = ENAMETOOLONG; // read ahead by its path, it cannot be so deep
-            return false;
+        if (m_nOpen + 1 >= kMaxOpenLevels)
+            CloseOutermost(nAt);
+        int hAt = m_levels[nAt].hDir;
+        bool bTemporary = false; // hAt is a folder on the way, not kept open
+        while (nAt < n) {
+            std::size_t nTo = nAt + 1;
+            while (nTo < n && m_levels[nTo + 1].nBase - m_levels[nAt].nBase <= kMaxRelative)
+                ++nTo;
+            const int h = OpenLevel(hAt, nAt, nTo, dwError);
+            if (bTemporary)
+                m_lister.Close(hAt);
+            if (h < 0)
+                return false;
+            hAt = h;
+            nAt = nTo;
+            bTemporary = true;
         }
-        if (m_nOpen >= kMaxOpenLevels)
-            CloseOutermost(n);
-        int h = OpenLevel(m_levels[nAt].hDir, nAt, n, dwError);
-        if (h < 0)
-            return false;
-        m_levels[n].hDir = h;
+        m_levels[n].hDir = hAt;
         ++m_nOpen;
         return true;
     }
