@@ -187,9 +187,10 @@ std::unique_ptr<CFolderListing> CReadAhead::Take(std::span<const std::uint32_t> 
         m_bWalkWaits = false;
         if (it != m_ahead.end() && it->second.pListing) {
             // Another folder under that key (the parent changed since): not this one.
-            if (it->second.strRelative == strRelative)
-                pListing = std::move(it->second.pListing);
-            Drop(it);
+            const bool bSame = it->second.strRelative == strRelative;
+            std::unique_ptr<CFolderListing> p = Drop(it);
+            if (bSame)
+                pListing = std::move(p);
         }
         m_queued.erase(m_walk); // no thread began it: the walk reads it now
         Passed();
@@ -220,14 +221,16 @@ void CReadAhead::Passed() {
     m_queued.erase(m_queued.begin(), m_queued.lower_bound(m_walk));
 }
 
-void CReadAhead::Drop(std::map<Key, Slot>::iterator it) {
+std::unique_ptr<CFolderListing> CReadAhead::Drop(std::map<Key, Slot>::iterator it) {
     m_nBytes -= it->second.nBytes;
-    if (it->second.pListing) {
+    std::unique_ptr<CFolderListing> pListing = std::move(it->second.pListing);
+    if (pListing) {
         --m_nReady;
         if (m_pStats)
             --m_pStats->nListingsWaiting;
     }
     m_ahead.erase(it);
+    return pListing;
 }
 
 // Whether the walk waiting for its folder is to be woken: by a thread about to wait

@@ -198,7 +198,8 @@ private:
               std::vector<Subfolder>& found) EXCLUDES(m_lock);
     void Hand(std::vector<Subfolder>& subfolders) EXCLUDES(m_lock);
     std::size_t Queue(std::vector<Subfolder>& subfolders) REQUIRES(m_lock);
-    void Drop(std::map<Key, Slot>::iterator it) REQUIRES(m_lock);
+    // Forgets the folder; its listing, if read, to whom wants it.
+    std::unique_ptr<CFolderListing> Drop(std::map<Key, Slot>::iterator it) REQUIRES(m_lock);
     void Passed() REQUIRES(m_lock);
     bool WakesWalk(bool bIdle) const REQUIRES(m_lock);
     void Wake(std::size_t nThreads);

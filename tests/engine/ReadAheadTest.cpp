@@ -279,6 +279,8 @@ TEST_F(ReadAheadTest, EveryFolderListedOnceEveryAttributeReadOnce) {
 // A folder changed after it was read ahead is reported as it was when read: not as it
 // is when the walk gets there, nor as a mix of the two.
 TEST_F(ReadAheadTest, AFolderChangedSinceItWasReadIsReportedAsItWasThen) {
+    if (!m_tmpfs.Mounted())
+        GTEST_SKIP() << "needs a tmpfs of its own, which lists the newest entry first";
     for (const std::string s : {"a", "b"}) {
         m_tree.File(s + "/keep.doc", 1);
         m_tree.File(s + "/gone.doc", 2);
@@ -289,8 +291,9 @@ TEST_F(ReadAheadTest, AFolderChangedSinceItWasReadIsReportedAsItWasThen) {
     const Report alone = Walk(m_tree.Root(), {});
     ASSERT_EQ(alone.size(), 10u);
 
-    // The walk is held at its first file, until the other folder has been read ahead
-    // and then changed.
+    // The walk is held at its first file, in the subfolder of one folder (listed first:
+    // made last), until the other folder and its subfolder are read ahead; then that
+    // folder changes.
     ReadAheadStats stats;
     CRecordingTarget target;
     std::string strChanged;
@@ -298,7 +301,7 @@ TEST_F(ReadAheadTest, AFolderChangedSinceItWasReadIsReportedAsItWasThen) {
         if (!strChanged.empty())
             return;
         strChanged = f.prop.m_strPath.starts_with(m_tree.Path("a/")) ? "b" : "a";
-        ASSERT_TRUE(Eventually([&] { return stats.nListingsWaiting > 0; }));
+        ASSERT_TRUE(Eventually([&] { return stats.nListingsWaiting == 2; }));
         const std::string s = m_tree.Path(strChanged);
         fs::remove(s + "/gone.doc");
         fs::rename(s + "/renamed.doc", s + "/new name.doc");
@@ -312,24 +315,11 @@ TEST_F(ReadAheadTest, AFolderChangedSinceItWasReadIsReportedAsItWasThen) {
     walker.SetReadAhead(Always(stats));
     walker.EnumerateDrive(m_tree.Root());
 
-    // Its subfolder is a folder of its own, read before the change or after it.
-    const std::string strSub = m_tree.Path(strChanged + "/sub/");
-    Report got, expected;
-    std::set<std::string> sub;
-    for (const FoundFile& f : target.Found()) {
-        if (f.prop.m_strPath.starts_with(strSub))
-            sub.insert(f.prop.m_strPath);
-        else
-            got.emplace_back(f.prop.m_strPath, f.strGroup, f.prop.m_nSize);
-    }
-    for (const auto& r : alone) {
-        if (!std::get<0>(r).starts_with(strSub))
-            expected.push_back(r);
-    }
-    EXPECT_EQ(got, expected);
-    EXPECT_TRUE(sub == std::set<std::string>{strSub + "old.doc"} ||
-                sub == std::set<std::string>{strSub + "new.doc"})
-        << sub.size();
+    Report got;
+    for (const FoundFile& f : target.Found())
+        got.emplace_back(f.prop.m_strPath, f.strGroup, f.prop.m_nSize);
+    EXPECT_EQ(got, alone);
+    EXPECT_GE(stats.nReachedAhead, 2u);
 }
 
 // A folder read ahead by its path is opened again by the walk only for what it could
