@@ -47,6 +47,25 @@ int ReadAheadThreadsFor(std::optional<bool> bRotational, std::string_view strFil
     return std::clamp(2 * nProcessors, kRotationalThreads, kMostThreads);
 }
 
+// Shortest first, and each length's first byte above every shorter one's: so byte order
+// is the order of the numbers, and no index's bytes begin another's.
+void CReadAhead::AppendIndex(Key& key, std::uint32_t nIndex) {
+    if (nIndex < 0x80) {
+        key += static_cast<char>(nIndex);
+    } else if (nIndex < 0x4000) {
+        key += static_cast<char>(0x80 | (nIndex >> 8));
+        key += static_cast<char>(nIndex & 0xFF);
+    } else if (nIndex < 0x200000) {
+        key += static_cast<char>(0xC0 | (nIndex >> 16));
+        key += static_cast<char>((nIndex >> 8) & 0xFF);
+        key += static_cast<char>(nIndex & 0xFF);
+    } else {
+        key += static_cast<char>(0xE0);
+        for (int nShift = 24; nShift >= 0; nShift -= 8)
+            key += static_cast<char>((nIndex >> nShift) & 0xFF);
+    }
+}
+
 bool CFolderListing::IsFolder(std::size_t i) const {
     if (m_entries[i].kind != EntryKind::Unknown)
         return m_entries[i].kind == EntryKind::Directory;
@@ -60,6 +79,11 @@ std::size_t CFolderListing::Bytes() const {
 }
 
 void CFolderListing::Add(std::string_view strName, EntryKind kind) {
+    if (m_entries.empty()) {
+        // Most folders hold a few entries: grown from here, not from nothing.
+        m_entries.reserve(16);
+        m_strNames.reserve(256);
+    }
     m_entries.push_back({static_cast<std::uint32_t>(m_strNames.size()),
                          static_cast<std::uint32_t>(strName.size()), kNone, kind});
     m_strNames.append(strName);
@@ -163,7 +187,7 @@ void CReadAhead::Sample(bool bNow) {
     }
 }
 
-std::unique_ptr<CFolderListing> CReadAhead::Take(std::span<const std::uint32_t> key,
+std::unique_ptr<CFolderListing> CReadAhead::Take(std::string_view key,
                                                  std::string_view strRelative) {
     Sample(key.empty());
     if (m_bArmed && !m_bGivenBack)
@@ -172,7 +196,7 @@ std::unique_ptr<CFolderListing> CReadAhead::Take(std::span<const std::uint32_t> 
     std::size_t nWake = 0;
     {
         CLock lock(m_lock);
-        m_walk.assign(key.begin(), key.end());
+        m_walk = key;
         const std::size_t nAhead = m_ahead.size();
         auto it = m_ahead.find(m_walk);
         // Being read: the walk would only read it again. Woken once it is read and a
@@ -221,7 +245,7 @@ void CReadAhead::Passed() {
     m_queued.erase(m_queued.begin(), m_queued.lower_bound(m_walk));
 }
 
-std::unique_ptr<CFolderListing> CReadAhead::Drop(std::map<Key, Slot>::iterator it) {
+std::unique_ptr<CFolderListing> CReadAhead::Drop(std::map<Key, Slot, std::less<>>::iterator it) {
     m_nBytes -= it->second.nBytes;
     std::unique_ptr<CFolderListing> pListing = std::move(it->second.pListing);
     if (pListing) {
@@ -252,7 +276,7 @@ void CReadAhead::Wake(std::size_t nThreads) {
 }
 
 std::unique_ptr<CFolderListing> CReadAhead::ReadWhole(IDirectoryLister& lister, int hDir,
-                                                      std::span<const std::uint32_t> key,
+                                                      std::string_view key,
                                                       std::string_view strRelative) {
     auto pListing = std::make_unique<CFolderListing>();
     std::vector<Subfolder> found;
@@ -460,7 +484,7 @@ std::unique_ptr<CFolderListing> CReadAhead::ReadFolder(IDirectoryLister& lister,
 // Lists the open folder into the listing, reads the attributes the walk will ask for
 // and finds the subfolders to read next. A thread gives up a folder too large to hold
 // (false); the walk keeps what it holds, partial, and lists the rest itself.
-bool CReadAhead::Fill(IDirectoryLister& lister, int hDir, std::span<const std::uint32_t> key,
+bool CReadAhead::Fill(IDirectoryLister& lister, int hDir, std::string_view key,
                       std::string_view strRelative, CFolderListing& listing, bool bWalk,
                       Scratch& scratch, std::vector<Subfolder>& found) {
     // Whether the listing may hold what it holds now: a thread's has its room counted
@@ -536,9 +560,8 @@ bool CReadAhead::Fill(IDirectoryLister& lister, int hDir, std::span<const std::u
         if (m_leavesOut(strPath))
             continue;
         Subfolder& s = found.emplace_back();
-        s.key.reserve(key.size() + 1);
-        s.key.assign(key.begin(), key.end());
-        s.key.push_back(i);
+        s.key = key;
+        AppendIndex(s.key, i);
         s.strRelative.assign(strPath, m_strRoot.size());
     }
     return true;

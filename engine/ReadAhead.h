@@ -39,7 +39,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -122,8 +121,11 @@ private:
 class CReadAhead {
 public:
     // A folder's place in the walk: the index of each entry on the way to it, counting
-    // every entry a listing gives ("." and ".." too).
-    using Key = std::vector<std::uint32_t>;
+    // every entry a listing gives ("." and ".." too), each written by AppendIndex so
+    // that keys compare, byte by byte, as the walk meets their folders (a folder's
+    // before those below it). Most fit in a string without taking memory.
+    using Key = std::string;
+    static void AppendIndex(Key& key, std::uint32_t nIndex);
     // Whether the walk will ask for the attributes of the file of this full path.
     using WantsAttributes = std::function<bool(std::string_view strPath)>;
     // Whether the walk leaves out the folder of this full path.
@@ -147,15 +149,15 @@ public:
     // The walk enters a folder (the root first, with an empty key and path): its
     // listing when read ahead under that path, once a thread reading it is done; null
     // when the walk lists it itself.
-    std::unique_ptr<CFolderListing> Take(std::span<const std::uint32_t> key,
-                                         std::string_view strRelative) EXCLUDES(m_lock);
+    std::unique_ptr<CFolderListing> Take(std::string_view key, std::string_view strRelative)
+        EXCLUDES(m_lock);
     // Whether the walk is to read a folder it lists itself with ReadWhole.
     bool Active() const { return m_bArmed && !m_threads.empty() && !m_bGivenBack; }
     // The walk's own reading of the open folder it just entered, as a thread reads one:
     // its subfolders go to the threads. Partial when too large to hold, or on a stop.
     std::unique_ptr<CFolderListing> ReadWhole(IDirectoryLister& lister, int hDir,
-                                              std::span<const std::uint32_t> key,
-                                              std::string_view strRelative) EXCLUDES(m_lock);
+                                              std::string_view key, std::string_view strRelative)
+        EXCLUDES(m_lock);
     // Subfolders the threads could be given (Offer) to read, from the walk's listings.
     // None while every folder found was queued: the threads know of all there are.
     std::size_t Room() const {
@@ -193,13 +195,14 @@ private:
     std::unique_ptr<CFolderListing> ReadFolder(IDirectoryLister& lister, int& hRoot, const Key& key,
                                                const std::string& strRelative, Scratch& scratch,
                                                std::vector<Subfolder>& found);
-    bool Fill(IDirectoryLister& lister, int hDir, std::span<const std::uint32_t> key,
+    bool Fill(IDirectoryLister& lister, int hDir, std::string_view key,
               std::string_view strRelative, CFolderListing& listing, bool bWalk, Scratch& scratch,
               std::vector<Subfolder>& found) EXCLUDES(m_lock);
     void Hand(std::vector<Subfolder>& subfolders) EXCLUDES(m_lock);
     std::size_t Queue(std::vector<Subfolder>& subfolders) REQUIRES(m_lock);
     // Forgets the folder; its listing, if read, to whom wants it.
-    std::unique_ptr<CFolderListing> Drop(std::map<Key, Slot>::iterator it) REQUIRES(m_lock);
+    std::unique_ptr<CFolderListing> Drop(std::map<Key, Slot, std::less<>>::iterator it)
+        REQUIRES(m_lock);
     void Passed() REQUIRES(m_lock);
     bool WakesWalk(bool bIdle) const REQUIRES(m_lock);
     void Wake(std::size_t nThreads);
@@ -242,8 +245,8 @@ private:
     CMutex m_lock;
     std::condition_variable m_work;   // a folder queued or room ahead: for idle threads
     std::condition_variable m_listed; // a folder the walk waits for was read or given up
-    std::map<Key, std::string> m_queued GUARDED_BY(m_lock);
-    std::map<Key, Slot> m_ahead GUARDED_BY(m_lock);
+    std::map<Key, std::string, std::less<>> m_queued GUARDED_BY(m_lock);
+    std::map<Key, Slot, std::less<>> m_ahead GUARDED_BY(m_lock);
     Key m_walk GUARDED_BY(m_lock); // the walk's place
     std::size_t m_nBytes GUARDED_BY(m_lock) = 0;
     int m_nIdle GUARDED_BY(m_lock) = 0;          // threads waiting for work

@@ -153,8 +153,8 @@ public:
         if (bAhead) {
             m_key.clear();
             for (std::size_t i = 1; i < m_levels.size(); ++i)
-                m_key.push_back(m_levels[i].nIndex);
-            m_key.push_back(nIndex);
+                CReadAhead::AppendIndex(m_key, m_levels[i].nIndex);
+            CReadAhead::AppendIndex(m_key, nIndex);
             strRelative.assign(m_strPath, nRoot);
             if (auto pListing = m_pReadAhead->Take(m_key, strRelative)) {
                 m_strPath += '/';
@@ -260,8 +260,8 @@ private:
                     continue;
                 CReadAhead::Subfolder& s = m_offers.emplace_back();
                 for (std::size_t i = 1; i <= n; ++i)
-                    s.key.push_back(m_levels[i].nIndex);
-                s.key.push_back(static_cast<std::uint32_t>(l.nFed));
+                    CReadAhead::AppendIndex(s.key, m_levels[i].nIndex);
+                CReadAhead::AppendIndex(s.key, static_cast<std::uint32_t>(l.nFed));
                 s.strRelative.assign(m_strPath, nRoot, l.nBase - nRoot);
                 s.strRelative += strName;
             }

@@ -595,6 +595,26 @@ TEST_F(ReadAheadTest, AWalkThatNeverWaitsForTheDiskIsLeftAlone) {
     EXPECT_EQ(stats.nReachedAhead, 0u);
 }
 
+// Keys compare as the walk meets their folders: by each index in turn as a number,
+// a folder before those below it, across every length an index is written in.
+TEST(ReadAheadKeyTest, KeysCompareInTheWalksOrder) {
+    auto key = [](const std::vector<std::uint32_t>& indexes) {
+        CReadAhead::Key k;
+        for (std::uint32_t n : indexes)
+            CReadAhead::AppendIndex(k, n);
+        return k;
+    };
+    const std::vector<std::vector<std::uint32_t>> inOrder = {
+        {},          {0},        {0, 0},     {0, 0xFFFFFFFF}, {5},         {5, 0},   {5, 127},
+        {5, 128},    {6},        {127, 9},   {128},           {128, 0},    {0x3FFF}, {0x4000},
+        {0x4000, 1}, {0x1FFFFF}, {0x200000}, {0xFFFFFFFE},    {0xFFFFFFFF}};
+    for (std::size_t i = 0; i + 1 < inOrder.size(); ++i) {
+        EXPECT_LT(key(inOrder[i]), key(inOrder[i + 1])) << i;
+        EXPECT_NE(key(inOrder[i]), key(inOrder[i + 1])) << i;
+    }
+    EXPECT_EQ(key({1, 2, 3}).size(), 3u); // short enough to need no memory of its own
+}
+
 TEST(StorageDeviceTest, RotationalFlagOfTheDiskOrOfThePartitionsDisk) {
     CTempTree tree;
     struct stat st;
