@@ -4,9 +4,11 @@
 #
 # Makes (or reuses) a synthetic tree, then alternates in each round: tarrow-scan (the
 # read-ahead the drive gets by default), tarrow-scan --read-ahead=0 (the walk alone),
-# fd -j1, fd -j4/-j8/-j16 and find. Prints the median wall time and peak memory of
-# each, the ratios of tarrow-scan to the best fd -jN, to fd -j1 and to find, and the
-# stop latency (Ctrl-C to exit) of a cold scan with and without read-ahead.
+# with --baseline another build of tarrow-scan (an earlier version, to compare with),
+# fd -j1, fd -j4/-j8/-j16 and find. Prints the median wall time, processor time
+# (user + system) and peak memory of each, the ratios of tarrow-scan to the best fd -jN,
+# to fd -j1, to find and to the baseline, and the stop latency (Ctrl-C to exit) of a
+# cold scan with and without read-ahead.
 #
 # Where the device mapper works, the same again on a loop-mounted ext4 image behind
 # a "delay" target of about 1 ms per read, which stands for a slow disk.
@@ -14,6 +16,7 @@
 # Needs root (dropping caches, loop devices, the device mapper) and fd (fd-find).
 #
 #   bench/cold_bench.sh [--entries N] [--runs N] [--tree DIR] [--delay-entries N] [--no-delay]
+#                       [--baseline TARROW-SCAN]
 #
 # Everything it makes lives in one folder of its own under /var/tmp (on the disk, not
 # in memory), removed at the end; --tree DIR names a tree to make once and reuse
@@ -25,6 +28,7 @@ runs=3
 tree="" # made afresh in this run's own folder unless a reused one is named
 delay=1
 delay_entries=100000 # every read waits: a smaller tree keeps a round within minutes
+baseline=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --entries) entries="$2"; shift 2 ;;
@@ -32,7 +36,8 @@ while [ $# -gt 0 ]; do
     --tree) tree="$2"; shift 2 ;;
     --delay-entries) delay_entries="$2"; shift 2 ;;
     --no-delay) delay=0; shift ;;
-    *) echo "usage: $0 [--entries N] [--runs N] [--tree DIR] [--delay-entries N] [--no-delay]" >&2
+    --baseline) baseline="$2"; shift 2 ;;
+    *) echo "usage: $0 [--entries N] [--runs N] [--tree DIR] [--delay-entries N] [--no-delay] [--baseline TARROW-SCAN]" >&2
        exit 2 ;;
   esac
 done
@@ -95,12 +100,12 @@ make_tree() { # DIR: made once, reused while its entry count is the one asked fo
   sync
 }
 
-# One cold run: "seconds peak-KiB" of the command.
+# One cold run: "seconds peak-KiB processor-seconds" of the command.
 cold() {
   sync
   echo 3 > /proc/sys/vm/drop_caches
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>/dev/null || true
-  tail -n 1 "$work/time"
+  /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null 2>/dev/null || true
+  tail -n 1 "$work/time" | awk '{print $1, $2, $3 + $4}'
 }
 
 # Seconds from SIGINT to exit of a cold scan interrupted after a second.
@@ -127,29 +132,35 @@ bench_tree() { # DIR LABEL
         cat "/sys/dev/block/$dev/../queue/rotational" 2>/dev/null || echo "?")
   echo
   echo "== $label: $dir (device $dev, rotational: $rot), $runs rounds, caches dropped before each run"
-  declare -A wall mem
-  local names=("tarrow-scan" "tarrow-scan -r0" "fd -j1" "fd -j4" "fd -j8" "fd -j16" "find")
+  declare -A wall mem cpu
+  local names=("tarrow-scan" "tarrow-scan -r0")
+  [ -n "$baseline" ] && names+=("baseline")
+  names+=("fd -j1" "fd -j4" "fd -j8" "fd -j16" "find")
   for ((r = 1; r <= runs; r++)); do
     for name in "${names[@]}"; do
       case "$name" in
         "tarrow-scan") cmd=("$scan" --json "$dir") ;;
         "tarrow-scan -r0") cmd=("$scan" --read-ahead=0 --json "$dir") ;;
+        "baseline") cmd=("$baseline" --json "$dir") ;;
         "fd -j"*) cmd=("$fd" -u "${name#fd }" -t f "${fd_exts[@]}" . "$dir") ;;
         "find") cmd=(env LC_ALL=C find "$dir" -xdev -type f "${find_expr[@]}" -printf "%s %T@ %p\n") ;;
       esac
-      read -r w m < <(cold "${cmd[@]}")
+      read -r w m c < <(cold "${cmd[@]}")
       wall[$name]+="$w "
       mem[$name]+="$m "
+      cpu[$name]+="$c "
     done
     echo "  round $r done"
   done
-  declare -A med
-  printf "\n  %-16s %8s %9s\n" "" "wall s" "peak MiB"
+  declare -A med medcpu
+  printf "\n  %-16s %8s %8s %9s\n" "" "wall s" "cpu s" "peak MiB"
   for name in "${names[@]}"; do
     med[$name]=$(tr ' ' '\n' <<<"${wall[$name]}" | grep . | median)
+    medcpu[$name]=$(tr ' ' '\n' <<<"${cpu[$name]}" | grep . | median)
     local peak
     peak=$(tr ' ' '\n' <<<"${mem[$name]}" | grep . | sort -g | tail -n 1)
-    printf "  %-16s %8.2f %9.1f\n" "$name" "${med[$name]}" "$(echo "scale=1; $peak / 1024" | bc)"
+    printf "  %-16s %8.2f %8.2f %9.1f\n" "$name" "${med[$name]}" "${medcpu[$name]}" \
+      "$(echo "scale=1; $peak / 1024" | bc)"
   done
   local best="fd -j4"
   for name in "fd -j8" "fd -j16"; do
@@ -161,6 +172,11 @@ bench_tree() { # DIR LABEL
   done
   printf "  tarrow-scan -r0 / %-12s %5.2f   (the walk without read-ahead)\n" "$best" \
     "$(echo "scale=3; ${med[tarrow-scan -r0]} / ${med[$best]}" | bc)"
+  if [ -n "$baseline" ]; then
+    printf "  tarrow-scan / baseline        %5.2f wall, %5.2f processor time\n" \
+      "$(echo "scale=3; ${med[tarrow-scan]} / ${med[baseline]}" | bc)" \
+      "$(echo "scale=3; ${medcpu[tarrow-scan]} / ${medcpu[baseline]}" | bc)"
+  fi
   local with=() without=()
   for ((r = 1; r <= runs; r++)); do
     with+=("$(stop_latency "$scan" --json "$dir")")

@@ -7,7 +7,9 @@ same tree with a warm page cache: five rounds, tools alternated, median wall tim
 median user+sys time, peak memory; then the stop latency of tarrow-scan (Ctrl-C to
 exit). Prints ratios against the peers measured in this run.
 
-usage: bench/scan_bench.py [--tree DIR] [--entries N] [--runs N]
+usage: bench/scan_bench.py [--tree DIR] [--entries N] [--runs N] [--baseline TARROW-SCAN]
+
+--baseline adds another build of tarrow-scan (an earlier version) to the contenders.
 """
 import argparse
 import json
@@ -91,6 +93,7 @@ def main():
     ap.add_argument("--tree", default="/var/tmp/tarrow-scan-bench")
     ap.add_argument("--entries", type=int, default=1_000_000)
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--baseline", help="another tarrow-scan to compare with")
     args = ap.parse_args()
 
     tools = build()
@@ -118,6 +121,8 @@ def main():
     }
     if not fd:
         del contenders["fd -j1"], contenders["fd"]
+    if args.baseline:
+        contenders["baseline"] = ([args.baseline, "--json", args.tree], None)
 
     measure(contenders["floor"][0])  # warm the page cache
     results = {name: [] for name in contenders}
@@ -132,9 +137,10 @@ def main():
         print(f"{name:12} {wall:8.3f} {cpu:8.3f} {rss / 1024:9.1f}")
     t = med["tarrow-scan"]
     print()
-    for peer in ("floor", "fd -j1", "fd", "find"):
+    for peer in ("floor", "fd -j1", "fd", "find", "baseline"):
         if peer in med:
-            print(f"tarrow-scan / {peer:7} wall {t[0] / med[peer][0]:5.2f}   cpu {t[1] / med[peer][1]:5.2f}")
+            print(f"tarrow-scan / {peer:8} wall {t[0] / med[peer][0]:5.2f}   cpu {t[1] / med[peer][1]:5.2f}"
+                  f"   peak {(t[2] - med[peer][2]) / 1024:+6.1f} MiB")
 
     latencies = [stop_latency(tools["tarrow-scan"], args.tree) for _ in range(args.runs)]
     ok = all(stopped for _, stopped in latencies)

@@ -4,6 +4,10 @@
 option(TARROW_WERROR "Treat compiler warnings as errors" OFF)
 add_library(tarrow_warnings INTERFACE)
 target_compile_options(tarrow_warnings INTERFACE -Wall -Wextra -Wpedantic)
+# Clang checks what each lock guards where the code says it (base/ThreadSafety.h).
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(tarrow_warnings INTERFACE -Wthread-safety)
+endif()
 if(TARROW_WERROR)
   target_compile_options(tarrow_warnings INTERFACE -Werror)
 endif()

@@ -6,25 +6,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <system_error>
+#include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/openat2.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
-
-// Layout of a getdents64 record, as DirListing.cpp reads it.
-constexpr std::size_t kInodeOffset = 0;
-constexpr std::size_t kRecLenOffset = 16;
-constexpr std::size_t kTypeOffset = 18;
-constexpr std::size_t kNameOffset = 19;
-constexpr std::size_t kBufferSize = 32 * 1024;
 
 // Measured with bench/cold_bench.sh on a two-processor machine whose virtual disk
 // the kernel calls rotational: four threads beat two and eight there; eight take
@@ -39,21 +28,11 @@ constexpr std::uint32_t kSampleEvery = 16;
 // Folders the walk may reach before the read-ahead, without reading from the disk,
 // before the read-ahead takes the cache to be warm and stops.
 constexpr std::uint32_t kWarmAfter = 64;
-// Folders above the walk's listed again when the walk gets ahead: those nearest have
-// the subfolders it reaches next.
-constexpr std::size_t kChainLevels = 8;
-// Inodes whose numbers differ only below this share a block of the inode table on
-// ext4 (4 KiB blocks of 256-byte inodes) and are near neighbours on XFS and btrfs: a
-// disk read for one brings the others into memory (ext4 reads even further ahead), so
-// one attribute read warms them all and the rest are left to the walk.
-constexpr std::uint64_t kInodesABlock = 16;
+// Listings read before the walk, waiting for one, is woken.
+constexpr std::size_t kWakeWalkAfter = 16;
 
 bool IsDotOrDotDot(std::string_view s) {
     return s == "." || s == "..";
-}
-
-bool IsPrefix(const CReadAhead::Key& a, std::span<const std::uint32_t> b) {
-    return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
 } // namespace
@@ -68,63 +47,124 @@ int ReadAheadThreadsFor(std::optional<bool> bRotational, std::string_view strFil
     return std::clamp(2 * nProcessors, kRotationalThreads, kMostThreads);
 }
 
+// Shortest first, and each length's first byte above every shorter one's: so byte order
+// is the order of the numbers, and no index's bytes begin another's.
+void CReadAhead::AppendIndex(Key& key, std::uint32_t nIndex) {
+    if (nIndex < 0x80) {
+        key += static_cast<char>(nIndex);
+    } else if (nIndex < 0x4000) {
+        key += static_cast<char>(0x80 | (nIndex >> 8));
+        key += static_cast<char>(nIndex & 0xFF);
+    } else if (nIndex < 0x200000) {
+        key += static_cast<char>(0xC0 | (nIndex >> 16));
+        key += static_cast<char>((nIndex >> 8) & 0xFF);
+        key += static_cast<char>(nIndex & 0xFF);
+    } else {
+        key += static_cast<char>(0xE0);
+        for (int nShift = 24; nShift >= 0; nShift -= 8)
+            key += static_cast<char>((nIndex >> nShift) & 0xFF);
+    }
+}
+
+bool CFolderListing::IsFolder(std::size_t i) const {
+    if (m_entries[i].kind != EntryKind::Unknown)
+        return m_entries[i].kind == EntryKind::Directory;
+    const Fetched* p = Attributes(i);
+    return p && p->dwError == 0 && p->attr.kind == EntryKind::Directory;
+}
+
+std::size_t CFolderListing::Bytes() const {
+    return sizeof *this + m_strNames.capacity() + m_entries.capacity() * sizeof(Entry) +
+           m_fetched.capacity() * sizeof(Fetched);
+}
+
+void CFolderListing::Add(std::string_view strName, EntryKind kind) {
+    if (m_entries.empty()) {
+        // Most folders hold a few entries: grown from here, not from nothing.
+        m_entries.reserve(16);
+        m_strNames.reserve(256);
+    }
+    m_entries.push_back({static_cast<std::uint32_t>(m_strNames.size()),
+                         static_cast<std::uint32_t>(strName.size()), kNone, kind});
+    m_strNames.append(strName);
+}
+
+void CFolderListing::SetAttributes(std::size_t i, const Fetched& fetched) {
+    m_entries[i].nFetched = static_cast<std::uint32_t>(m_fetched.size());
+    m_fetched.push_back(fetched);
+}
+
 CReadAhead::CReadAhead(const std::string& strRoot, const ReadAheadOptions& options,
-                       WantsAttributes wantsAttributes, LeavesOut leavesOut)
+                       const IDirectoryLister& lister, WantsAttributes wantsAttributes,
+                       LeavesOut leavesOut)
     : m_strRoot(strRoot), m_nMaxAhead(std::max<std::size_t>(options.nMaxAhead, 1)),
-      m_nMaxQueued(std::max<std::size_t>(options.nMaxQueued, 1)), m_pStats(options.pStats),
+      m_nMaxQueued(std::max<std::size_t>(options.nMaxQueued, 1)),
+      m_nMaxBytes(std::max<std::size_t>(options.nMaxBytes, 16)), m_nMaxListing(m_nMaxBytes / 16),
+      m_nThreads(options.nThreads), m_pStats(options.pStats), m_lister(lister),
       m_wantsAttributes(std::move(wantsAttributes)), m_leavesOut(std::move(leavesOut)),
-      m_nThreads(options.nThreads), m_bArmed(options.bAlways) {
+      m_bArmed(options.bAlways), m_nRoom(m_nMaxQueued) {
     if (m_strRoot.empty() || m_strRoot.back() != '/')
         m_strRoot += '/';
     if (!options.bAlways) {
         // Bytes this thread, the walk's, made the block layer fetch; without them
         // the read-ahead cannot tell a cold walk from a warm one and always runs.
-        m_fdWalkIo = ::open("/proc/thread-self/io", O_RDONLY | O_CLOEXEC);
-        if (m_fdWalkIo < 0)
+        m_walkIo.Reset(::open("/proc/thread-self/io", O_RDONLY | O_CLOEXEC));
+        if (!m_walkIo.IsOpen())
             m_bArmed = true;
         else
             WalkReadDisk();
     }
-    m_fdRoot = ::open(strRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_bArmed)
-        StartThreads();
+}
+
+CReadAhead::~CReadAhead() {
+    Stop();
+    for (std::thread& t : m_threads) {
+        if (t.joinable())
+            t.join();
+    }
 }
 
 // Once the read-ahead is first needed: a warm walk, or one of thousands of folders
 // given to one worker, starts none.
 void CReadAhead::StartThreads() {
-    if (m_bStarted || m_fdRoot < 0)
-        return; // the walk tells why the root cannot be opened
+    if (m_bStarted)
+        return;
     m_bStarted = true;
     for (int i = 0; i < m_nThreads; ++i) {
         try {
-            m_threads.emplace_back([this] { Run(); });
+            m_threads.emplace_back(
+                [this, pLister = m_lister.ForAnotherThread()] { Run(*pLister); });
         } catch (const std::system_error&) {
             break; // fewer threads read ahead less; the walk does not depend on them
         }
     }
 }
 
-CReadAhead::~CReadAhead() {
+// Set under the lock, so that no thread about to wait misses it.
+void CReadAhead::Stop() {
     {
-        std::lock_guard lock(m_lock);
-        m_bEnd = true;
-        m_bQuit = true;
+        CLock lock(m_lock);
+        m_evStop.Set();
     }
     m_work.notify_all();
-    m_evQuit.Set();
+    m_listed.notify_all();
+}
+
+bool CReadAhead::GiveBackDescriptors() {
+    if (m_threads.empty() || m_bGivenBack)
+        return false;
+    m_bGivenBack = true;
+    Stop();
     for (std::thread& t : m_threads)
         t.join();
-    if (m_fdRoot >= 0)
-        ::close(m_fdRoot);
-    if (m_fdWalkIo >= 0)
-        ::close(m_fdWalkIo);
+    m_walkIo.Reset();
+    return true;
 }
 
 // Whether the walk's thread fetched anything from a disk since the last look.
 bool CReadAhead::WalkReadDisk() {
     char buf[512];
-    const ssize_t n = ::pread(m_fdWalkIo, buf, sizeof buf - 1, 0);
+    const ssize_t n = ::pread(m_walkIo.Get(), buf, sizeof buf - 1, 0);
     if (n <= 0)
         return false;
     buf[n] = '\0';
@@ -137,258 +177,392 @@ bool CReadAhead::WalkReadDisk() {
     return bRead;
 }
 
-void CReadAhead::Reached(std::span<const std::uint32_t> key, std::string_view strRelative) {
-    bool bWake;
+void CReadAhead::Sample(bool bNow) {
+    if (!m_walkIo.IsOpen() || (!bNow && ++m_nSinceSample < kSampleEvery))
+        return;
+    m_nSinceSample = 0;
+    if (WalkReadDisk()) {
+        m_bArmed = true;
+        m_nFirstSinceRead = 0;
+    }
+}
+
+std::unique_ptr<CFolderListing> CReadAhead::Take(std::string_view key,
+                                                 std::string_view strRelative) {
+    Sample(key.empty());
+    if (m_bArmed && !m_bGivenBack)
+        StartThreads();
+    std::unique_ptr<CFolderListing> pListing;
+    std::size_t nWake = 0;
     {
-        std::lock_guard lock(m_lock);
-        m_walk.assign(key.begin(), key.end());
+        CLock lock(m_lock);
+        m_walk = key;
         const std::size_t nAhead = m_ahead.size();
-        // A folder read ahead, or being read, queues its own subfolders.
-        const bool bKnown = m_ahead.erase(m_walk) > 0 || m_queued.contains(m_walk);
-        if (m_pStats)
-            ++(bKnown ? m_pStats->nReachedAhead : m_pStats->nReachedFirst);
-        if (m_fdWalkIo >= 0 && (key.empty() || ++m_nSinceSample >= kSampleEvery)) {
-            m_nSinceSample = 0;
-            if (WalkReadDisk()) {
-                m_bArmed = true;
-                m_nFirstSinceRead = 0;
-                StartThreads();
-            }
+        auto it = m_ahead.find(m_walk);
+        // Being read: the walk would only read it again. Woken once it is read and a
+        // few more with it, or the threads have nothing else to do: every waking costs
+        // two switches of thread, and the walk goes through listings quickly.
+        m_bWalkFolderDone = false;
+        while (it != m_ahead.end() && !it->second.pListing && !m_evStop.IsSet()) {
+            m_bWalkWaits = true;
+            lock.Wait(m_listed);
+            it = m_ahead.find(m_walk);
         }
-        if (!bKnown && m_fdWalkIo >= 0 && m_bArmed && ++m_nFirstSinceRead >= kWarmAfter) {
+        m_bWalkWaits = false;
+        if (it != m_ahead.end() && it->second.pListing) {
+            // Another folder under that key (the parent changed since): not this one.
+            const bool bSame = it->second.strRelative == strRelative;
+            std::unique_ptr<CFolderListing> p = Drop(it);
+            if (bSame)
+                pListing = std::move(p);
+        }
+        m_queued.erase(m_walk); // no thread began it: the walk reads it now
+        Passed();
+        if (m_pStats)
+            ++(pListing ? m_pStats->nReachedAhead : m_pStats->nReachedFirst);
+        if (!pListing && m_walkIo.IsOpen() && m_bArmed && ++m_nFirstSinceRead >= kWarmAfter) {
             m_bArmed = false; // warm: what is queued is let go, the walk needs none of it
             m_queued.clear();
         }
-        m_ahead.erase(m_ahead.begin(), m_ahead.upper_bound(m_walk));
-        // What the walk has passed is of no more use; its own folders above it still
-        // list subfolders it has not reached.
-        for (auto it = m_queued.begin(); it != m_queued.end() && it->first < m_walk;) {
-            if (IsPrefix(it->first, key))
-                ++it;
-            else
-                it = m_queued.erase(it);
-        }
-        bWake = m_ahead.size() < nAhead;
-        // The walk got here first: from here on, and from the folders above it,
-        // whose subfolders after this one may have been let go for want of room.
-        if (!bKnown && m_bArmed && !m_bGivenBack && strRelative.size() < PATH_MAX) {
-            QueueChain(key, strRelative);
-            Queue(m_walk, std::string(strRelative));
-            bWake = true;
-        }
+        m_nRoom = m_nMaxQueued - m_queued.size();
+        if (m_ahead.size() < nAhead) // room ahead again
+            nWake = std::min<std::size_t>(m_queued.size(), m_nIdle);
     }
-    if (bWake)
-        m_work.notify_all();
+    Wake(nWake);
+    return pListing;
 }
 
-bool CReadAhead::GiveBackDescriptors() {
-    std::unique_lock lock(m_lock);
-    if (m_bGivenBack)
-        return false;
-    m_bGivenBack = true;
-    m_bQuit = true;
-    m_work.notify_all();
-    m_evQuit.Set();
-    m_closed.wait(lock, [this] { return m_nOpen == 0; });
-    if (m_fdRoot < 0)
-        return false;
-    ::close(m_fdRoot);
-    m_fdRoot = -1;
-    if (m_fdWalkIo >= 0) {
-        ::close(m_fdWalkIo);
-        m_fdWalkIo = -1;
+// What the walk has passed is of no more use.
+void CReadAhead::Passed() {
+    for (auto it = m_ahead.begin(); it != m_ahead.end() && it->first < m_walk;) {
+        if (!it->second.pListing) {
+            it->second.bPassed = true; // its thread lets it go
+            ++it;
+        } else {
+            Drop(it++);
+        }
     }
-    return true;
+    m_queued.erase(m_queued.begin(), m_queued.lower_bound(m_walk));
 }
 
-// Under the lock: the folders above the walk's, to be listed again for the subfolders
-// it has not reached yet (their files it has had).
-void CReadAhead::QueueChain(std::span<const std::uint32_t> key, std::string_view strRelative) {
-    if (m_bGivenBack || strRelative.size() >= PATH_MAX)
+std::unique_ptr<CFolderListing> CReadAhead::Drop(std::map<Key, Slot, std::less<>>::iterator it) {
+    m_nBytes -= it->second.nBytes;
+    std::unique_ptr<CFolderListing> pListing = std::move(it->second.pListing);
+    if (pListing) {
+        --m_nReady;
+        if (m_pStats)
+            --m_pStats->nListingsWaiting;
+    }
+    m_ahead.erase(it);
+    return pListing;
+}
+
+// Whether the walk waiting for its folder is to be woken: by a thread about to wait
+// itself (bIdle), or with enough read for the walk to go on a while.
+bool CReadAhead::WakesWalk(bool bIdle) const {
+    return m_bWalkWaits && m_bWalkFolderDone && (bIdle || m_nReady >= kWakeWalkAfter);
+}
+
+// Without the lock: a thread woken under it would only wait for it.
+void CReadAhead::Wake(std::size_t nThreads) {
+    if (nThreads == 0)
         return;
-    std::size_t nEnd = 0;
-    for (std::size_t n = 0; n < key.size(); ++n) {
-        if (n + kChainLevels >= key.size()) {
-            Queue(Key(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n)),
-                  std::string(strRelative.substr(0, nEnd)));
-        }
-        nEnd = std::min(strRelative.find('/', nEnd + (n ? 1 : 0)), strRelative.size());
+    if (nThreads >= static_cast<std::size_t>(m_nThreads)) {
+        m_work.notify_all();
+    } else {
+        for (std::size_t i = 0; i < nThreads; ++i)
+            m_work.notify_one();
     }
 }
 
-// Under the lock. Room is made by dropping the folder the walk reaches last.
-void CReadAhead::Queue(const Key& key, std::string strRelative) {
-    if (m_queued.size() >= m_nMaxQueued) {
-        auto itLast = std::prev(m_queued.end());
-        if (!(key < itLast->first))
-            return;
-        m_queued.erase(itLast);
+std::unique_ptr<CFolderListing> CReadAhead::ReadWhole(IDirectoryLister& lister, int hDir,
+                                                      std::string_view key,
+                                                      std::string_view strRelative) {
+    auto pListing = std::make_unique<CFolderListing>();
+    std::vector<Subfolder> found;
+    Fill(lister, hDir, key, strRelative, *pListing, true, m_walkScratch, found);
+    Hand(found);
+    return pListing;
+}
+
+void CReadAhead::Offer(std::vector<Subfolder>& subfolders) {
+    if (!Active())
+        return;
+    std::string strPath = m_strRoot;
+    std::erase_if(subfolders, [&](const Subfolder& s) {
+        strPath.resize(m_strRoot.size());
+        strPath += s.strRelative;
+        return s.strRelative.size() >= PATH_MAX || m_leavesOut(strPath);
+    });
+    Hand(subfolders);
+}
+
+void CReadAhead::Hand(std::vector<Subfolder>& subfolders) {
+    if (subfolders.empty())
+        return;
+    std::size_t nWake;
+    {
+        CLock lock(m_lock);
+        nWake = std::min<std::size_t>(Queue(subfolders), m_nIdle);
     }
-    m_queued.emplace(key, std::move(strRelative));
+    Wake(nWake);
+}
+
+// Room is made by dropping the folders the walk reaches last.
+std::size_t CReadAhead::Queue(std::vector<Subfolder>& subfolders) {
+    std::size_t nQueued = 0;
+    for (Subfolder& s : subfolders) {
+        if (!(m_walk < s.key) || m_ahead.contains(s.key))
+            continue; // passed, or read already
+        if (m_queued.size() >= m_nMaxQueued) {
+            m_bOverflowed.store(true, std::memory_order_relaxed);
+            auto itLast = std::prev(m_queued.end());
+            if (!(s.key < itLast->first))
+                continue;
+            m_queued.erase(itLast);
+        }
+        nQueued += m_queued.emplace(std::move(s.key), std::move(s.strRelative)).second;
+    }
     if (m_pStats && m_queued.size() > m_pStats->nMostQueued)
         m_pStats->nMostQueued = m_queued.size();
+    m_nRoom = m_nMaxQueued - m_queued.size();
+    return nQueued;
 }
 
 bool CReadAhead::MayRead() {
-    if (m_bQuit.load(std::memory_order_relaxed) || ForceEvent.IsSet())
+    if (m_evStop.IsSet() || ForceEvent.IsSet())
         return false;
     if (ResumeEvent.IsSet())
         return true;
     if (m_pStats)
         ++m_pStats->nWaiting;
-    WaitForAnyEvent({&ForceEvent, &m_evQuit, &ResumeEvent}, INFINITE);
+    WaitForAnyEvent({&ForceEvent, &m_evStop, &ResumeEvent}, INFINITE);
     if (m_pStats)
         --m_pStats->nWaiting;
-    return !m_bQuit.load(std::memory_order_relaxed) && !ForceEvent.IsSet();
+    return !m_evStop.IsSet() && !ForceEvent.IsSet();
 }
 
-void CReadAhead::Run() {
+bool CReadAhead::WalkMayRead() {
+    if (ForceEvent.IsSet())
+        return false;
+    return ResumeEvent.IsSet() ||
+           WaitForAnyEvent({&ForceEvent, &ResumeEvent}, INFINITE) != WAIT_OBJECT_0;
+}
+
+void CReadAhead::Run(IDirectoryLister& lister) {
     if (m_pStats)
         ++m_pStats->nRunning;
-    // One for every folder this thread reads: filling it anew each time would cost more
-    // than a cached listing.
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-    for (;;) {
-        Folder folder;
-        bool bFiles = false;
-        std::int64_t nPassed = -1;
-        {
-            std::unique_lock lock(m_lock);
-            if (m_pStats)
-                ++m_pStats->nWaiting;
-            m_work.wait(lock, [this] {
-                return m_bEnd ||
-                       (!m_bGivenBack && !m_queued.empty() && m_ahead.size() < m_nMaxAhead);
-            });
-            if (m_pStats)
-                --m_pStats->nWaiting;
-            if (m_bEnd)
-                break;
-            auto node = m_queued.extract(m_queued.begin());
-            folder.key = std::move(node.key());
-            folder.strRelative = std::move(node.mapped());
-            bFiles = !(folder.key < m_walk); // above the walk: it has had those
-            // A folder above the walk's: its entries up to the walk's branch are passed.
-            if (m_walk.size() > folder.key.size() && IsPrefix(folder.key, m_walk))
-                nPassed = static_cast<std::int64_t>(m_walk[folder.key.size()]);
-            if (m_walk < folder.key) {
-                m_ahead.insert(folder.key);
-                if (m_pStats && m_ahead.size() > m_pStats->nMostAhead)
-                    m_pStats->nMostAhead = m_ahead.size();
-            }
-            ++m_nOpen;
-        }
-        Read(folder, bFiles, nPassed, {buffer.get(), kBufferSize});
-        {
-            std::lock_guard lock(m_lock);
-            --m_nOpen;
-        }
-        m_closed.notify_all();
+    int hRoot = -1; // this thread's, opened for its first folder
+    Key key;
+    std::string strRelative;
+    std::unique_ptr<CFolderListing> pListing;
+    std::vector<Subfolder> found;
+    Scratch scratch;
+    for (bool bRead = false; Exchange(bRead, key, strRelative, std::move(pListing), found);
+         bRead = true) {
+        found.clear();
+        pListing = ReadFolder(lister, hRoot, key, strRelative, scratch, found);
     }
+    if (hRoot >= 0)
+        lister.Close(hRoot);
     if (m_pStats)
         --m_pStats->nRunning;
 }
 
-int CReadAhead::Open(const std::string& strRelative) {
-    Count();
-    if (strRelative.empty())
-        return ::openat(m_fdRoot, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // A folder replaced by a link since it was listed is not followed, nor is a
-    // mount crossed: what the walk does not enter is not read for it.
-    if (!m_bNoOpenat2.load(std::memory_order_relaxed)) {
-        open_how how{};
-        how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_BENEATH;
-        long fd = ::syscall(SYS_openat2, m_fdRoot, strRelative.c_str(), &how, sizeof how);
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
-            return static_cast<int>(fd);
-        m_bNoOpenat2 = true; // an older kernel, or a filter that refuses it
+// Hands over what the thread read (with bRead: the listing of key, or null when given
+// up, and the subfolders found), and takes the queued folder the walk reaches first
+// once there is room ahead; false at the stop. One taking of the lock for both.
+bool CReadAhead::Exchange(bool bRead, Key& key, std::string& strRelative,
+                          std::unique_ptr<CFolderListing> pListing, std::vector<Subfolder>& found) {
+    bool bWakeWalk = false;
+    std::size_t nWork = 0; // for other threads
+    bool bTaken = false;
+    {
+        CLock lock(m_lock);
+        if (bRead) {
+            auto it = m_ahead.find(key);
+            const bool bWalkFolder = m_bWalkWaits && key == m_walk;
+            if (it == m_ahead.end()) {
+                bWakeWalk = bWalkFolder;
+            } else if (!pListing || it->second.bPassed) {
+                Drop(it);
+                ++nWork; // room for another
+                m_bWalkFolderDone |= bWalkFolder;
+                bWakeWalk = bWalkFolder; // the walk reads it itself
+            } else {
+                const std::size_t nBytes = pListing->Bytes();
+                m_nBytes = m_nBytes - it->second.nBytes + nBytes;
+                it->second.nBytes = nBytes;
+                it->second.pListing = std::move(pListing);
+                ++m_nReady;
+                if (m_pStats)
+                    ++m_pStats->nListingsWaiting;
+                m_bWalkFolderDone |= bWalkFolder;
+            }
+            bWakeWalk = bWakeWalk || WakesWalk(false);
+            nWork += Queue(found);
+        }
+        for (;;) {
+            if (m_evStop.IsSet())
+                break;
+            if (!m_queued.empty() && m_ahead.size() < m_nMaxAhead &&
+                m_nBytes + m_nMaxListing <= m_nMaxBytes) {
+                bTaken = true;
+                break;
+            }
+            if (bWakeWalk || WakesWalk(true))
+                m_listed.notify_all();
+            Wake(std::min<std::size_t>(nWork, m_nIdle));
+            bWakeWalk = false;
+            nWork = 0;
+            ++m_nIdle;
+            if (m_pStats)
+                ++m_pStats->nWaiting;
+            lock.Wait(m_work);
+            --m_nIdle;
+            if (m_pStats)
+                --m_pStats->nWaiting;
+        }
+        if (bTaken) {
+            auto node = m_queued.extract(m_queued.begin());
+            m_nRoom = m_nMaxQueued - m_queued.size();
+            key = std::move(node.key());
+            strRelative = std::move(node.mapped());
+            Slot& slot = m_ahead[key];
+            slot.strRelative = strRelative;
+            slot.nBytes = m_nMaxListing; // as much as it may take
+            m_nBytes += m_nMaxListing;
+            if (m_pStats && m_ahead.size() > m_pStats->nMostAhead)
+                m_pStats->nMostAhead = m_ahead.size();
+            nWork = std::min<std::size_t>(nWork > 0 ? nWork - 1 : 0, m_nIdle);
+        }
+        if (m_pStats && m_nBytes > m_pStats->nMostBytes)
+            m_pStats->nMostBytes = m_nBytes;
     }
-    // One name at a time, none followed when a link.
-    int fd = m_fdRoot;
-    std::size_t nStart = 0;
-    while (nStart <= strRelative.size()) {
-        std::size_t nEnd = std::min(strRelative.find('/', nStart), strRelative.size());
-        const std::string strName = strRelative.substr(nStart, nEnd - nStart);
-        int fdNext = ::openat(fd, strName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd != m_fdRoot)
-            ::close(fd);
-        if (fdNext < 0)
-            return -1;
-        fd = fdNext;
-        nStart = nEnd + 1;
-    }
-    return fd;
+    if (bWakeWalk)
+        m_listed.notify_all();
+    Wake(bTaken ? nWork : 0);
+    return bTaken;
 }
 
-// nPassed: the index of the last entry the walk has passed, or -1.
-void CReadAhead::Read(const Folder& folder, bool bFiles, std::int64_t nPassed,
-                      std::span<char> buffer) {
+std::unique_ptr<CFolderListing> CReadAhead::ReadFolder(IDirectoryLister& lister, int& hRoot,
+                                                       const Key& key,
+                                                       const std::string& strRelative,
+                                                       Scratch& scratch,
+                                                       std::vector<Subfolder>& found) {
     if (!MayRead())
-        return;
-    const int fd = Open(folder.strRelative);
-    if (fd < 0)
-        return; // vanished, replaced or locked: the walk finds out for itself
-    const std::string strPrefix = folder.strRelative.empty() ? "" : folder.strRelative + '/';
-    std::vector<std::pair<std::uint32_t, std::string>> arrFolders;
-    std::uint32_t nIndex = 0;
-    std::size_t nTaken = 0;                       // more than the queue holds would be let go
-    std::uint64_t nLastBlock = ~std::uint64_t{0}; // of the inodes last read
-    bool bGoOn = true;
-    while (bGoOn && (bFiles || nTaken < m_nMaxQueued) && MayRead()) {
+        return nullptr;
+    DWORD dwError = 0;
+    if (hRoot < 0) {
         Count();
-        long n = ::syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
-        if (n <= 0)
-            break;
-        arrFolders.clear();
-        for (std::size_t nPos = 0; nPos < static_cast<std::size_t>(n);) {
-            const char* pRecord = buffer.data() + nPos;
-            unsigned short nRecLen;
-            std::memcpy(&nRecLen, pRecord + kRecLenOffset, sizeof nRecLen);
-            nPos += nRecLen;
-            const std::uint32_t i = nIndex++;
-            const std::string_view strName(pRecord + kNameOffset);
-            if (static_cast<std::int64_t>(i) <= nPassed || IsDotOrDotDot(strName))
-                continue;
-            const auto dType = static_cast<unsigned char>(pRecord[kTypeOffset]);
-            bool bFolder = dType == DT_DIR;
-            std::uint64_t nInode;
-            std::memcpy(&nInode, pRecord + kInodeOffset, sizeof nInode);
-            const std::uint64_t nBlock = nInode / kInodesABlock;
-            if (dType == DT_UNKNOWN ||
-                (bFiles && dType == DT_REG && nBlock != nLastBlock && m_wantsAttributes(strName))) {
-                nLastBlock = nBlock;
-                if (!MayRead()) {
-                    bGoOn = false;
-                    break;
-                }
-                Count();
-                struct stat st;
-                const std::string strZ(strName);
-                if (::fstatat(fd, strZ.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    dType == DT_UNKNOWN)
-                    bFolder = S_ISDIR(st.st_mode);
-            }
-            if (bFolder && nTaken < m_nMaxQueued && strPrefix.size() + strName.size() < PATH_MAX &&
-                !m_leavesOut(m_strRoot + strPrefix + std::string(strName))) {
-                arrFolders.emplace_back(i, strPrefix + std::string(strName));
-                ++nTaken;
-            }
-        }
-        if (arrFolders.empty())
-            continue;
-        {
-            std::lock_guard lock(m_lock);
-            Key key = folder.key;
-            key.push_back(0);
-            for (auto& [i, strRelative] : arrFolders) {
-                key.back() = i;
-                if (!(m_walk < key))
-                    continue; // passed already
-                Queue(key, std::move(strRelative));
-            }
-        }
-        m_work.notify_all();
+        hRoot = lister.OpenRoot(m_strRoot, dwError);
+        if (hRoot < 0)
+            return nullptr;
     }
-    ::close(fd);
+    Count();
+    // A folder replaced by a link since it was listed is not followed, nor is a mount
+    // crossed; vanished, locked or out of descriptors: the walk finds out for itself.
+    const int hDir = lister.OpenBeneath(hRoot, strRelative, dwError);
+    if (hDir < 0)
+        return nullptr;
+    auto pListing = std::make_unique<CFolderListing>();
+    FileAttributes attr;
+    Count();
+    if (lister.GetAttributes(hDir, ".", attr, dwError)) {
+        pListing->m_bHaveId = true;
+        pListing->m_id = attr.id;
+    }
+    const bool bWhole = Fill(lister, hDir, key, strRelative, *pListing, false, scratch, found);
+    lister.Close(hDir);
+    if (!bWhole) {
+        pListing.reset();
+        found.clear(); // the walk reads the folder itself, and hands them on
+    }
+    return pListing;
+}
+
+// Lists the open folder into the listing, reads the attributes the walk will ask for
+// and finds the subfolders to read next. A thread gives up a folder too large to hold
+// (false); the walk keeps what it holds, partial, and lists the rest itself.
+bool CReadAhead::Fill(IDirectoryLister& lister, int hDir, std::string_view key,
+                      std::string_view strRelative, CFolderListing& listing, bool bWalk,
+                      Scratch& scratch, std::vector<Subfolder>& found) {
+    // Whether the listing may hold what it holds now: a thread's has its room counted
+    // from the start.
+    auto fits = [&] { return listing.Bytes() <= m_nMaxListing; };
+    auto mayRead = [&] { return bWalk ? WalkMayRead() : MayRead(); };
+
+    std::string& strPath = scratch.strPath;
+    strPath = m_strRoot;
+    strPath += strRelative;
+    if (!strRelative.empty())
+        strPath += '/';
+    const std::size_t nBase = strPath.size();
+    auto& arrToRead = scratch.arrToRead;
+    auto& arrFolders = scratch.arrFolders;
+    arrToRead.clear();
+    arrFolders.clear();
+    if (!bWalk)
+        Count();
+    DirEntry entry;
+    DWORD dwError = 0;
+    for (;;) {
+        if (!mayRead() || !fits()) {
+            if (!bWalk)
+                return false;
+            listing.m_bPartial = true;
+            break;
+        }
+        if (!lister.Next(hDir, entry, dwError)) {
+            listing.m_dwEndError = dwError;
+            break;
+        }
+        const auto i = static_cast<std::uint32_t>(listing.Size());
+        listing.Add(entry.strName, entry.kind);
+        if (entry.kind == EntryKind::Unknown) {
+            arrToRead.emplace_back(entry.nInode, i);
+        } else if (entry.kind == EntryKind::File) {
+            strPath.resize(nBase);
+            strPath += entry.strName;
+            if (m_wantsAttributes(strPath))
+                arrToRead.emplace_back(entry.nInode, i);
+        } else if (entry.kind == EntryKind::Directory && !IsDotOrDotDot(entry.strName)) {
+            arrFolders.push_back(i);
+        }
+    }
+    // In the order of their inodes, which on most file systems is their order on the
+    // disk. What is not read here the walk reads itself, from the folder it has open.
+    std::sort(arrToRead.begin(), arrToRead.end());
+    for (const auto& [nInode, i] : arrToRead) {
+        if (!mayRead() || !fits()) {
+            if (!bWalk)
+                return false;
+            break;
+        }
+        if (!bWalk)
+            Count();
+        CFolderListing::Fetched fetched;
+        if (!lister.GetAttributes(hDir, listing.Name(i), fetched.attr, fetched.dwError) &&
+            fetched.dwError == 0)
+            fetched.dwError = EIO;
+        listing.SetAttributes(i, fetched);
+        if (listing.Kind(i) == EntryKind::Unknown && listing.IsFolder(i))
+            arrFolders.push_back(i);
+    }
+    // Those the read-ahead may read: by a path it can open, and not left out.
+    strPath.resize(nBase);
+    for (std::uint32_t i : arrFolders) {
+        const std::string_view strName = listing.Name(i);
+        if (nBase - m_strRoot.size() + strName.size() >= PATH_MAX)
+            continue;
+        strPath.resize(nBase);
+        strPath += strName;
+        if (m_leavesOut(strPath))
+            continue;
+        Subfolder& s = found.emplace_back();
+        s.key = key;
+        AppendIndex(s.key, i);
+        s.strRelative.assign(strPath, m_strRoot.size());
+    }
+    return true;
 }

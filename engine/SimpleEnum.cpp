@@ -19,6 +19,9 @@ constexpr std::size_t kMaxOpenLevels = 32;
 constexpr std::size_t kWindow = kMaxOpenLevels / 2;
 // The longest relative path one request may take.
 constexpr std::size_t kMaxRelative = PATH_MAX - 1;
+// Levels above the walk's whose listings give the read-ahead more to read: those
+// nearest have the subfolders it reaches next.
+constexpr std::size_t kFeedLevels = 8;
 
 bool IsOutOfDescriptors(DWORD dwError) {
     return dwError == EMFILE || dwError == ENFILE;
@@ -32,12 +35,16 @@ bool IsOutOfDescriptors(DWORD dwError) {
 // to be the same folder. So a tree of any depth is walked within the descriptor
 // limit, no position in a listing is ever sought, and a folder that cannot be
 // opened again is told, never silently dropped.
+//
+// With a read-ahead, a folder comes as its listing, read ahead or read whole on the
+// way in: it is served from memory and opened only when the walk needs it open (for
+// a subfolder not read ahead), checked to be the folder that was listed.
 class CFolderChain {
 public:
     using NotRead = std::function<void(const std::string& strFolder, DWORD dwError)>;
 
     // strPath: the walk's path buffer; the chain's folder names are its prefix.
-    // pReadAhead, when not null, is told of every folder the walk enters and gives
+    // pReadAhead, when not null, is asked for every folder the walk enters and gives
     // back its descriptors when the walk runs short.
     CFolderChain(IDirectoryLister& lister, std::string& strPath, NotRead notRead,
                  CReadAhead* pReadAhead)
@@ -65,40 +72,46 @@ public:
             m_strPath += '/';
         m_levels.emplace_back(hRoot, m_strPath.size());
         m_nOpen = 1;
-        if (m_pReadAhead)
-            m_pReadAhead->Reached({}, {});
+        if (m_pReadAhead) {
+            m_pReadAhead->Take({}, {}); // never read ahead: it is where the threads start
+            if (m_pReadAhead->Active())
+                ReadWhole({});
+        }
         return true;
     }
 
     // The next entry of the innermost folder, leaving folders that are done; false
     // once the root is done. The name is valid until the next call.
     bool Next(DirEntry& entry) {
+        m_nCurrent = kNone;
         while (!m_levels.empty()) {
             Level& top = m_levels.back();
-            if (top.hDir < 0) {
-                if (top.HasRest())
-                    Reopen();
-                else
-                    m_levels.pop_back(); // nothing left to list: no need to open it again
+            if (top.bReopen && top.hDir < 0 && top.HasRest()) {
+                Reopen();
                 continue;
             }
+            if (top.pListing && top.nNext < top.pListing->Size()) {
+                m_nCurrent = top.nNext++;
+                entry.strName = top.pListing->Name(m_nCurrent);
+                entry.kind = top.pListing->Kind(m_nCurrent);
+                ++top.nListed;
+                return true;
+            }
             DWORD dwError = 0;
-            if (top.bKept) {
-                if (top.nNextKept < top.arrRest.size()) {
-                    const auto& [strName, kind] = top.arrRest[top.nNextKept++];
-                    entry.strName = strName;
-                    entry.kind = kind;
+            if (top.bMore) {
+                if (m_lister.Next(top.hDir, entry, dwError)) {
                     ++top.nListed;
                     return true;
                 }
-            } else if (m_lister.Next(top.hDir, entry, dwError)) {
-                ++top.nListed;
-                return true;
-            } else if (dwError != 0) {
-                Tell(m_levels.size() - 1, dwError);
+                if (dwError != 0)
+                    Tell(m_levels.size() - 1, dwError);
+            } else if (top.pListing && top.pListing->m_dwEndError != 0) {
+                Tell(m_levels.size() - 1, top.pListing->m_dwEndError);
             }
-            m_lister.Close(top.hDir);
-            --m_nOpen;
+            if (top.hDir >= 0) {
+                m_lister.Close(top.hDir);
+                --m_nOpen;
+            }
             m_levels.pop_back();
         }
         return false;
@@ -107,23 +120,62 @@ public:
     // Length of the innermost folder's path, with its trailing '/'.
     std::size_t Base() const { return m_levels.back().nBase; }
 
-    // Attributes of an entry of the innermost folder; false when it vanished, or
-    // could not be read (the folder is then told).
+    // Attributes of the entry of the innermost folder just had; false when it
+    // vanished, or could not be read (the folder is then told).
     bool GetAttributes(std::string_view strName, FileAttributes& attr) {
+        const std::size_t nTop = m_levels.size() - 1;
         DWORD dwError = 0;
-        if (m_lister.GetAttributes(m_levels.back().hDir, strName, attr, dwError))
+        const CFolderListing::Fetched* pFetched =
+            m_nCurrent == kNone ? nullptr : m_levels[nTop].pListing->Attributes(m_nCurrent);
+        if (pFetched) {
+            attr = pFetched->attr;
+            dwError = pFetched->dwError;
+        } else if (Open(nTop, dwError) &&
+                   m_lister.GetAttributes(m_levels[nTop].hDir, strName, attr, dwError)) {
+            dwError = 0;
+        }
+        if (dwError == 0)
             return true;
         if (dwError != ENOENT)
-            Tell(m_levels.size() - 1, dwError);
+            Tell(nTop, dwError);
         return false;
     }
 
     // Enters the subfolder of the innermost folder whose path the buffer now holds.
     void Enter(std::string_view strName) {
         const std::size_t nParent = m_levels.size() - 1;
+        const std::uint32_t nIndex = m_levels[nParent].nListed - 1;
+        const std::size_t nRoot = m_levels[0].nBase;
+        // The read-ahead reads nothing deeper than a path can reach.
+        const bool bAhead = m_pReadAhead && m_strPath.size() - nRoot < PATH_MAX;
+        std::string strRelative;
+        if (bAhead) {
+            m_key.clear();
+            for (std::size_t i = 1; i < m_levels.size(); ++i)
+                CReadAhead::AppendIndex(m_key, m_levels[i].nIndex);
+            CReadAhead::AppendIndex(m_key, nIndex);
+            strRelative.assign(m_strPath, nRoot);
+            if (auto pListing = m_pReadAhead->Take(m_key, strRelative)) {
+                m_strPath += '/';
+                Level& l = m_levels.emplace_back(-1, m_strPath.size());
+                l.nIndex = nIndex;
+                l.bMore = false;
+                l.bHaveId = pListing->m_bHaveId;
+                l.id = pListing->m_id;
+                l.pListing = std::move(pListing);
+                Feed();
+                return;
+            }
+            if (ForceEvent.IsSet())
+                return; // stopped: nothing more will be reported, so nothing more is read
+        }
+        DWORD dwError = 0;
+        if (!Open(nParent, dwError)) {
+            m_notRead(m_strPath, dwError); // its folder is gone since it was listed
+            return;
+        }
         if (m_nOpen >= kMaxOpenLevels)
             CloseOutermost(nParent);
-        DWORD dwError = 0;
         int h = m_lister.OpenChild(m_levels[nParent].hDir, strName, dwError);
         while (h < 0 && IsOutOfDescriptors(dwError) &&
                (CloseOutermost(nParent) || GiveBackReadAhead()))
@@ -135,29 +187,33 @@ public:
             return;
         }
         m_strPath += '/';
-        const std::uint32_t nIndex = m_levels[nParent].nListed - 1;
         m_levels.emplace_back(h, m_strPath.size());
         m_levels.back().nIndex = nIndex;
         ++m_nOpen;
-        if (m_pReadAhead)
-            TellReadAhead();
+        if (bAhead && m_pReadAhead->Active())
+            ReadWhole(strRelative);
     }
 
 private:
+    static constexpr std::size_t kNone = ~std::size_t{0};
+
     struct Level {
         Level(int h, std::size_t n) : hDir(h), nBase(n) {}
         int hDir;          // -1 while closed
         std::size_t nBase; // length of the level's path, with its trailing '/'
-        // Once closed: the rest of its listing, served from here from then on.
-        bool bKept = false;
-        std::vector<std::pair<std::string, EntryKind>> arrRest;
-        std::size_t nNextKept = 0;
+        // Entries served from memory before any is listed from hDir: a listing read
+        // ahead or read on the way in, or the rest of one kept when the folder closed.
+        std::unique_ptr<CFolderListing> pListing;
+        std::size_t nNext = 0; // the listing's next entry
+        std::size_t nFed = 0;  // its entries looked at for the read-ahead's threads
+        bool bMore = true;     // entries still to be listed from hDir
+        bool bReopen = false;  // closed with the rest kept: opened again to serve it
         bool bHaveId = false;
         FileId id;
         bool bTold = false;
         std::uint32_t nListed = 0; // entries the walk has had from it
         std::uint32_t nIndex = 0;  // its own entry's index in its parent's listing
-        bool HasRest() const { return !bKept || nNextKept < arrRest.size(); }
+        bool HasRest() const { return bMore || (pListing && nNext < pListing->Size()); }
     };
 
     std::string PathOf(std::size_t i) const {
@@ -171,19 +227,78 @@ private:
         }
     }
 
-    // The folder just entered, by its place in the walk and its path below the root.
-    void TellReadAhead() {
-        const std::size_t nBase = m_levels[0].nBase;
-        if (m_strPath.size() - nBase > PATH_MAX)
-            return; // the read-ahead reads nothing that deep
-        m_key.clear();
-        for (std::size_t i = 1; i < m_levels.size(); ++i)
-            m_key.push_back(m_levels[i].nIndex);
-        m_pReadAhead->Reached(
-            m_key, std::string_view(m_strPath).substr(nBase, m_strPath.size() - nBase - 1));
+    bool GiveBackReadAhead() { return m_pReadAhead && m_pReadAhead->GiveBackDescriptors(); }
+
+    // The innermost folder, just opened, read whole: its subfolders go to the
+    // read-ahead's threads before the walk goes down into the first of them.
+    void ReadWhole(std::string_view strRelative) {
+        Level& l = m_levels.back();
+        l.pListing = m_pReadAhead->ReadWhole(m_lister, l.hDir, m_key, strRelative);
+        l.bMore = l.pListing->m_bPartial;
+        Feed();
     }
 
-    bool GiveBackReadAhead() { return m_pReadAhead && m_pReadAhead->GiveBackDescriptors(); }
+    // Subfolders the walk will reach after the one it is in, from the listings of the
+    // innermost levels, for the read-ahead's threads while they have room: those it
+    // could not queue when it read their parent, for want of it.
+    void Feed() {
+        std::size_t nRoom = m_pReadAhead->Room();
+        if (nRoom == 0)
+            return;
+        m_offers.clear();
+        const std::size_t nRoot = m_levels[0].nBase;
+        for (std::size_t n = m_levels.size();
+             n-- > 0 && n + kFeedLevels >= m_levels.size() && m_offers.size() < nRoom;) {
+            Level& l = m_levels[n];
+            if (!l.pListing)
+                continue;
+            for (l.nFed = std::max(l.nFed, l.nNext);
+                 l.nFed < l.pListing->Size() && m_offers.size() < nRoom; ++l.nFed) {
+                const std::string_view strName = l.pListing->Name(l.nFed);
+                if (!l.pListing->IsFolder(l.nFed) || strName == "." || strName == "..")
+                    continue;
+                CReadAhead::Subfolder& s = m_offers.emplace_back();
+                for (std::size_t i = 1; i <= n; ++i)
+                    CReadAhead::AppendIndex(s.key, m_levels[i].nIndex);
+                CReadAhead::AppendIndex(s.key, static_cast<std::uint32_t>(l.nFed));
+                s.strRelative.assign(m_strPath, nRoot, l.nBase - nRoot);
+                s.strRelative += strName;
+            }
+        }
+        if (!m_offers.empty())
+            m_pReadAhead->Offer(m_offers);
+    }
+
+    // Level n open, for a subfolder or an entry's attributes: served from a listing,
+    // it may not be. Reached from the nearest open ancestor as Reopen reaches one, each
+    // step checked; false when it cannot be opened as the folder that was listed.
+    bool Open(std::size_t n, DWORD& dwError) {
+        if (m_levels[n].hDir >= 0)
+            return true;
+        std::size_t nAt = n;
+        while (m_levels[nAt].hDir < 0)
+            --nAt; // the root always is
+        if (m_nOpen + 1 >= kMaxOpenLevels)
+            CloseOutermost(nAt);
+        int hAt = m_levels[nAt].hDir;
+        bool bTemporary = false; // hAt is a folder on the way, not kept open
+        while (nAt < n) {
+            std::size_t nTo = nAt + 1;
+            while (nTo < n && m_levels[nTo + 1].nBase - m_levels[nAt].nBase <= kMaxRelative)
+                ++nTo;
+            const int h = OpenLevel(hAt, nAt, nTo, dwError);
+            if (bTemporary)
+                m_lister.Close(hAt);
+            if (h < 0)
+                return false;
+            hAt = h;
+            nAt = nTo;
+            bTemporary = true;
+        }
+        m_levels[n].hDir = hAt;
+        ++m_nOpen;
+        return true;
+    }
 
     // Closes the outermost open folder between the root and level nKeep; false when
     // there is none.
@@ -192,17 +307,22 @@ private:
             Level& l = m_levels[i];
             if (l.hDir < 0)
                 continue;
-            if (!l.bKept) {
-                DWORD dwError = 0;
+            DWORD dwError = 0;
+            if (!l.bHaveId) {
                 FileAttributes attr;
                 l.bHaveId = m_lister.GetAttributes(l.hDir, ".", attr, dwError);
                 l.id = attr.id;
+            }
+            if (l.bMore) {
+                if (!l.pListing)
+                    l.pListing = std::make_unique<CFolderListing>();
                 DirEntry entry;
                 while (m_lister.Next(l.hDir, entry, dwError))
-                    l.arrRest.emplace_back(std::string(entry.strName), entry.kind);
+                    l.pListing->Add(entry.strName, entry.kind);
                 if (dwError != 0)
                     Tell(i, dwError);
-                l.bKept = true;
+                l.bMore = false;
+                l.bReopen = true;
             }
             m_lister.Close(l.hDir);
             l.hDir = -1;
@@ -287,6 +407,8 @@ private:
     std::size_t m_nOpen = 0;
     CReadAhead* m_pReadAhead;
     CReadAhead::Key m_key;
+    std::vector<CReadAhead::Subfolder> m_offers;
+    std::size_t m_nCurrent = kNone; // the entry just had, when from the innermost listing
 };
 
 } // namespace
@@ -321,10 +443,10 @@ void CSimpleEnum::WalkFolder(const std::string& strFolder) {
     std::optional<CReadAhead> readAhead; // outlives the chain: joined after the walk
     if (m_readAhead.nThreads > 0) {
         readAhead.emplace(
-            strFolder, m_readAhead,
-            [this](std::string_view strName) {
+            strFolder, m_readAhead, *m_pLister,
+            [this](std::string_view strPath) {
                 std::string strGroup;
-                return MatchGroup(strName, strGroup);
+                return MatchGroup(strPath, strGroup);
             },
             [this](std::string_view strPath) {
                 return IsExcluded(strPath) || !IsIncluded(strPath);

@@ -19,6 +19,7 @@ enum class EntryKind : std::uint8_t { Unknown, File, Directory, Symlink, Other }
 struct DirEntry {
     std::string_view strName; // valid until the next Next on the same folder
     EntryKind kind;
+    std::uint64_t nInode = 0; // as the listing gives it: a mount point's may differ from its root's
 };
 
 // Who a file is: every name of a file with several (hard links) gives the same.
@@ -46,6 +47,10 @@ public:
     // A folder below an open one by its relative path (several names). Only the last
     // name is never followed when a symbolic link: callers check what they reached.
     virtual int OpenBelow(int hAncestor, std::string_view strRelative, DWORD& dwError) = 0;
+    // A folder below an open one by its relative path, following no symbolic link on the
+    // way and crossing no mount: reading ahead by path, nothing is reached that a walk
+    // by names from hRoot would not.
+    virtual int OpenBeneath(int hRoot, std::string_view strRelative, DWORD& dwError) = 0;
     // false at the end of the listing (dwError 0) or on an error.
     virtual bool Next(int hDir, DirEntry& entry, DWORD& dwError) = 0;
     virtual void Close(int hDir) = 0;
@@ -53,6 +58,9 @@ public:
     // name "." gives the folder's own.
     virtual bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr,
                                DWORD& dwError) = 0;
+    // A lister of the same folders for another thread: a lister and its handles are
+    // used by one thread at a time.
+    virtual std::unique_ptr<IDirectoryLister> ForAnotherThread() const = 0;
 };
 
 // getdents64 on directory descriptors.

@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,15 +25,16 @@ public:
         DWORD dwAttributesError = 0;       // its attributes cannot be read
         std::size_t nFailAfter = SIZE_MAX; // its listing fails after this many entries
         std::uint64_t nInode = 0;          // a new value: another folder under the same name
+        bool bMountPoint = false;          // another file system's root: not opened beneath
         // Replaced by an entry of this kind between the listing and the reading of its
         // attributes; Unknown: not replaced.
         EntryKind readKind = EntryKind::Unknown;
         std::vector<std::unique_ptr<Node>> children;
     };
 
-    CMemoryLister() : m_root(std::make_unique<Node>()) {}
+    CMemoryLister();
 
-    Node& Root() { return *m_root; }
+    Node& Root();
     // Adds entries below the root by relative path, creating the folders above them.
     Node& Add(const std::string& strRelative, EntryKind kind, std::int64_t nSize = 0);
     // Puts a new empty folder in the place of an added one, as a rename and a mkdir
@@ -43,40 +43,30 @@ public:
     // A second name of an added file (a hard link).
     Node& Link(const std::string& strExisting, const std::string& strRelative);
 
-    std::vector<std::string> Opened() const { return m_opened; } // folder names, in order
-    int OpenCount() const { return m_nOpen; }
-    int MostOpen() const { return m_nMostOpen; }
+    // Of this lister and every other of the same tree:
+    std::vector<std::string> Opened() const; // folder names, in order
+    int OpenCount() const;
+    int MostOpen() const;
     // Folders open at once beyond this fail as a process out of descriptors does.
-    void LimitOpen(int nMax) { m_nMaxOpen = nMax; }
-    // Called with each folder's name as it is opened.
-    void OnOpen(std::function<void(const std::string&)> f) { m_onOpen = std::move(f); }
+    void LimitOpen(int nMax);
+    // Called with each folder's name as it is opened, on the thread that opens it.
+    void OnOpen(std::function<void(const std::string&)> f);
 
     int OpenRoot(const std::string& strPath, DWORD& dwError) override;
     int OpenChild(int hParent, std::string_view strName, DWORD& dwError) override;
     int OpenBelow(int hAncestor, std::string_view strRelative, DWORD& dwError) override;
+    int OpenBeneath(int hRoot, std::string_view strRelative, DWORD& dwError) override;
     bool Next(int hDir, DirEntry& entry, DWORD& dwError) override;
     void Close(int hDir) override;
     bool GetAttributes(int hDir, std::string_view strName, FileAttributes& attr,
                        DWORD& dwError) override;
+    // Another lister of the same tree: any of them may be used on its own thread.
+    std::unique_ptr<IDirectoryLister> ForAnotherThread() const override;
+
+    struct Shared;
+    // A lister of the same tree as another (ForAnotherThread).
+    explicit CMemoryLister(std::shared_ptr<Shared> pShared) : m_pShared(std::move(pShared)) {}
 
 private:
-    struct Open {
-        Node* pNode;
-        std::size_t nNext;
-    };
-    int Track(Node* pNode, DWORD& dwError);
-    Node* Child(Node* pParent, std::string_view strName);
-    Node* Find(const std::string& strRelative);
-
-    std::unique_ptr<Node> m_root;
-    std::vector<std::unique_ptr<Node>> m_replaced;
-    std::map<int, Open> m_open;
-    std::map<std::uint64_t, std::uint64_t> m_links; // inode -> names
-    std::uint64_t m_nNextInode = 1;
-    int m_nNextHandle = 0;
-    int m_nOpen = 0;
-    int m_nMostOpen = 0;
-    int m_nMaxOpen = INT_MAX;
-    std::function<void(const std::string&)> m_onOpen;
-    std::vector<std::string> m_opened;
+    std::shared_ptr<Shared> m_pShared;
 };

@@ -1,4 +1,6 @@
 #include "ReadAhead.h"
+#include "Log.h"
+#include "MemoryLister.h"
 #include "ScanTestSupport.h"
 #include "SimpleEnum.h"
 #include "platform/StorageDevice.h"
@@ -38,11 +40,12 @@ ReadAheadOptions Always(ReadAheadStats& stats, int nThreads = kThreads) {
 // What one walk of the folder reports, in order, and the folders it could not read.
 Report Walk(const std::string& strRoot, const ReadAheadOptions& options,
             std::vector<std::string>* pNotRead = nullptr,
-            std::chrono::microseconds perFile = std::chrono::microseconds(0)) {
+            std::chrono::microseconds perFile = std::chrono::microseconds(0),
+            std::unique_ptr<IDirectoryLister> pLister = CreateDirectoryLister()) {
     CRecordingTarget target;
     if (perFile.count() > 0)
         target.OnFound([perFile](const FoundFile&) { std::this_thread::sleep_for(perFile); });
-    CSimpleEnum walker;
+    CSimpleEnum walker(std::move(pLister));
     AddProgramGroups(walker);
     walker.SetReadAhead(options);
     if (pNotRead)
@@ -53,6 +56,52 @@ Report Walk(const std::string& strRoot, const ReadAheadOptions& options,
         r.emplace_back(f.prop.m_strPath, f.strGroup, f.prop.m_nSize);
     return r;
 }
+
+// The system's lister, counting the folders it opens and the attributes it reads, for
+// the walk's thread apart from the read-ahead's.
+class CCountingLister final : public IDirectoryLister {
+public:
+    struct Counts {
+        std::atomic<int> nRoots{0};      // roots opened
+        std::atomic<int> nOpened{0};     // other folders opened
+        std::atomic<int> nAttributes{0}; // attributes read, but a folder's own
+    };
+    CCountingLister(Counts& mine, Counts& others)
+        : m_p(CreateDirectoryLister()), m_mine(mine), m_others(others) {}
+
+    int OpenRoot(const std::string& s, DWORD& dw) override {
+        return Opened(m_mine.nRoots, m_p->OpenRoot(s, dw));
+    }
+    int OpenChild(int h, std::string_view s, DWORD& dw) override {
+        return Opened(m_mine.nOpened, m_p->OpenChild(h, s, dw));
+    }
+    int OpenBelow(int h, std::string_view s, DWORD& dw) override {
+        return Opened(m_mine.nOpened, m_p->OpenBelow(h, s, dw));
+    }
+    int OpenBeneath(int h, std::string_view s, DWORD& dw) override {
+        return Opened(m_mine.nOpened, m_p->OpenBeneath(h, s, dw));
+    }
+    bool Next(int h, DirEntry& e, DWORD& dw) override { return m_p->Next(h, e, dw); }
+    void Close(int h) override { m_p->Close(h); }
+    bool GetAttributes(int h, std::string_view s, FileAttributes& a, DWORD& dw) override {
+        if (s != ".")
+            ++m_mine.nAttributes;
+        return m_p->GetAttributes(h, s, a, dw);
+    }
+    std::unique_ptr<IDirectoryLister> ForAnotherThread() const override {
+        return std::make_unique<CCountingLister>(m_others, m_others);
+    }
+
+private:
+    static int Opened(std::atomic<int>& n, int h) {
+        if (h >= 0)
+            ++n;
+        return h;
+    }
+    std::unique_ptr<IDirectoryLister> m_p;
+    Counts& m_mine;
+    Counts& m_others;
+};
 
 // Waits until the condition holds; false after a generous while.
 template <class F> bool Eventually(F f) {
@@ -117,27 +166,38 @@ TEST_F(ReadAheadTest, SameFilesSameOrderAsTheWalkAlone) {
     MakeTree(300);
     m_tree.File("locked/inside/x.doc", 1);
     ::chmod(m_tree.Path("locked").c_str(), 0); // unreadable unless root
+    m_tree.File("noexec/y.doc", 1);
+    m_tree.File("noexec/inside/z.doc", 1);
+    ::chmod(m_tree.Path("noexec").c_str(), 0444); // listed, nothing in it read, unless root
     std::vector<std::string> notReadAlone, notRead;
     const Report alone = Walk(m_tree.Root(), {}, &notReadAlone);
     ASSERT_GE(alone.size(), 600u);
 
     ReadAheadStats stats;
-    EXPECT_EQ(Walk(m_tree.Root(), Always(stats), &notRead), alone);
+    // A walk slowed as a cold disk slows it, so that the read-ahead can keep ahead.
+    EXPECT_EQ(Walk(m_tree.Root(), Always(stats), &notRead, 20us), alone);
     EXPECT_EQ(notRead, notReadAlone);
     EXPECT_EQ(stats.nRunning, 0);
-    // Not a vacuous pass: the walk did find folders read ahead of it.
+    // Not a vacuous pass: the walk did take folders read ahead of it.
     EXPECT_GT(stats.nReachedAhead, 0u);
     EXPECT_GT(stats.nReads, 0u);
 
     // Tight bounds change what is read ahead, never what is found.
-    ReadAheadStats tight;
-    ReadAheadOptions o = Always(tight);
-    o.nMaxAhead = 2;
-    o.nMaxQueued = 3;
-    EXPECT_EQ(Walk(m_tree.Root(), o), alone);
-    EXPECT_LE(tight.nMostAhead, 2u);
-    EXPECT_LE(tight.nMostQueued, 3u);
+    for (std::size_t nBytes : {std::size_t{4} << 20, std::size_t{16} << 10}) {
+        ReadAheadStats tight;
+        ReadAheadOptions o = Always(tight);
+        o.nMaxAhead = 2;
+        o.nMaxQueued = 3;
+        o.nMaxBytes = nBytes;
+        notRead.clear();
+        EXPECT_EQ(Walk(m_tree.Root(), o, &notRead), alone);
+        EXPECT_EQ(notRead, notReadAlone);
+        EXPECT_LE(tight.nMostAhead, 2u);
+        EXPECT_LE(tight.nMostQueued, 3u);
+        EXPECT_LE(tight.nMostBytes, nBytes);
+    }
     ::chmod(m_tree.Path("locked").c_str(), 0755);
+    ::chmod(m_tree.Path("noexec").c_str(), 0755);
 }
 
 TEST_F(ReadAheadTest, WideAndDeepTreesStayWithinTheBounds) {
@@ -145,37 +205,228 @@ TEST_F(ReadAheadTest, WideAndDeepTreesStayWithinTheBounds) {
         m_tree.File("wide/w" + std::to_string(i) + "/f.doc", 1);
     const Report alone = Walk(m_tree.Root(), {});
     ASSERT_EQ(alone.size(), 3000u);
+    {
+        ReadAheadStats stats;
+        ReadAheadOptions o = Always(stats);
+        o.nMaxAhead = 16;
+        o.nMaxQueued = 64;
+        // A walk slowed as a cold disk slows it, so that the read-ahead can keep ahead.
+        EXPECT_EQ(Walk(m_tree.Root(), o, nullptr, 100us), alone);
+        EXPECT_LE(stats.nMostAhead, 16u);
+        EXPECT_LE(stats.nMostQueued, 64u);
+        EXPECT_GT(stats.nMostQueued, 32u); // the wide folder did fill the queue
+        // Those let go for want of room too: the walk hands them on from its listing.
+        EXPECT_GT(stats.nReachedAhead, 600u);
+    }
+    fs::remove_all(m_tree.Path("wide"));
+
+    // Listings count against the bound, those waiting and those being read: folders of
+    // a hundred files each, read far ahead of a slow walk, wait no more than it allows.
+    constexpr std::size_t kBytes = 256 << 10;
+    for (int i = 0; i < 100; ++i) {
+        for (int j = 0; j < 100; ++j)
+            m_tree.File("many/m" + std::to_string(i) + "/file" + std::to_string(j) + ".doc", 1);
+    }
+    const Report many = Walk(m_tree.Root(), {});
+    {
+        ReadAheadStats stats;
+        ReadAheadOptions o = Always(stats);
+        o.nMaxBytes = kBytes;
+        EXPECT_EQ(Walk(m_tree.Root(), o, nullptr, 20us), many);
+        EXPECT_LE(stats.nMostBytes, kBytes);
+        EXPECT_GT(stats.nMostBytes, kBytes / 2); // not a vacuous pass
+        EXPECT_GT(stats.nReachedAhead, 50u);
+    }
+    fs::remove_all(m_tree.Path("many"));
+
+    const int nLevels = 3000; // deeper than a path can reach
+    MakeDeepTree(m_tree.Root(), nLevels);
     ReadAheadStats stats;
     ReadAheadOptions o = Always(stats);
+    o.nMaxBytes = kBytes;
     o.nMaxAhead = 16;
-    o.nMaxQueued = 64;
-    // A walk slowed as a cold disk slows it, so that the read-ahead can keep ahead.
-    EXPECT_EQ(Walk(m_tree.Root(), o, nullptr, 100us), alone);
+    // Slowed, so that the read-ahead has the folders nearest PATH_MAX before the walk:
+    // those below them it can only reach again from an open folder, step by step.
+    EXPECT_EQ(Walk(m_tree.Root(), o, nullptr, 20us).size(), static_cast<std::size_t>(nLevels + 1));
+    EXPECT_LE(stats.nMostBytes, kBytes);
     EXPECT_LE(stats.nMostAhead, 16u);
-    EXPECT_LE(stats.nMostQueued, 64u);
-    EXPECT_GT(stats.nMostQueued, 32u);    // the wide folder did fill the queue
-    EXPECT_GT(stats.nReachedAhead, 600u); // those let go for want of room too
+    EXPECT_GT(stats.nReachedAhead, 0u);
+    RemoveDeepTree(m_tree.Root(), nLevels);
 }
 
-// Files made one after another get neighbouring inodes: one attribute read warms a
-// block of them, and the read-ahead leaves the rest to the walk.
-TEST_F(ReadAheadTest, OneAttributeReadForNeighbouringInodes) {
-    // tmpfs numbers inodes one after another; other file systems (an overlay, say) need not.
+// The walk takes what the threads read: every folder is listed once, and the
+// attributes of every file it reports are read once, whoever reads them.
+TEST_F(ReadAheadTest, EveryFolderListedOnceEveryAttributeReadOnce) {
+    MakeTree(300);
+    CCountingLister::Counts aloneWalk, none;
+    const Report alone =
+        Walk(m_tree.Root(), {}, nullptr, 0us, std::make_unique<CCountingLister>(aloneWalk, none));
+    ASSERT_GT(aloneWalk.nOpened, 300);
+
+    CCountingLister::Counts walk, threads;
+    ReadAheadStats stats;
+    EXPECT_EQ(Walk(m_tree.Root(), Always(stats), nullptr, 20us,
+                   std::make_unique<CCountingLister>(walk, threads)),
+              alone);
+    EXPECT_GT(threads.nOpened, 0);
+    EXPECT_EQ(walk.nRoots, 1);
+    EXPECT_EQ(walk.nOpened + threads.nOpened, aloneWalk.nOpened);
+    EXPECT_EQ(walk.nAttributes + threads.nAttributes, aloneWalk.nAttributes);
+    EXPECT_EQ(stats.nReachedAhead + stats.nReachedFirst,
+              static_cast<std::uint64_t>(aloneWalk.nOpened + 1)); // the root too
+}
+
+// A folder changed after it was read ahead is reported as it was when read: not as it
+// is when the walk gets there, nor as a mix of the two.
+TEST_F(ReadAheadTest, AFolderChangedSinceItWasReadIsReportedAsItWasThen) {
     if (!m_tmpfs.Mounted())
-        GTEST_SKIP() << "needs a tmpfs of its own, whose inode numbers follow each other";
-    constexpr int kFolders = 10, kFiles = 64;
-    for (int i = 0; i < kFolders; ++i) {
-        for (int j = 0; j < kFiles; ++j)
-            m_tree.File("d" + std::to_string(i) + "/f" + std::to_string(j) + ".doc", j);
+        GTEST_SKIP() << "needs a tmpfs of its own, which lists the newest entry first";
+    for (const std::string s : {"a", "b"}) {
+        m_tree.File(s + "/keep.doc", 1);
+        m_tree.File(s + "/gone.doc", 2);
+        m_tree.File(s + "/renamed.doc", 3);
+        m_tree.File(s + "/grows.doc", 4);
+        m_tree.File(s + "/sub/old.doc", 5);
     }
     const Report alone = Walk(m_tree.Root(), {});
-    ASSERT_EQ(alone.size(), static_cast<std::size_t>(kFolders * kFiles));
+    ASSERT_EQ(alone.size(), 10u);
+
+    // The walk is held at its first file, in the subfolder of one folder (listed first:
+    // made last), until the other folder and its subfolder are read ahead; then that
+    // folder changes.
     ReadAheadStats stats;
-    EXPECT_EQ(Walk(m_tree.Root(), Always(stats, 1), nullptr, 200us), alone);
-    ASSERT_GT(stats.nReachedAhead, 5u); // folders were read ahead, their files with them
-    // An open and two listings a folder, and a read for each 16 files (64 at most where
-    // the inodes were handed out in scattered batches); one read a file would be 640.
-    EXPECT_LT(stats.nReads, static_cast<std::uint64_t>(kFolders * 3 + 3 + kFolders * kFiles / 4));
+    CRecordingTarget target;
+    std::string strChanged;
+    target.OnFound([&](const FoundFile& f) {
+        if (!strChanged.empty())
+            return;
+        strChanged = f.prop.m_strPath.starts_with(m_tree.Path("a/")) ? "b" : "a";
+        ASSERT_TRUE(Eventually([&] { return stats.nListingsWaiting == 2; }));
+        const std::string s = m_tree.Path(strChanged);
+        fs::remove(s + "/gone.doc");
+        fs::rename(s + "/renamed.doc", s + "/new name.doc");
+        m_tree.File(strChanged + "/added.doc", 6);
+        fs::resize_file(s + "/grows.doc", 4000);
+        fs::rename(s + "/sub", s + "/sub moved");
+        m_tree.File(strChanged + "/sub/new.doc", 7);
+    });
+    CSimpleEnum walker;
+    AddProgramGroups(walker);
+    walker.SetReadAhead(Always(stats));
+    walker.EnumerateDrive(m_tree.Root());
+
+    Report got;
+    for (const FoundFile& f : target.Found())
+        got.emplace_back(f.prop.m_strPath, f.strGroup, f.prop.m_nSize);
+    EXPECT_EQ(got, alone);
+    EXPECT_GE(stats.nReachedAhead, 2u);
+}
+
+// A folder read ahead by its path is opened again by the walk only for what it could
+// not read ahead (here a mount below it), and only when it is still the same folder.
+TEST_F(ReadAheadTest, AFolderReadAheadIsOpenedAgainOnlyAsItself) {
+    for (bool bReplaced : {false, true}) {
+        auto pLister = std::make_unique<CMemoryLister>();
+        CMemoryLister& lister = *pLister;
+        lister.Add("first.doc", EntryKind::File, 1);
+        lister.Add("f/a.doc", EntryKind::File, 2);
+        lister.Add("f/mnt", EntryKind::Directory).bMountPoint = true;
+        lister.Add("f/mnt/m.doc", EntryKind::File, 3);
+        lister.Add("f/b.doc", EntryKind::File, 4);
+        CRecordingTarget target;
+        ReadAheadStats stats;
+        target.OnFound([&](const FoundFile& f) {
+            if (f.prop.m_strPath == "/r/first.doc") {
+                ASSERT_TRUE(Eventually([&] { return stats.nListingsWaiting > 0; }));
+            } else if (f.prop.m_strPath == "/r/f/a.doc" && bReplaced) {
+                lister.Replace("f"); // renamed away, another made in its place
+                lister.Add("f/mnt/other.doc", EntryKind::File, 5);
+            }
+        });
+        CSimpleEnum walker(std::move(pLister));
+        AddProgramGroups(walker);
+        walker.SetReadAhead(Always(stats));
+        std::vector<std::pair<std::string, DWORD>> told;
+        walker.SetFolderNotRead([&](const std::string& s, DWORD dw) { told.emplace_back(s, dw); });
+        walker.EnumerateDrive("/r");
+
+        std::vector<std::string> paths;
+        for (const FoundFile& f : target.Found())
+            paths.push_back(f.prop.m_strPath);
+        using Paths = std::vector<std::string>;
+        using Told = std::vector<std::pair<std::string, DWORD>>;
+        EXPECT_EQ(stats.nReachedAhead, 1u);
+        if (bReplaced) {
+            EXPECT_EQ(paths, (Paths{"/r/first.doc", "/r/f/a.doc", "/r/f/b.doc"}));
+            EXPECT_EQ(told, (Told{{"/r/f/mnt", ENOENT}}));
+        } else {
+            EXPECT_EQ(paths, (Paths{"/r/first.doc", "/r/f/a.doc", "/r/f/mnt/m.doc", "/r/f/b.doc"}));
+            EXPECT_EQ(told, Told{});
+        }
+        EXPECT_EQ(lister.OpenCount(), 0);
+    }
+}
+
+// What the world can hand a listing (folders that cannot be opened or vanish, a
+// listing cut short, attributes that cannot be read, entries of no kind) comes to the
+// walk through a listing read ahead exactly as through its own: the same files, the
+// same folders told and logged, in the same order.
+TEST_F(ReadAheadTest, HostileListingsReadAheadAreReportedAsTheWalkAloneReportsThem) {
+    auto build = [](CMemoryLister& l) {
+        l.Add("first.doc", EntryKind::File, 1);
+        l.Add("locked/a.doc", EntryKind::File);
+        l.Add("locked", EntryKind::Directory).bCannotOpen = true;
+        l.Add("gone/b.doc", EntryKind::File);
+        l.Add("gone", EntryKind::Directory).bVanished = true;
+        l.Add("broken/c.doc", EntryKind::File, 1);
+        l.Add("broken/d.doc", EntryKind::File, 1);
+        l.Add("broken", EntryKind::Directory).nFailAfter = 1;
+        l.Add("noexec/e.doc", EntryKind::File).dwAttributesError = EACCES;
+        l.Add("noexec/f.doc", EntryKind::File).dwAttributesError = EACCES;
+        l.Add("nokind", EntryKind::Directory).bHideKind = true;
+        l.Add("nokind/g.png", EntryKind::File, 4);
+        l.Add("nokind/unknown.doc", EntryKind::File, 5).bHideKind = true;
+        l.Add("nokind/vanished.doc", EntryKind::File).bVanished = true;
+        l.Add("nokind/replaced.doc", EntryKind::File).readKind = EntryKind::Symlink;
+        l.Add("nokind/link.doc", EntryKind::Symlink);
+        l.Add("ok.doc", EntryKind::File, 2);
+    };
+    using Told = std::vector<std::pair<std::string, DWORD>>;
+    auto walk = [&](ReadAheadStats* pStats, Told& told, std::vector<std::string>& log) {
+        auto pLister = std::make_unique<CMemoryLister>();
+        build(*pLister);
+        CRecordingTarget target;
+        if (pStats) {
+            // Held until the three that can be read are read ahead.
+            target.OnFound([&](const FoundFile& f) {
+                if (f.prop.m_strPath == "/r/first.doc") {
+                    ASSERT_TRUE(Eventually([&] { return pStats->nListingsWaiting == 3; }));
+                }
+            });
+        }
+        CSimpleEnum walker(std::move(pLister));
+        AddProgramGroups(walker);
+        if (pStats)
+            walker.SetReadAhead(Always(*pStats));
+        walker.SetFolderNotRead([&](const std::string& s, DWORD dw) { told.emplace_back(s, dw); });
+        TakePendingLogRecords();
+        walker.EnumerateDrive("/r");
+        for (const PendingLogRecord& r : TakePendingLogRecords())
+            log.push_back(r.strFileTag + r.strMessage);
+        Report report;
+        for (const FoundFile& f : target.Found())
+            report.emplace_back(f.prop.m_strPath, f.strGroup, f.prop.m_nSize);
+        return report;
+    };
+    Told toldAlone, told;
+    std::vector<std::string> logAlone, log;
+    const Report alone = walk(nullptr, toldAlone, logAlone);
+    ASSERT_EQ(toldAlone.size(), 4u);
+    ReadAheadStats stats;
+    EXPECT_EQ(walk(&stats, told, log), alone);
+    EXPECT_EQ(told, toldAlone);
+    EXPECT_EQ(log, logAlone);
+    EXPECT_EQ(stats.nReachedAhead, 3u);
 }
 
 TEST_F(ReadAheadTest, TreesUnderALowDescriptorLimit) {
@@ -342,6 +593,26 @@ TEST_F(ReadAheadTest, AWalkThatNeverWaitsForTheDiskIsLeftAlone) {
     EXPECT_EQ(Walk(m_tree.Root(), o), alone);
     EXPECT_EQ(stats.nReads, 0u);
     EXPECT_EQ(stats.nReachedAhead, 0u);
+}
+
+// Keys compare as the walk meets their folders: by each index in turn as a number,
+// a folder before those below it, across every length an index is written in.
+TEST(ReadAheadKeyTest, KeysCompareInTheWalksOrder) {
+    auto key = [](const std::vector<std::uint32_t>& indexes) {
+        CReadAhead::Key k;
+        for (std::uint32_t n : indexes)
+            CReadAhead::AppendIndex(k, n);
+        return k;
+    };
+    const std::vector<std::vector<std::uint32_t>> inOrder = {
+        {},          {0},        {0, 0},     {0, 0xFFFFFFFF}, {5},         {5, 0},   {5, 127},
+        {5, 128},    {6},        {127, 9},   {128},           {128, 0},    {0x3FFF}, {0x4000},
+        {0x4000, 1}, {0x1FFFFF}, {0x200000}, {0xFFFFFFFE},    {0xFFFFFFFF}};
+    for (std::size_t i = 0; i + 1 < inOrder.size(); ++i) {
+        EXPECT_LT(key(inOrder[i]), key(inOrder[i + 1])) << i;
+        EXPECT_NE(key(inOrder[i]), key(inOrder[i + 1])) << i;
+    }
+    EXPECT_EQ(key({1, 2, 3}).size(), 3u); // short enough to need no memory of its own
 }
 
 TEST(StorageDeviceTest, RotationalFlagOfTheDiskOrOfThePartitionsDisk) {
