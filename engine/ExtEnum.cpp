@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "Path.h"
 #include "ScanControl.h"
+#include "platform/VolumeTable.h"
 
 #include <algorithm>
 #include <cerrno>

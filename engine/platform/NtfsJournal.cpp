@@ -1,5 +1,6 @@
 #include "NtfsJournal.h"
 
+#include "MountTable.h"
 #include "NtfsVolume.h"
 #include "Path.h"
 #include "VolumeSource.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "BlockReader.h"
-#include "VolumeTable.h"
+#include "MountTable.h"
 
 #include <memory>
 #include <string>

@@ -1,5 +1,6 @@
 #include "VolumeTable.h"
 
+#include "MountTable.h"
 #include "NtfsFileRecord.h"
 #include "Path.h"
 #include "VolumeSource.h"
@@ -13,7 +14,6 @@
 
 #include <blkid/blkid.h>
 #include <fcntl.h>
-#include <libmount/libmount.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -127,28 +127,10 @@ struct Mount {
 
 std::vector<Mount> ReadMountInfo(const std::string& strPath) {
     std::vector<Mount> mounts;
-    libmnt_table* pTable = mnt_new_table();
-    if (!pTable)
-        return mounts;
-    if (mnt_table_parse_file(pTable, strPath.c_str()) == 0) {
-        libmnt_iter* pIter = mnt_new_iter(MNT_ITER_FORWARD);
-        libmnt_fs* pFs = nullptr;
-        while (pIter && mnt_table_next_fs(pTable, pIter, &pFs) == 0) {
-            auto text = [](const char* psz) { return std::string(psz ? psz : ""); };
-            Mount m;
-            m.nId = mnt_fs_get_id(pFs);
-            m.dev = mnt_fs_get_devno(pFs);
-            m.strRoot = text(mnt_fs_get_root(pFs));
-            m.strTarget = text(mnt_fs_get_target(pFs));
-            m.strType = text(mnt_fs_get_fstype(pFs));
-            m.strSource = text(mnt_fs_get_source(pFs));
-            m.strFsOptions = text(mnt_fs_get_fs_options(pFs));
-            if (!m.strTarget.empty())
-                mounts.push_back(std::move(m));
-        }
-        mnt_free_iter(pIter);
-    }
-    mnt_unref_table(pTable);
+    for (MountEntry& e : ReadMountEntries(strPath))
+        mounts.push_back({e.nId, e.dev, std::move(e.strRoot), std::move(e.strMountPoint),
+                          std::move(e.strFsType), std::move(e.strSource),
+                          std::move(e.strFsOptions)});
     return mounts;
 }
 
@@ -442,25 +424,6 @@ std::string MountPointOf(std::string_view strPath, const std::vector<std::string
     return pBest ? *pBest : std::string();
 }
 
-std::vector<MountEntry> ReadMountEntries(const std::string& strMountInfo) {
-    std::vector<MountEntry> arrEntries;
-    for (Mount& m : ReadMountInfo(strMountInfo))
-        arrEntries.push_back({m.dev, std::move(m.strRoot), std::move(m.strTarget),
-                              std::move(m.strType), std::move(m.strSource),
-                              std::move(m.strFsOptions)});
-    return arrEntries;
-}
-
-const MountEntry* FindMountAt(const std::vector<MountEntry>& arrMounts,
-                              std::string_view strMountPoint) {
-    const MountEntry* pFound = nullptr;
-    for (const MountEntry& m : arrMounts) {
-        if (m.strMountPoint == strMountPoint)
-            pFound = &m;
-    }
-    return pFound;
-}
-
 std::vector<std::string> MountsInside(const std::vector<MountEntry>& arrMounts,
                                       const std::string& strCanonical, std::string_view strRoot) {
     std::vector<std::string> arrInside;
@@ -472,30 +435,4 @@ std::vector<std::string> MountsInside(const std::vector<MountEntry>& arrMounts,
                 m.strMountPoint.substr(strCanonical == "/" ? 0 : strCanonical.size()));
     }
     return arrInside;
-}
-
-bool GetFsOption(const MountEntry& mount, const char* pszName, std::string& strValue) {
-    char* pszValue = nullptr;
-    std::size_t nSize = 0;
-    if (mnt_optstr_get_option(mount.strFsOptions.c_str(), pszName, &pszValue, &nSize) != 0)
-        return false;
-    strValue.assign(pszValue ? pszValue : "", pszValue ? nSize : 0);
-    return true;
-}
-
-std::string BlockDeviceNode(dev_t dev) {
-    std::ifstream in("/sys/dev/block/" + std::to_string(major(dev)) + ":" +
-                     std::to_string(minor(dev)) + "/uevent");
-    std::string strLine, strName;
-    while (std::getline(in, strLine)) {
-        if (strLine.starts_with("DEVNAME="))
-            strName = strLine.substr(8);
-    }
-    if (strName.empty() || strName.find("..") != std::string::npos)
-        return {};
-    const std::string strNode = "/dev/" + strName;
-    struct stat st;
-    if (::stat(strNode.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != dev)
-        return {};
-    return strNode;
 }

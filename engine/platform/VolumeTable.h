@@ -6,6 +6,7 @@
 // mounts, the same subvolume twice) is one drive.
 #pragma once
 
+#include "MountTable.h"
 #include "Types.h"
 
 #include <memory>
@@ -86,34 +87,8 @@ bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder);
 // empty when none is.
 std::string MountPointOf(std::string_view strPath, const std::vector<std::string>& arrMountPoints);
 
-// ---- The kernel's mount table, for whoever needs more of a mount than a drive --------------
-
-// One mount, as libmount reads it from a mountinfo file.
-struct MountEntry {
-    dev_t dev = 0;       // the device of the files on it
-    std::string strRoot; // the folder of the filesystem that the mount shows
-    std::string strMountPoint;
-    std::string strFsType;
-    std::string strSource;
-    std::string strFsOptions; // the filesystem's own options
-};
-
-// Every mount of the file, in its order; empty when it cannot be read.
-std::vector<MountEntry> ReadMountEntries(const std::string& strMountInfo = "/proc/self/mountinfo");
-
-// The mount at a mount point: the last one listed there, which hides the others.
-const MountEntry* FindMountAt(const std::vector<MountEntry>& arrMounts,
-                              std::string_view strMountPoint);
-
 // The mount points strictly below a canonical mount point, spelled as paths below
 // strRoot (the same folder, as the caller names it): what hides the volume's own files
 // there.
 std::vector<std::string> MountsInside(const std::vector<MountEntry>& arrMounts,
                                       const std::string& strCanonical, std::string_view strRoot);
-
-// The value of a "name=value" filesystem option; false when the mount has none.
-bool GetFsOption(const MountEntry& mount, const char* pszName, std::string& strValue);
-
-// The device node of a block device (/dev/ and the kernel's name for it), checked to be
-// that very device; empty when there is none.
-std::string BlockDeviceNode(dev_t dev);
