@@ -2,6 +2,7 @@
 // application reads its command line, switches the diagnostic log on when asked, warns
 // on a kernel older than the scan is made for, and runs the main window modally. The
 // process ends when the main window closes.
+#include "Accessible.h"
 #include "Bitmaps.h"
 #include "CommandLineInfo.h"
 #include "Environment.h"
@@ -198,6 +199,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
     QApplication::setDesktopFileName(QStringLiteral(TARROW_APP_ID));
     QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
+    InstallControlAccessibility();
 
     CActivationListener activation;
     const std::unique_ptr<IVersionQuery> pVersionQuery = CreateKernelVersionQuery();

@@ -227,19 +227,16 @@ private:
     CStaticEx* Label() const { return static_cast<CStaticEx*>(widget()); }
 };
 
-} // namespace
-
-// A banner or a "?": a link, pressed as it is clicked. Outside the unnamed namespace: the
-// controls let it do what their clicks do.
+// A banner or a "?": a link, pressed as it is clicked.
 class CAccessibleLink final : public CAccessiblePressable {
 public:
     explicit CAccessibleLink(CHyperLink* pLink)
         : CAccessiblePressable(pLink, QAccessible::Link,
-                               [](QWidget* p) { static_cast<CHyperLink*>(p)->OnClicked(); }),
+                               [](QWidget* p) { static_cast<CHyperLink*>(p)->Press(); }),
           m_pLink(pLink), m_pBanner(nullptr) {}
     explicit CAccessibleLink(CStaticBanner* pBanner)
         : CAccessiblePressable(pBanner, QAccessible::Link,
-                               [](QWidget* p) { static_cast<CStaticBanner*>(p)->OnLButtonUp(); }),
+                               [](QWidget* p) { static_cast<CStaticBanner*>(p)->Press(); }),
           m_pLink(nullptr), m_pBanner(pBanner) {}
 
     QString text(QAccessible::Text t) const override {
@@ -273,8 +270,6 @@ private:
     CHyperLink* m_pLink;
     CStaticBanner* m_pBanner;
 };
-
-namespace {
 
 // A skinned dialog's client area, whose children a reader meets in reading order: line by
 // line from the top, left to right within a line. The stacking order Qt would follow is
@@ -339,11 +334,9 @@ QAccessibleInterface* ControlAccessibilityFactory(const QString& strClass, QObje
         return Describe<CAccessibleLink, CHyperLink>(pObject);
     if (strClass == QLatin1String("CStaticBanner"))
         return Describe<CAccessibleLink, CStaticBanner>(pObject);
-    if (strClass == QLatin1String("QWidget")) {
-        auto* pDlg = qobject_cast<CBitmapDlg*>(pObject->parent());
-        if (pDlg && pDlg->GetClientArea() == pObject)
-            return std::make_unique<CAccessibleClientArea>(pDlg->GetClientArea()).release();
-    }
+    // Not a class of the meta-object system: Qt names it after its base, QWidget.
+    if (auto* pArea = dynamic_cast<CBitmapDlg::CClientArea*>(pObject))
+        return std::make_unique<CAccessibleClientArea>(pArea).release();
     return nullptr;
 }
 
@@ -353,21 +346,3 @@ void InstallControlAccessibility() {
     // Qt keeps one entry per factory.
     QAccessible::installFactory(ControlAccessibilityFactory);
 }
-
-// ---- Picture texts -----------------------------------------------------------------------
-
-CPictureText::CPictureText(const QString& strText, const QRect& rc, QWidget* pParent)
-    : QLabel(pParent) {
-    setTextFormat(Qt::PlainText);
-    setWordWrap(true);
-    setText(strText);
-    setGeometry(rc);
-    setFocusPolicy(Qt::NoFocus);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    show();
-}
-
-CPictureText::~CPictureText() = default;
-
-// The picture under it shows the text already.
-void CPictureText::paintEvent(QPaintEvent*) {}

@@ -6,23 +6,11 @@
 // label of its own.
 #pragma once
 
-#include <QLabel>
 #include <QString>
 
-// Makes Qt ask us for the description of the control kit's classes. Every control of the
-// kit calls it as it is constructed; repeating it changes nothing.
+// Makes Qt ask us for the description of the control kit's classes. A program calls it
+// once at start-up, before its first window; repeating it changes nothing.
 void InstallControlAccessibility();
 
 // The name a control's text gives it: "&Start" is "Start", "&&" one "&".
 QString StripMnemonic(const QString& strText);
-
-// A text drawn into a dialog's picture, given to assistive technology where the picture
-// shows it: a label that paints nothing and takes neither mouse nor focus.
-class CPictureText : public QLabel {
-public:
-    CPictureText(const QString& strText, const QRect& rc, QWidget* pParent);
-    ~CPictureText() override;
-
-protected:
-    void paintEvent(QPaintEvent* pEvent) override;
-};

@@ -1,6 +1,5 @@
 #include "BitmapButtonEx.h"
 
-#include "Accessible.h"
 #include "Bitmaps.h"
 #include "ToolTip.h"
 
@@ -12,9 +11,7 @@
 #include <utility>
 
 CBitmapButtonEx::CBitmapButtonEx(QWidget* pParent)
-    : QAbstractButton(pParent), m_bHover(false), m_bEnterDown(false) {
-    InstallControlAccessibility();
-}
+    : QAbstractButton(pParent), m_bHover(false), m_bEnterDown(false) {}
 
 CBitmapButtonEx::~CBitmapButtonEx() = default;
 

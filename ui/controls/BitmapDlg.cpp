@@ -1,8 +1,8 @@
 #include "BitmapDlg.h"
 
-#include "Accessible.h"
 #include "Bitmaps.h"
 #include "Messages.h"
+#include "PictureText.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -98,46 +98,34 @@ bool CanPlaceWindows() {
 
 } // namespace
 
-// The client area: the picture (over the dialog colour) and the parent of every
-// control. Presses it does not use go on to the dialog, which moves the window.
-class CBitmapDlg::CClientArea : public QWidget {
-public:
-    explicit CClientArea(CBitmapDlg& dlg) : QWidget(&dlg), m_dlg(dlg) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QColor colour = m_dlg.m_crBackground ? ToQColor(*m_dlg.m_crBackground)
-                                                   : palette().color(QPalette::Window);
-        painter.fillRect(rect(), colour);
-        // The window may have moved to a screen of another pixel density since.
-        if (!m_dlg.m_bmpBackground.isNull() && m_dlg.m_rBackgroundRatio != devicePixelRatioF()) {
-            m_dlg.m_rBackgroundRatio = devicePixelRatioF();
-            m_dlg.m_bmpBackground = LoadBitmap(m_dlg.m_nBitmapId, m_dlg.m_rBackgroundRatio);
-        }
-        if (!m_dlg.m_bmpBackground.isNull())
-            painter.drawPixmap(QPoint(0, 0), m_dlg.m_bmpBackground);
+void CBitmapDlg::CClientArea::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QColor colour =
+        m_dlg.m_crBackground ? ToQColor(*m_dlg.m_crBackground) : palette().color(QPalette::Window);
+    painter.fillRect(rect(), colour);
+    // The window may have moved to a screen of another pixel density since.
+    if (!m_dlg.m_bmpBackground.isNull() && m_dlg.m_rBackgroundRatio != devicePixelRatioF()) {
+        m_dlg.m_rBackgroundRatio = devicePixelRatioF();
+        m_dlg.m_bmpBackground = LoadBitmap(m_dlg.m_nBitmapId, m_dlg.m_rBackgroundRatio);
     }
+    if (!m_dlg.m_bmpBackground.isNull())
+        painter.drawPixmap(QPoint(0, 0), m_dlg.m_bmpBackground);
+}
 
-    // Controls post their messages to their parent; the dialog is the one to answer.
-    bool event(QEvent* pEvent) override {
-        if (auto* pMessage = dynamic_cast<CMessageEvent*>(pEvent)) {
-            m_dlg.OnMessage(pMessage->GetMessage(), pMessage->m_wParam, pMessage->m_lParam);
-            return true;
-        }
-        return QWidget::event(pEvent);
+// Controls post their messages to their parent; the dialog is the one to answer.
+bool CBitmapDlg::CClientArea::event(QEvent* pEvent) {
+    if (auto* pMessage = dynamic_cast<CMessageEvent*>(pEvent)) {
+        m_dlg.OnMessage(pMessage->GetMessage(), pMessage->m_wParam, pMessage->m_lParam);
+        return true;
     }
-
-private:
-    CBitmapDlg& m_dlg;
-};
+    return QWidget::event(pEvent);
+}
 
 CBitmapDlg::CBitmapDlg(UINT nIDTemplate, UINT nBitmapId, QWidget* pParent)
     : QDialog(pParent, WindowFlagsFor(FindDialogTemplate(nIDTemplate))),
       m_hIcon(LoadIcon(IDR_MAINFRAME)), m_nBitmapId(nBitmapId), m_bInitialized(false),
       m_pTemplate(FindDialogTemplate(nIDTemplate)), m_nFrameX(FrameThickness(m_pTemplate)),
       m_nFrameY(m_nFrameX), m_bCreated(false), m_pClient(std::make_unique<CClientArea>(*this)) {
-    InstallControlAccessibility();
     if (m_pTemplate) {
         // Point size to pixels at 96 dots per inch, as the template's font was meant.
         const int nEmPixels = (m_pTemplate->nPointSize * 96 + 36) / 72;

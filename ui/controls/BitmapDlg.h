@@ -59,6 +59,20 @@ public:
     void reject() override;
     void setVisible(bool bVisible) override;
 
+    // The client area: the picture (over the dialog colour) and the parent of every
+    // control. Presses it does not use go on to the dialog, which moves the window.
+    class CClientArea : public QWidget {
+    public:
+        explicit CClientArea(CBitmapDlg& dlg) : QWidget(&dlg), m_dlg(dlg) {}
+
+    protected:
+        void paintEvent(QPaintEvent* pEvent) override;
+        bool event(QEvent* pEvent) override;
+
+    private:
+        CBitmapDlg& m_dlg;
+    };
+
 protected:
     // Binds member controls to their template items with DDX_Control.
     virtual void DoDataExchange() {}
@@ -100,8 +114,6 @@ protected:
     bool m_bInitialized; // FALSE until the very end of OnInitDialog
 
 private:
-    class CClientArea;
-
     bool BindControl(UINT nId, QWidget& control);
     void CreateUnboundControls();
     void ApplyTemplateOrder();

@@ -1,6 +1,5 @@
 #include "HyperLink.h"
 
-#include "Accessible.h"
 #include "Messages.h"
 #include "Shell.h"
 #include "ToolTip.h"
@@ -11,9 +10,7 @@
 
 CHyperLink::CHyperLink(QWidget* pParent)
     : QLabel(pParent), m_crLink(RGB(0, 0, 206)), m_crHover(RGB(255, 0, 0)),
-      m_crVisited(RGB(132, 0, 132)), m_bOverControl(false), m_bVisited(false) {
-    InstallControlAccessibility();
-}
+      m_crVisited(RGB(132, 0, 132)), m_bOverControl(false), m_bVisited(false) {}
 
 CHyperLink::~CHyperLink() = default;
 

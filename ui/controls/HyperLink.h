@@ -33,9 +33,10 @@ public:
     COLORREF m_crHover;
     COLORREF m_crVisited;
 
-protected:
-    friend class CAccessibleLink; // pressing it through assistive technology is a click
+    // What a click does, for a press that comes another way (assistive technology).
+    void Press() { OnClicked(); }
 
+protected:
     // Opens the address when it is a URL, else posts WM_LINKCLICKED (wParam 0, lParam
     // this link) to the parent; either way the link is visited from now on.
     void OnClicked();

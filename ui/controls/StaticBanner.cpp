@@ -1,6 +1,5 @@
 #include "StaticBanner.h"
 
-#include "Accessible.h"
 #include "Bitmaps.h"
 #include "Messages.h"
 #include "Shell.h"
@@ -11,9 +10,7 @@
 #include <QMouseEvent>
 
 CStaticBanner::CStaticBanner(QWidget* pParent)
-    : QLabel(pParent), m_bPressed(false), m_bAttached(false), m_shown(Image::Template) {
-    InstallControlAccessibility();
-}
+    : QLabel(pParent), m_bPressed(false), m_bAttached(false), m_shown(Image::Template) {}
 
 CStaticBanner::~CStaticBanner() = default;
 

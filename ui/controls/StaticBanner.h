@@ -32,9 +32,10 @@ public:
     std::string m_strToolTip; // empty: no tip
     std::string m_strUrl;     // opened on click when it is a URL
 
-protected:
-    friend class CAccessibleLink; // pressing it through assistive technology is a click
+    // What a click does, for a press that comes another way (assistive technology).
+    void Press() { OnLButtonUp(); }
 
+protected:
     // The mouse came to rest over the banner: hover image, or the pressed one when the
     // left button is already down.
     void OnMouseHover();

@@ -1,14 +1,10 @@
 #include "StaticEx.h"
 
-#include "Accessible.h"
-
 #include <QAccessible>
 #include <QPalette>
 
 CStaticEx::CStaticEx(QWidget* pParent)
-    : QLabel(pParent), m_nFontHeight(0), m_nFontWeight(0), m_crText(0) {
-    InstallControlAccessibility();
-}
+    : QLabel(pParent), m_nFontHeight(0), m_nFontWeight(0), m_crText(0) {}
 
 CStaticEx::~CStaticEx() = default;
 

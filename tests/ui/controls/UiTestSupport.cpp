@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "Accessible.h"
 #include "Shell.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         m_pApp = std::make_unique<QApplication>(m_nArgc, m_arrArgv);
+        InstallControlAccessibility();
         m_pNoBrowser = std::make_unique<CShellOpenOverride>(
             [](const std::string& strUrl) { OpenedUrls().push_back(strUrl); });
     }
