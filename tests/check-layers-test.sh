@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The layer check must fail on an include that points up, and only on that: a synthetic
-# tree in a folder of this test's own, one allowed and one forbidden arrow at a time.
+# The layer check must fail on an include that points up or closes a circle of units, and
+# only on that: a synthetic tree in a folder of this test's own, one allowed and one
+# forbidden arrow at a time.
 set -euo pipefail
 check="$(dirname "$0")/../scripts/check-layers.py"
 tree=$(mktemp -d)
@@ -28,4 +29,15 @@ expect FAIL ui/controls/Btn.cpp MainDlg.h
 expect FAIL base/Log.cpp EnumMgr.h
 expect FAIL engine/platform/Io.cpp EnumMgr.h
 expect FAIL cli/Scan.cpp MainDlg.h
-echo "the layer check tells up from down"
+
+# Units of one layer: a header with its source file. A source including its own header
+# and a chain that ends are fine; a chain back to where it started is a circle.
+printf '#include "Journal.h"\n' >"$tree/engine/platform/Journal.cpp"
+printf '#include "Volumes.h"\n' >"$tree/engine/platform/Journal.h"
+printf '#include "Types.h"\n' >"$tree/engine/platform/Volumes.h"
+expect PASS engine/platform/Volumes.cpp Volumes.h
+expect FAIL engine/platform/Volumes.cpp Journal.h
+printf '#include "Journal.h"\n' >"$tree/engine/platform/Volumes.h"
+expect FAIL engine/platform/Types.cpp Volumes.h
+rm -f -- "$tree"/engine/platform/{Journal,Volumes}.*
+echo "the layer check tells up from down and finds circles"
