@@ -1,5 +1,7 @@
 #include "DialogTemplates.h"
 
+#include "MainLayout.h"
+
 #include <array>
 
 namespace {
@@ -17,23 +19,26 @@ constexpr DWORD kBanner =
 static_assert(kOwnerDrawButton == 0x5001000B && kLabel == 0x50020000 && kBanner == 0x5000090E);
 
 // ---- 102: main dialog ------------------------------------------------------------------
+// The value texts are as large as the fields the main picture draws for them.
+constexpr int kValueCx = MainLayout::kValueDluWidth;
+constexpr int kValueCy = MainLayout::kValueDluHeight;
 constexpr std::array kMainItems{
     DialogItem{IDC_BANNER, Static, "", IDB_BANNER, 9, 70, 215, 46, kBanner},
-    DialogItem{IDC_DOCUMENTS_COUNT, Static, "Files Count", 0, 133, 138, 62, 8, kLabel},
-    DialogItem{IDC_DOCUMENTS_SIZE, Static, "Files Size", 0, 133, 148, 62, 8, kLabel},
+    DialogItem{IDC_DOCUMENTS_COUNT, Static, "Files Count", 0, 133, 138, kValueCx, kValueCy, kLabel},
+    DialogItem{IDC_DOCUMENTS_SIZE, Static, "Files Size", 0, 133, 148, kValueCx, kValueCy, kLabel},
     DialogItem{IDC_DETAILS_DOCUMENTS, Button, "", 0, 205, 136, 15, 22, kOwnerDrawButtonOff},
-    DialogItem{IDC_IMAGES_COUNT, Static, "Files Count", 0, 133, 168, 62, 8, kLabel},
-    DialogItem{IDC_IMAGES_SIZE, Static, "Files Size", 0, 133, 179, 62, 8, kLabel},
+    DialogItem{IDC_IMAGES_COUNT, Static, "Files Count", 0, 133, 168, kValueCx, kValueCy, kLabel},
+    DialogItem{IDC_IMAGES_SIZE, Static, "Files Size", 0, 133, 179, kValueCx, kValueCy, kLabel},
     DialogItem{IDC_DETAILS_IMAGES, Button, "", 0, 205, 165, 15, 22, kOwnerDrawButtonOff},
-    DialogItem{IDC_MUSIC_COUNT, Static, "Files Count", 0, 133, 199, 62, 8, kLabel},
-    DialogItem{IDC_MUSIC_SIZE, Static, "Files Size", 0, 133, 207, 62, 8, kLabel},
+    DialogItem{IDC_MUSIC_COUNT, Static, "Files Count", 0, 133, 199, kValueCx, kValueCy, kLabel},
+    DialogItem{IDC_MUSIC_SIZE, Static, "Files Size", 0, 133, 207, kValueCx, kValueCy, kLabel},
     DialogItem{IDC_DETAILS_MUSIC, Button, "", 0, 205, 196, 15, 22, kOwnerDrawButtonOff},
-    DialogItem{IDC_VIDEO_COUNT, Static, "Files Count", 0, 133, 229, 62, 8, kLabel},
-    DialogItem{IDC_VIDEO_SIZE, Static, "Files Size", 0, 133, 238, 62, 8, kLabel},
+    DialogItem{IDC_VIDEO_COUNT, Static, "Files Count", 0, 133, 229, kValueCx, kValueCy, kLabel},
+    DialogItem{IDC_VIDEO_SIZE, Static, "Files Size", 0, 133, 238, kValueCx, kValueCy, kLabel},
     DialogItem{IDC_DETAILS_VIDEO, Button, "", 0, 205, 226, 15, 22, kOwnerDrawButtonOff},
     DialogItem{IDC_PROGRESS, ProgressBar, "", 0, 11, 249, 208, 6, WS_CHILD | PBS_MARQUEE},
-    DialogItem{IDC_TOTAL_COUNT, Static, "Files Count", 0, 133, 261, 62, 8, kLabel},
-    DialogItem{IDC_TOTAL_SIZE, Static, "Files Size", 0, 133, 272, 62, 8, kLabel},
+    DialogItem{IDC_TOTAL_COUNT, Static, "Files Count", 0, 133, 261, kValueCx, kValueCy, kLabel},
+    DialogItem{IDC_TOTAL_SIZE, Static, "Files Size", 0, 133, 272, kValueCx, kValueCy, kLabel},
     DialogItem{IDC_START_PAUSE, Button, "&Start", 0, 11, 295, 50, 14, kOwnerDrawButton},
     DialogItem{IDC_STOP, Button, "S&top", 0, 69, 295, 50, 14, kOwnerDrawButtonOff},
     DialogItem{IDCANCEL, Button, "&Close", 0, 170, 295, 50, 14, kOwnerDrawButton},
@@ -67,6 +72,8 @@ constexpr std::array kDetailsItems{
 // Caption-less skinned windows: the picture carries the title strip.
 constexpr DWORD kSkinnedPopup = WS_POPUP | WS_VISIBLE | WS_SYSMENU | DS_CENTER | DS_SHELLFONT;
 static_assert(kSkinnedPopup == 0x90080848);
+// The main window's thin border is one of the two bits of a caption, not a title bar.
+static_assert(((kSkinnedPopup | WS_BORDER) & WS_CAPTION) != WS_CAPTION);
 
 constexpr std::array kTemplates{
     DialogTemplate{IDD_MAIN, kSkinnedPopup | WS_BORDER, WS_EX_APPWINDOW, 234, 321, "",
@@ -81,14 +88,6 @@ constexpr std::array kTemplates{
                        WS_CLIPCHILDREN | WS_CLIPSIBLINGS | DS_CENTER | DS_SHELLFONT,
                    0, 405, 321, "Pellam", "MS Shell Dlg", 8, 400, kDetailsItems},
 };
-
-// MulDiv: the product divided with rounding, halves away from zero.
-int MulDiv(int nNumber, int nNumerator, int nDenominator) {
-    const long long nProduct = static_cast<long long>(nNumber) * nNumerator;
-    const long long nHalf = nDenominator / 2;
-    return static_cast<int>(nProduct >= 0 ? (nProduct + nHalf) / nDenominator
-                                          : (nProduct - nHalf) / nDenominator);
-}
 
 } // namespace
 
@@ -111,11 +110,4 @@ const DialogTemplate* FindDialogTemplate(UINT nId) {
         if (t.nId == nId)
             return &t;
     return nullptr;
-}
-
-int DluToPixelsX(int nDlu) {
-    return MulDiv(nDlu, 6, 4);
-}
-int DluToPixelsY(int nDlu) {
-    return MulDiv(nDlu, 13, 8);
 }

@@ -1,9 +1,11 @@
 // Dialog layouts as data: for each dialog its size, window style, caption, font and
 // items, in dialog units. The windowed program binds its controls to these items by
 // id. The numbers stay in the dialog units the layouts were made in, so that they read as
-// laid out; DluToPixelsX and DluToPixelsY turn them into pixels where a window is built.
+// laid out; DluToPixelsX and DluToPixelsY (DialogUnits.h) turn them into pixels where a
+// window is built.
 #pragma once
 
+#include "DialogUnits.h"
 #include "Resource.h"
 
 #include <cstdint>
@@ -75,8 +77,3 @@ struct DialogTemplate {
 
 // The layout of a dialog; nullptr for an unknown id.
 const DialogTemplate* FindDialogTemplate(UINT nId);
-
-// Dialog units to pixels with the base units of the 8-point shell font, 6 x 13 pixels
-// per 4 x 8 dialog units, rounded to the nearest pixel (halves away from zero).
-int DluToPixelsX(int nDlu);
-int DluToPixelsY(int nDlu);

@@ -63,6 +63,15 @@ inline constexpr UINT IDS_PICTURE_FINISH_BANNER_TITLE = 206;
 inline constexpr UINT IDS_PICTURE_FINISH_BANNER_TEXT = 207;
 inline constexpr UINT IDS_PICTURE_PLATFORM_HEADING = 208;
 inline constexpr UINT IDS_PICTURE_PLATFORM_TEXT = 209;
+// The main window's tagline under the product's name, the caption over the groups, and
+// the note under each group's name and the totals'.
+inline constexpr UINT IDS_PICTURE_MAIN_TAGLINE = 210;
+inline constexpr UINT IDS_PICTURE_MAIN_CAPTION = 211;
+inline constexpr UINT IDS_PICTURE_MAIN_NOTE_DOCUMENTS = 212;
+inline constexpr UINT IDS_PICTURE_MAIN_NOTE_IMAGES = 213;
+inline constexpr UINT IDS_PICTURE_MAIN_NOTE_MUSIC = 214;
+inline constexpr UINT IDS_PICTURE_MAIN_NOTE_VIDEO = 215;
+inline constexpr UINT IDS_PICTURE_MAIN_NOTE_TOTAL = 216;
 
 // ---- Scales of the pictures -------------------------------------------------------
 // Every bitmap is also drawn at these scales, ascending, for screens with more than one

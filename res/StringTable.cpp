@@ -69,10 +69,21 @@ constexpr std::array kTable{
     Entry{IDS_PICTURE_PLATFORM_TEXT,
           "This application is not officially supported on this platform. If you proceed, "
           "there may be issues that prevent it from working properly in all cases."},
+    Entry{IDS_PICTURE_MAIN_TAGLINE, "How much of your data is at risk?"},
+    Entry{IDS_PICTURE_MAIN_CAPTION, "FOUND ON THIS COMPUTER"},
+    Entry{IDS_PICTURE_MAIN_NOTE_DOCUMENTS, "Office files and PDFs"},
+    Entry{IDS_PICTURE_MAIN_NOTE_IMAGES, "Photos and pictures"},
+    Entry{IDS_PICTURE_MAIN_NOTE_MUSIC, "Songs and recordings"},
+    Entry{IDS_PICTURE_MAIN_NOTE_VIDEO, "Films and clips"},
+    Entry{IDS_PICTURE_MAIN_NOTE_TOTAL, "All four groups"},
 };
 
-static_assert(std::is_sorted(kTable.begin(), kTable.end(),
-                             [](const Entry& a, const Entry& b) { return a.nId < b.nId; }));
+// Each id once, in order, and no entry without its text.
+static_assert(std::adjacent_find(kTable.begin(), kTable.end(), [](const Entry& a, const Entry& b) {
+                  return a.nId >= b.nId;
+              }) == kTable.end());
+static_assert(std::none_of(kTable.begin(), kTable.end(),
+                           [](const Entry& e) { return e.strText.empty(); }));
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "FinishDlg.h"
 #include "GroupList.h"
 #include "Log.h"
+#include "MainLayout.h"
 #include "Messages.h"
 #include "ScanControl.h"
 #include "SingleInstance.h"
@@ -27,10 +28,15 @@ constexpr UINT kFaces[][4] = {
     {IDB_RESUME, IDB_RESUME_PRESSED, IDB_RESUME_HOVER, IDB_RESUME_DISABLED},
 };
 constexpr UINT kFaceTexts[] = {IDS_START, IDS_PAUSE, IDS_RESUME};
+// Under each group's name, in group order, and under the totals'.
+constexpr UINT kNoteTexts[] = {IDS_PICTURE_MAIN_NOTE_DOCUMENTS, IDS_PICTURE_MAIN_NOTE_IMAGES,
+                               IDS_PICTURE_MAIN_NOTE_MUSIC, IDS_PICTURE_MAIN_NOTE_VIDEO,
+                               IDS_PICTURE_MAIN_NOTE_TOTAL};
 
-constexpr int kValueY[] = {222, 240, 271, 289, 320, 338, 369, 387, 421, 439};
-constexpr QPoint kLinkPos[] = {{136, 222}, {111, 272}, {100, 320}, {100, 369}};
-constexpr int kDetailsY[] = {219, 268, 317, 366};
+static_assert(std::size(MainLayout::kValueY) == 2 * kGroupCount + 2 &&
+              std::size(MainLayout::kLinks) == kGroupCount &&
+              std::size(MainLayout::kDetailsY) == kGroupCount &&
+              std::size(kNoteTexts) == kGroupCount + 1);
 constexpr COLORREF kLinkColour = RGB(0, 0, 206);
 
 constexpr int kTotalCount = 2 * kGroupCount;
@@ -46,6 +52,14 @@ constexpr DetailsStatement kDetailsStatements[] = {
     {TLOG_FILE_TAG("MainDlg.cpp", 591), "The user requiested details about found music."},
     {TLOG_FILE_TAG("MainDlg.cpp", 609), "The user requiested details about found video."},
 };
+
+QPoint At(MainLayout::Point pt) {
+    return QPoint(pt.x, pt.y);
+}
+
+QRect At(MainLayout::Rect rc) {
+    return QRect(rc.x, rc.y, rc.cx, rc.cy);
+}
 
 QString Text(UINT nId) {
     return QString::fromStdString(LoadString(nId));
@@ -140,31 +154,35 @@ void CMainDlg::SetupControls() {
             Spoken(i % 2 != 0 ? IDS_A11Y_ROW_SIZE : IDS_A11Y_ROW_FILES, {strRow}));
     }
     m_ctlBanner.SetBitmaps(IDB_BANNER, IDB_BANNER_HOVER, IDB_BANNER_PRESSED);
-    m_ctlBanner.move(14, 120);
+    m_ctlBanner.move(At(MainLayout::kBanner));
     m_ctlBanner.m_strToolTip = LoadString(IDS_BANNER_TOOLTIP);
     m_ctlBanner.m_strUrl = LoadString(IDS_OFFER_URL);
     m_ctlBanner.setAccessibleDescription(
         Spoken(IDS_A11Y_BANNER, {LoadString(IDS_PICTURE_MAIN_BANNER_TITLE),
                                  LoadString(IDS_PICTURE_MAIN_BANNER_TEXT)}));
-    AddPictureText(QRect(14, 64, 322, 20), Text(IDS_PICTURE_MAIN_HEADING));
-    AddPictureText(QRect(14, 86, 322, 30), Text(IDS_PICTURE_MAIN_INTRO));
+    AddPictureText(At(MainLayout::kTagline), Text(IDS_PICTURE_MAIN_TAGLINE));
+    AddPictureText(At(MainLayout::kHeading), Text(IDS_PICTURE_MAIN_HEADING));
+    AddPictureText(At(MainLayout::kIntro), Text(IDS_PICTURE_MAIN_INTRO));
+    AddPictureText(At(MainLayout::kCaption), Text(IDS_PICTURE_MAIN_CAPTION));
+    for (int nRow = 0; nRow <= kGroupCount; ++nRow)
+        AddPictureText(At(MainLayout::NoteOf(nRow)), Text(kNoteTexts[nRow]));
     for (std::size_t i = 0; i < m_arrValueTexts.size(); ++i)
-        m_arrValueTexts[i].move(200, kValueY[i]);
-    m_ctlProgress.move(18, 403);
+        m_arrValueTexts[i].move(MainLayout::kValueX, MainLayout::kValueY[i]);
+    m_ctlProgress.move(At(MainLayout::kProgress));
     m_ctlProgress.setAccessibleName(Text(IDS_A11Y_PROGRESS));
 
     SetFace(Face::Start);
     m_btnStartPause.SizeToContent();
-    m_btnStartPause.move(18, 481);
+    m_btnStartPause.move(At(MainLayout::kStart));
     m_btnStop.LoadBitmaps(IDB_STOP, IDB_STOP_PRESSED, IDB_STOP_HOVER, IDB_STOP_DISABLED);
     m_btnStop.SizeToContent();
-    m_btnStop.move(106, 481);
+    m_btnStop.move(At(MainLayout::kStop));
     m_btnClose.LoadBitmaps(IDB_CLOSE, IDB_CLOSE_PRESSED, IDB_CLOSE_HOVER, IDB_CLOSE_DISABLED);
     m_btnClose.SizeToContent();
-    m_btnClose.move(245, 481);
+    m_btnClose.move(At(MainLayout::kClose));
 
     for (int i = 0; i < kGroupCount; ++i) {
-        m_arrLinks[i].move(kLinkPos[i]);
+        m_arrLinks[i].move(At(MainLayout::kLinks[i]));
         m_arrLinks[i].m_strToolTip = LoadString(g_groupTable[i].nFilterId);
         m_arrLinks[i].m_crVisited = kLinkColour; // a clicked "?" keeps its colour
         m_arrLinks[i].setAccessibleName(Spoken(IDS_A11Y_EXTENSIONS, {m_arrGroupNames[i]}));
@@ -174,7 +192,7 @@ void CMainDlg::SetupControls() {
         button.LoadBitmaps(IDB_DETAILS, IDB_DETAILS_PRESSED, IDB_DETAILS_HOVER,
                            IDB_DETAILS_DISABLED);
         button.SizeToContent();
-        button.move(304, kDetailsY[i]);
+        button.move(MainLayout::kDetailsX, MainLayout::kDetailsY[i]);
         button.m_strToolTip = LoadString(IDS_GET_DETAILS);
         button.setAccessibleName(
             Spoken(IDS_A11Y_DETAILS, {button.m_strToolTip, m_arrGroupNames[i]}));

@@ -15,6 +15,7 @@
 // Texts are measured as they are drawn: a text that would not fit its place stops the
 // program with a message instead of producing a clipped picture.
 
+#include "MainLayout.h"
 #include "Resource.h"
 #include "StringTable.h"
 
@@ -409,6 +410,26 @@ void DrawCloudUpload(QPainter& p, qreal x, qreal y, qreal cx, const QColor& colo
 
 // ---- Shared window parts -------------------------------------------------------------
 
+QRect At(MainLayout::Rect rc) {
+    return QRect(rc.x, rc.y, rc.cx, rc.cy);
+}
+
+// A text drawn from x on a baseline must lie inside the place where the window tells a
+// reader of it.
+void RequireInside(MainLayout::Rect rc, const QFont& font, qreal x, qreal rBaseline,
+                   const QString& strText) {
+    const QFontMetricsF fm(font);
+    const QRectF rcText(x, rBaseline - fm.ascent(), TextWidth(font, strText),
+                        fm.ascent() + fm.descent());
+    Require(QRectF(At(rc)).contains(rcText),
+            QStringLiteral("main: \"%1\" (%2, %3 to %4, %5) lies outside its place")
+                .arg(strText)
+                .arg(rcText.left())
+                .arg(rcText.top())
+                .arg(rcText.right())
+                .arg(rcText.bottom()));
+}
+
 // The title strip across the top of every window: the mark and the product's name.
 void DrawTitleStrip(QPainter& p, int cx, int cy, int nMark, int nNamePixels,
                     const QString& strTagline = QString()) {
@@ -429,6 +450,7 @@ void DrawTitleStrip(QPainter& p, int cx, int cy, int nMark, int nNamePixels,
     DrawText(p, name, Qt::white, rNameX, nMarkY + QFontMetricsF(name).capHeight() + 2,
              QString::fromUtf8(kProduct));
     DrawText(p, tagline, kTagline, rNameX + 1, nMarkY + nMark * 1.1 - 1, strTagline);
+    RequireInside(MainLayout::kTagline, tagline, rNameX + 1, nMarkY + nMark * 1.1 - 1, strTagline);
 }
 
 // The strip that holds a window's buttons, from y to the bottom.
@@ -446,13 +468,11 @@ void DrawWindowEdge(QPainter& p, int cx, int cy) {
 }
 
 // ---- Main window (129) ---------------------------------------------------------------
-// Client pixels where the main dialog places its controls: the value texts sit at
-// x = 200 (93 x 13 boxes), the "?" links right of each group's name, the details
-// buttons (26 x 35) at x = 304, the progress bar at (18, 403), the buttons at y = 481.
+// Drawn around the places the main dialog puts its controls (MainLayout.h).
 
 struct GroupRow {
-    const char* pszName;
-    const char* pszNote;
+    UINT nNameId;
+    UINT nNoteId;
     std::function<void(QPainter&, int, int)> fnIcon;
     int nCountY;
     int nSizeY;
@@ -461,13 +481,13 @@ struct GroupRow {
     int nDetailsY; // 0: no details button
 };
 
-constexpr int kValueX = 200;
-constexpr int kValueWidth = 93;
-constexpr int kValueHeight = 13;
-constexpr int kDetailsX = 304;
-constexpr int kPanelX = 14;
-constexpr int kPanelWidth = 322;
-constexpr int kNameX = 52;
+using MainLayout::kDetailsX;
+using MainLayout::kNameX;
+using MainLayout::kPanelWidth;
+using MainLayout::kPanelX;
+using MainLayout::kValueHeight;
+using MainLayout::kValueWidth;
+using MainLayout::kValueX;
 
 // Baseline of a text drawn top-aligned from y in this font, as the controls draw theirs.
 int BaselineFrom(int y, const QFont& font) {
@@ -475,14 +495,14 @@ int BaselineFrom(int y, const QFont& font) {
 }
 
 QImage DrawMainBackground(qreal s) {
-    const int cx = 349, cy = 518;
+    const int cx = MainLayout::kWidth, cy = MainLayout::kHeight;
     QImage img = NewImage(cx, cy, kWindow, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing);
 
-    DrawTitleStrip(p, cx, 56, 32, 22, QStringLiteral("How much of your data is at risk?"));
+    DrawTitleStrip(p, cx, MainLayout::kTitleHeight, 32, 22, PictureText(IDS_PICTURE_MAIN_TAGLINE));
 
-    // Introduction above the banner (which the dialog places at 14, 120).
+    // Introduction above the banner.
     const QFont heading = Font(13, true);
     const QFont body = Font(11);
     DrawText(p, heading, kNavy, kPanelX, 79, PictureText(IDS_PICTURE_MAIN_HEADING));
@@ -494,7 +514,9 @@ QImage DrawMainBackground(qreal s) {
     // Section caption between the banner and the panels.
     QFont caption = Font(9, true);
     caption.setLetterSpacing(QFont::AbsoluteSpacing, 1);
-    DrawText(p, caption, kMuted, kPanelX + 1, 209, QStringLiteral("FOUND ON THIS COMPUTER"));
+    const QString strCaption = PictureText(IDS_PICTURE_MAIN_CAPTION);
+    DrawText(p, caption, kMuted, MainLayout::kCaption.x, 209, strCaption);
+    RequireInside(MainLayout::kCaption, caption, MainLayout::kCaption.x, 209, strCaption);
 
     // The fonts the controls use: the dialog font (links) and the value texts' font.
     const QFont dialogFont = Font(11);
@@ -503,17 +525,26 @@ QImage DrawMainBackground(qreal s) {
     const QFont note = Font(10);
     const QFont label = Font(11);
 
+    using MainLayout::kDetailsY;
+    using MainLayout::kLinks;
+    using MainLayout::kValueY;
     const std::vector<GroupRow> arrRows{
-        {"Documents", "Office files and PDFs", DrawDocumentIcon, 222, 240, 136, 222, 219},
-        {"Images", "Photos and pictures", DrawImageIcon, 271, 289, 111, 272, 268},
-        {"Music", "Songs and recordings", DrawMusicIcon, 320, 338, 100, 320, 317},
-        {"Video", "Films and clips", DrawVideoIcon, 369, 387, 100, 369, 366},
-        {"Total", "All four groups", DrawDriveIcon, 421, 439, 0, 0, 0},
+        {IDS_GROUP_DOCUMENTS, IDS_PICTURE_MAIN_NOTE_DOCUMENTS, DrawDocumentIcon, kValueY[0],
+         kValueY[1], kLinks[0].x, kLinks[0].y, kDetailsY[0]},
+        {IDS_GROUP_IMAGES, IDS_PICTURE_MAIN_NOTE_IMAGES, DrawImageIcon, kValueY[2], kValueY[3],
+         kLinks[1].x, kLinks[1].y, kDetailsY[1]},
+        {IDS_GROUP_MUSIC, IDS_PICTURE_MAIN_NOTE_MUSIC, DrawMusicIcon, kValueY[4], kValueY[5],
+         kLinks[2].x, kLinks[2].y, kDetailsY[2]},
+        {IDS_GROUP_VIDEO, IDS_PICTURE_MAIN_NOTE_VIDEO, DrawVideoIcon, kValueY[6], kValueY[7],
+         kLinks[3].x, kLinks[3].y, kDetailsY[3]},
+        {IDS_A11Y_TOTAL_ROW, IDS_PICTURE_MAIN_NOTE_TOTAL, DrawDriveIcon, kValueY[8], kValueY[9], 0,
+         0, 0},
     };
     for (const GroupRow& row : arrRows) {
         const bool bTotal = row.nDetailsY == 0;
         const int nTop = bTotal ? row.nCountY - 5 : row.nDetailsY - 3;
-        const int nBottom = bTotal ? row.nSizeY + kValueHeight + 6 : row.nDetailsY + 35 + 2;
+        const int nBottom =
+            bTotal ? row.nSizeY + kValueHeight + 6 : row.nDetailsY + MainLayout::kDetailsHeight + 2;
         const QRect rcPanel(kPanelX, nTop, kPanelWidth, nBottom - nTop);
         if (bTotal)
             RoundedBox(p, rcPanel, 5,
@@ -527,11 +558,11 @@ QImage DrawMainBackground(qreal s) {
         // The group's name, with its "?" link right after it on the same baseline.
         const int nNameBaseline =
             bTotal ? BaselineFrom(row.nCountY, valueFont) : BaselineFrom(row.nLinkY, dialogFont);
-        const qreal rNameEnd =
-            DrawText(p, name, kNavy, kNameX, nNameBaseline, QString::fromUtf8(row.pszName));
+        const QString strName = PictureText(row.nNameId);
+        const qreal rNameEnd = DrawText(p, name, kNavy, kNameX, nNameBaseline, strName);
         if (!bTotal)
             Require(rNameEnd <= row.nLinkX - 2,
-                    QStringLiteral("main: the name %1 runs into its link").arg(row.pszName));
+                    QStringLiteral("main: the name %1 runs into its link").arg(strName));
 
         // Files and size labels left of the value boxes, on the values' baselines.
         const int nCountBaseline = BaselineFrom(row.nCountY, valueFont);
@@ -541,10 +572,12 @@ QImage DrawMainBackground(qreal s) {
         const qreal rSizeLabel = kValueX - 7 - TextWidth(label, QStringLiteral("Size:"));
         DrawText(p, label, kMuted, kValueX - 7, nSizeBaseline, QStringLiteral("Size:"),
                  Align::Right);
-        const qreal rNoteEnd =
-            DrawText(p, note, kMuted, kNameX, nSizeBaseline, QString::fromUtf8(row.pszNote));
+        const QString strNote = PictureText(row.nNoteId);
+        const qreal rNoteEnd = DrawText(p, note, kMuted, kNameX, nSizeBaseline, strNote);
+        RequireInside(MainLayout::NoteOf(static_cast<int>(&row - arrRows.data())), note, kNameX,
+                      nSizeBaseline, strNote);
         Require(rNoteEnd <= rSizeLabel - 6,
-                QStringLiteral("main: the note of %1 runs into its size label").arg(row.pszName));
+                QStringLiteral("main: the note of %1 runs into its size label").arg(strName));
 
         // The light blue fields the value texts fill.
         for (const int y : {row.nCountY, row.nSizeY})
@@ -553,7 +586,7 @@ QImage DrawMainBackground(qreal s) {
         Require(kValueX + kValueWidth + 3 < kDetailsX, QStringLiteral("main: fields overlap"));
     }
 
-    DrawFooter(p, cx, cy, 466);
+    DrawFooter(p, cx, cy, MainLayout::kFooterY);
     return img;
 }
 

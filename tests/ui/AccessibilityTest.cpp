@@ -78,12 +78,21 @@ TEST(Accessibility, TheMainWindowNamesEveryControlAndReadsItsValuesInReadingOrde
     EXPECT_EQ(pWindow->role(), QAccessible::Dialog);
     EXPECT_EQ(pWindow->text(QAccessible::Name), QStringLiteral("Quenby"));
 
+    // Every text of the picture is read where it is drawn: a group's note, left on the
+    // line of its size, before the group's controls; the totals' note before their size.
+    const auto picture = [](UINT nId) { return Seen{Q(LoadString(nId).c_str()), kText, {}}; };
     std::vector<Seen> arrExpected{
-        {Q(LoadString(IDS_PICTURE_MAIN_HEADING).c_str()), kText, {}},
-        {Q(LoadString(IDS_PICTURE_MAIN_INTRO).c_str()), kText, {}},
-        {QStringLiteral("Quenby"), kLink, Q(LoadString(IDS_OFFER_URL).c_str())}};
+        picture(IDS_PICTURE_MAIN_TAGLINE),
+        picture(IDS_PICTURE_MAIN_HEADING),
+        picture(IDS_PICTURE_MAIN_INTRO),
+        {QStringLiteral("Quenby"), kLink, Q(LoadString(IDS_OFFER_URL).c_str())},
+        picture(IDS_PICTURE_MAIN_CAPTION)};
+    const UINT arrNotes[] = {IDS_PICTURE_MAIN_NOTE_DOCUMENTS, IDS_PICTURE_MAIN_NOTE_IMAGES,
+                             IDS_PICTURE_MAIN_NOTE_MUSIC, IDS_PICTURE_MAIN_NOTE_VIDEO};
+    const UINT* pNote = arrNotes;
     for (const char* pszGroup : {"Documents", "Images", "Music", "Video"}) {
         const QString strGroup = Q(pszGroup);
+        arrExpected.push_back(picture(*pNote++));
         arrExpected.push_back({strGroup + " extensions", kLink, {}});
         arrExpected.push_back({strGroup + " files", kText, QStringLiteral("-")});
         arrExpected.push_back({strGroup + " size", kText, QStringLiteral("-")});
@@ -93,6 +102,7 @@ TEST(Accessibility, TheMainWindowNamesEveryControlAndReadsItsValuesInReadingOrde
                            QAccessible::queryAccessibleInterface(dlg.GetDlgItem(IDC_PROGRESS))
                                ->text(QAccessible::Value)});
     arrExpected.push_back({QStringLiteral("Total files"), kText, QStringLiteral("-")});
+    arrExpected.push_back(picture(IDS_PICTURE_MAIN_NOTE_TOTAL));
     arrExpected.push_back({QStringLiteral("Total size"), kText, QStringLiteral("-")});
     arrExpected.push_back({QStringLiteral("Start"), kButton, {}});
     arrExpected.push_back({QStringLiteral("Stop"), kButton, {}});

@@ -1,4 +1,5 @@
 #include "Bitmaps.h"
+#include "MainLayout.h"
 
 #include <QImage>
 #include <QPainter>
@@ -18,7 +19,7 @@ struct Picture {
 
 // Every picture the windows use, at the size its place was drawn for.
 constexpr Picture kPictures[] = {
-    {IDB_MAIN_BACKGROUND, 349, 518},
+    {IDB_MAIN_BACKGROUND, MainLayout::kWidth, MainLayout::kHeight},
     {IDB_BANNER_HOVER, 322, 74},
     {IDB_BANNER, 322, 74},
     {IDB_BANNER_PRESSED, 322, 74},
@@ -102,13 +103,14 @@ TEST(Artwork, CornersOfButtonsAndBannersMatchTheBackgroundBehindThem) {
         UINT nPicture, nBackground;
         int x, y;
     };
+    using namespace MainLayout;
     const Placement arrPlacements[] = {
-        {IDB_START, IDB_MAIN_BACKGROUND, 18, 481},
-        {IDB_STOP_DISABLED, IDB_MAIN_BACKGROUND, 106, 481},
-        {IDB_CLOSE_HOVER, IDB_MAIN_BACKGROUND, 245, 481},
-        {IDB_DETAILS, IDB_MAIN_BACKGROUND, 304, 219},
-        {IDB_DETAILS_DISABLED, IDB_MAIN_BACKGROUND, 304, 366},
-        {IDB_BANNER, IDB_MAIN_BACKGROUND, 14, 120},
+        {IDB_START, IDB_MAIN_BACKGROUND, kStart.x, kStart.y},
+        {IDB_STOP_DISABLED, IDB_MAIN_BACKGROUND, kStop.x, kStop.y},
+        {IDB_CLOSE_HOVER, IDB_MAIN_BACKGROUND, kClose.x, kClose.y},
+        {IDB_DETAILS, IDB_MAIN_BACKGROUND, kDetailsX, kDetailsY[0]},
+        {IDB_DETAILS_DISABLED, IDB_MAIN_BACKGROUND, kDetailsX, kDetailsY[3]},
+        {IDB_BANNER, IDB_MAIN_BACKGROUND, kBanner.x, kBanner.y},
         {IDB_CLOSE, IDB_FINISH_BACKGROUND, 314, 300},
         {IDB_FINISH_BANNER_PRESSED, IDB_FINISH_BACKGROUND, 49, 200},
         {IDB_CONTINUE, IDB_PLATFORM_BACKGROUND, 162, 160},
