@@ -678,9 +678,100 @@ def keyboard_focus(s):
 keyboard_focus.window_manager = False
 
 
+UDISKS_STAND_IN = None      # --udisks-stand-in
+NOBODY = 65534
+
+
+def disk_service(s):
+    """A user who may not open the device of an ext4 drive: Start asks the disk service
+    (a stand-in on a private bus standing as the system's) for it. Granted, the drive is
+    read through its table; refused, it is walked; the window shows the same either way."""
+    for tool in ("mkfs.ext4", "mount", "umount", "findmnt", "dbus-daemon", "setpriv"):
+        if not shutil.which(tool):
+            raise Skip(tool + " is not installed")
+    if os.geteuid() != 0:
+        raise Skip("needs root to mount an image and to start the window as another user")
+    if not UDISKS_STAND_IN:
+        raise Skip("no stand-in disk service given (--udisks-stand-in)")
+    os.chmod(s.root, 0o711)  # the user's own folders lie below
+    user = os.path.join(s.root, "user")
+    os.mkdir(user, 0o755)
+    folders = {}
+    for name in ("home", "tmp", "runtime"):
+        folders[name] = os.path.join(user, name)
+        os.mkdir(folders[name], 0o700)
+        os.chown(folders[name], NOBODY, NOBODY)
+    bus_folder = os.path.join(s.root, "bus")
+    os.mkdir(bus_folder, 0o755)
+    address = "unix:path=" + os.path.join(bus_folder, "system_bus_socket")
+    config = os.path.join(bus_folder, "system-bus.conf")
+    with open(config, "w") as f:
+        f.write('<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"'
+                ' "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">'
+                "<busconfig><type>system</type><listen>%s</listen><auth>EXTERNAL</auth>"
+                '<policy context="default"><allow user="*"/><allow own="*"/>'
+                '<allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>'
+                % address)
+    daemon = s._spawn(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
+                      stdout=subprocess.PIPE)
+    check(daemon.stdout.readline().strip() != b"", "a private system bus runs")
+
+    image = os.path.join(s.root, "volume.img")
+    drive = os.path.join(s.root, "drive")
+    os.mkdir(drive)
+    subprocess.run(["truncate", "-s", "32M", image], check=True)
+    subprocess.run(["mkfs.ext4", "-q", image], check=True)
+    if subprocess.run(["mount", "-o", "loop", image, drive]).returncode != 0:
+        raise Skip("cannot mount a loop device here")
+    try:
+        make_tree(drive)
+        device = subprocess.run(["findmnt", "-no", "SOURCE", drive], capture_output=True,
+                                text=True, check=True).stdout.strip()
+        env = s.env(HOME=folders["home"], TMPDIR=folders["tmp"],
+                    XDG_RUNTIME_DIR=folders["runtime"], TARROW_SCAN_FOLDERS=drive,
+                    DBUS_SYSTEM_BUS_ADDRESS=address)
+        p = s._spawn(["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups",
+                      "--inh-caps=-all", "--", s.tarrow, "/debug"], env=env)
+        main = window_of_size(s, p, MAIN_SIZE)
+        log = os.path.join(folders["tmp"], "Tarrow", "tarrow.log")
+        shown = []
+        for mode, answer in (("grant", "is granted"),
+                             ("refuse", "is not granted: "
+                              "org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")):
+            service = s._spawn([UDISKS_STAND_IN, mode, device],
+                               env=s.env(DBUS_SYSTEM_BUS_ADDRESS=address), stdout=subprocess.PIPE)
+            check(service.stdout.readline().strip() == b"ready", "the stand-in " + mode + "s")
+            s.keys(main, "Return")  # Start
+            finish = window_of_size(s, p, FINISH_SIZE)
+            s.screenshot(finish, mode)
+            s.keys(finish, "Escape")
+            wait_for(lambda: s.windows(p) == [main], "the finish window to close")
+            service.kill()
+            service.wait()
+            entries = read_log(log)
+            said = drive + " \u2014 Read access to the volume " + answer
+            check(any(level == "debug" and line == (210 if mode == "refuse" else 209) and
+                      message.startswith(said)
+                      for level, line, message in tagged(entries, "EnumMgr.cpp")),
+                  "the log says the service's answer: " + answer)
+            # The log holds both scans: the table is read by the first alone.
+            tables = [m for _, line, m in tagged(entries, "ExtEnum.cpp") if line == 60]
+            check(len(tables) == 1, "the drive is read through its table only where granted")
+            shown.append([m for _, line, m in tagged(entries, "MainDlg.cpp") if line == 412][-1])
+        files = sum(1 for _, _, group in TREE if group)
+        total = size_text(sum(size for _, size, group in TREE if group))
+        check(shown == ["The dialog with scanning results is about to be shown: %d files, %s"
+                        % (files, total)] * 2,
+              "read through the table or walked, the window shows %d files, %s" % (files, total))
+        s.keys(main, "alt+c")
+        check(s.wait_exit(p, "Close") == 0, "Close ends the program with 0")
+    finally:
+        subprocess.run(["umount", drive])
+
+
 SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan,
                                      quick_click, no_display, high_density, screen_reader,
-                                     user_locale, keyboard_focus)}
+                                     user_locale, keyboard_focus, disk_service)}
 
 SKIPPED = 77  # what ctest is told counts as skipped
 
@@ -690,10 +781,12 @@ def main():
     parser.add_argument("--tarrow", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--app-id", required=True)
+    parser.add_argument("--udisks-stand-in")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
-    global APP_ID
+    global APP_ID, UDISKS_STAND_IN
     APP_ID = args.app_id
+    UDISKS_STAND_IN = args.udisks_stand_in
     scenario = SCENARIOS[args.scenario]
     result = 0
     with Session(args.tarrow, args.out, args.scenario,
