@@ -39,9 +39,9 @@ public:
         std::fflush(stdout);
         if (message.member() == "ResolveDevice" &&
             message.interface() == "org.freedesktop.UDisks2.Manager") {
-            const QVariantMap spec = qdbus_cast<QVariantMap>(message.arguments().value(0));
+            const QVariantMap wanted = qdbus_cast<QVariantMap>(message.arguments().value(0));
             QList<QDBusObjectPath> arr;
-            if (spec.value("path").toString() == m_strDevice)
+            if (wanted.value("path").toString() == m_strDevice)
                 arr.append(QDBusObjectPath(kBlockPath));
             connection.send(message.createReply(QVariant::fromValue(arr)));
             return true;
