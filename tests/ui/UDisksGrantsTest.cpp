@@ -119,11 +119,7 @@ protected:
         bMounted = true;
         ASSERT_EQ(RunProgram({"findmnt", "-no", "SOURCE", strMount}, &strDevice), 0);
         strDevice = strDevice.substr(0, strDevice.find('\n'));
-        WriteFile(strMount + "/letter.doc", 10);
-        WriteFile(strMount + "/notes.txt", 20);
-        ASSERT_EQ(::mkdir((strMount + "/Pictures").c_str(), 0755), 0);
-        WriteFile(strMount + "/Pictures/cat.jpg", 300);
-        WriteFile(strMount + "/song.mp3", 4000);
+        Fill();
 
         // A private bus standing as the system's: anyone may own a name and call.
         const std::string strBus = "unix:path=" + tree.Path("system_bus_socket");
@@ -147,11 +143,43 @@ protected:
         pDlg.reset();
         if (bMounted)
             RunProgram({"umount", strMount});
+        if (!strLoop.empty())
+            RunProgram({"losetup", "-d", strLoop});
         if (strOldTemp)
             ::setenv("TEMP", strOldTemp->c_str(), 1);
         else
             ::unsetenv("TEMP");
         SetScanIdle();
+    }
+
+    void Fill() {
+        WriteFile(strMount + "/letter.doc", 10);
+        WriteFile(strMount + "/notes.txt", 20);
+        ASSERT_EQ(::mkdir((strMount + "/Pictures").c_str(), 0755), 0);
+        WriteFile(strMount + "/Pictures/cat.jpg", 300);
+        WriteFile(strMount + "/song.mp3", 4000);
+    }
+
+    // The drive is NTFS instead, with the same files, mounted with ntfs-3g from a loop
+    // device of its own: false when that cannot be had here.
+    bool MountNtfs() {
+        if (RunProgram({"umount", strMount}) != 0)
+            return false;
+        bMounted = false;
+        if (!WhyNoTools({"mkntfs", "ntfs-3g"}).empty())
+            return false;
+        const std::string strImage = tree.Path("ntfs.img");
+        if (RunProgram({"truncate", "-s", "16M", strImage}) != 0 ||
+            RunProgram({"losetup", "-f", "--show", strImage}, &strLoop) != 0)
+            return false;
+        strLoop = strLoop.substr(0, strLoop.find('\n'));
+        if (RunProgram({"mkntfs", "-F", "-q", "-f", strLoop}) != 0 ||
+            RunProgram({"ntfs-3g", strLoop, strMount}) != 0)
+            return false;
+        bMounted = true;
+        strDevice = strLoop;
+        Fill();
+        return true;
     }
 
     void StartService(const char* pszMode) {
@@ -222,7 +250,7 @@ protected:
     }
 
     CTempTree tree;
-    std::string strMount, strDevice;
+    std::string strMount, strDevice, strLoop;
     bool bMounted = false;
     std::optional<std::string> strOldTemp;
     CChild bus, service;
@@ -277,6 +305,24 @@ TEST_F(UDisksGrantsTest, GrantedDrivesAreReadThroughTheirTableTheOthersWalked) {
         EXPECT_EQ(Enumerator(), c.pszEnumerator);
         EXPECT_EQ(Counts(), kFound);
         EXPECT_EQ(Count(service.Lines(), " OpenDevice"), c.nSecondAsks);
+        pDlg.reset();
+    }
+}
+
+// An NTFS drive alike, read through its file records.
+TEST_F(UDisksGrantsTest, AGrantedNtfsDriveIsReadThroughItsFileRecords) {
+    if (!MountNtfs())
+        GTEST_SKIP() << "NTFS part skipped: mkntfs, ntfs-3g or a loop device is missing";
+    for (const auto& [pszMode, pszEnumerator] : {std::pair{"grant", "mft"}, {"refuse", "walk"}}) {
+        SCOPED_TRACE(pszMode);
+        CChild service;
+        ASSERT_EQ(
+            service.Start(TARROW_UDISKS_STAND_IN, {pszMode, QString::fromStdString(strDevice)}),
+            "ready");
+        Open();
+        Scan();
+        EXPECT_EQ(Enumerator(), pszEnumerator);
+        EXPECT_EQ(Counts(), kFound);
         pDlg.reset();
     }
 }
