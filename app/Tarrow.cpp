@@ -15,6 +15,7 @@
 #include "ScanFolders.h"
 #include "SingleInstance.h"
 #include "StringTable.h"
+#include "UDisksGrants.h"
 
 #include <QApplication>
 
@@ -171,7 +172,11 @@ bool CTarrowApp::InitInstance() {
             return false;
     }
 
-    CMainDlg dlg(ScanSetupFromEnvironment());
+    // A drive whose device the user may not open is asked for through the desktop,
+    // which asks the user for an administrator's password.
+    auto pSetup = std::make_shared<ScanSetup>(*ScanSetupFromEnvironment());
+    pSetup->grantVolume = GrantVolumeThrough(std::make_shared<CUDisksGrants>());
+    CMainDlg dlg(pSetup);
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;

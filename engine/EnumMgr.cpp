@@ -6,6 +6,7 @@
 #include "ScanControl.h"
 #include "SimpleEnum.h"
 #include "StringTable.h"
+#include "platform/NtfsJournal.h"
 #include "platform/StorageDevice.h"
 
 #include <algorithm>
@@ -226,10 +227,25 @@ ScanSetup SystemScanSetup() {
     ScanSetup setup;
     setup.volumeTable = [] { return std::shared_ptr<const IVolumeTable>(CreateMountTable()); };
     setup.pKnownFolders = SystemKnownFolders();
-    setup.createVolumeEnum = [] { return std::make_unique<CMftEnum>(); };
-    setup.createExtEnum = [] { return std::make_unique<CExtEnum>(); };
+    setup.createVolumeEnum = [](std::shared_ptr<const IVolumeOpener> pOpener) {
+        return pOpener ? std::make_unique<CMftEnum>(
+                             CreateVolumeJournal(kSystemMountInfo, std::move(pOpener)))
+                       : std::make_unique<CMftEnum>();
+    };
+    setup.createExtEnum = [](std::shared_ptr<const IVolumeOpener> pOpener) {
+        return pOpener ? std::make_unique<CExtEnum>(std::move(pOpener),
+                                                    [] { return CreateDirectoryLister(); })
+                       : std::make_unique<CExtEnum>();
+    };
     setup.mayReadEveryFolder = MayReadEveryFolder;
     return setup;
+}
+
+std::function<DWORD(const std::string&, std::shared_ptr<const IVolumeOpener>&, std::string&)>
+GrantVolumeThrough(std::shared_ptr<IDeviceGrants> pGrants) {
+    return [pGrants = std::move(pGrants)](
+               const std::string& strRoot, std::shared_ptr<const IVolumeOpener>& pOpener,
+               std::string& strWhy) { return AskForVolume(*pGrants, strRoot, pOpener, strWhy); };
 }
 
 ScanSetup FolderScanSetup(std::vector<std::string> arrFolders) {
@@ -269,8 +285,6 @@ namespace {
 void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolumeTable& volumes,
                WorkerState& state) {
     TLOG_DEBUG("EnumMgr.cpp", 181) << "Working thread for drive " << strRoot << " started";
-    std::unique_ptr<IFsEnum> pVolumeEnum =
-        setup.createVolumeEnum ? setup.createVolumeEnum() : nullptr;
     CSimpleEnum simpleEnum;
     simpleEnum.ShareLinkedFiles(state.links);
     simpleEnum.SetFolderNotRead(setup.onFolderNotRead);
@@ -298,25 +312,43 @@ void ScanDrive(const std::string& strRoot, const ScanSetup& setup, const IVolume
                                      : ReadAheadThreadsFor(IsRotational(strRoot), strFileSystem);
             simpleEnum.SetReadAhead(readAhead);
 
-            IFsEnum* pEnum = &simpleEnum;
-            const char* pszEnumerator = "walk";
-            std::unique_ptr<CExtEnum> pExtEnum;
             const bool bNtfs = ::strcasecmp(strFileSystem.c_str(), "NTFS") == 0;
             const bool bExt = IsExtFileSystem(strFileSystem);
-            if ((bNtfs && pVolumeEnum) || bExt) {
-                if (UsesVolumeEnum(setup, volumes, strRoot, strFileSystem)) {
-                    if (bExt) {
-                        pExtEnum = setup.createExtEnum();
-                        pExtEnum->ShareLinkedFiles(state.links);
-                        pExtEnum->SetFolderNotRead(setup.onFolderNotRead);
-                        pExtEnum->SetReadAhead(readAhead);
-                        pEnum = pExtEnum.get();
-                        pszEnumerator = "ext4";
-                    } else {
-                        pEnum = pVolumeEnum.get();
-                        pszEnumerator = "mft";
-                    }
+            const bool bHasReader =
+                (bNtfs && setup.createVolumeEnum) || (bExt && setup.createExtEnum);
+            std::shared_ptr<const IVolumeOpener> pGranted;
+            bool bReadTable = bHasReader && UsesVolumeEnum(setup, volumes, strRoot, strFileSystem);
+            // A device this process cannot open may be handed over by whoever may open it.
+            if (bHasReader && !bReadTable && setup.grantVolume && !volumes.CanReadVolume(strRoot)) {
+                TLOG_DEBUG("EnumMgr.cpp", 208)
+                    << strRoot << S << "Read access to the volume is asked for";
+                std::string strWhy;
+                if (setup.grantVolume(strRoot, pGranted, strWhy) == 0 && pGranted) {
+                    TLOG_DEBUG("EnumMgr.cpp", 209)
+                        << strRoot << S << "Read access to the volume is granted";
+                    bReadTable = true;
+                } else {
+                    pGranted.reset();
+                    TLOG_DEBUG("EnumMgr.cpp", 210)
+                        << strRoot << S << "Read access to the volume is not granted: " << strWhy;
                 }
+            }
+
+            IFsEnum* pEnum = &simpleEnum;
+            const char* pszEnumerator = "walk";
+            std::unique_ptr<IFsEnum> pVolumeEnum;
+            std::unique_ptr<CExtEnum> pExtEnum;
+            if (bReadTable && bExt) {
+                pExtEnum = setup.createExtEnum(pGranted);
+                pExtEnum->ShareLinkedFiles(state.links);
+                pExtEnum->SetFolderNotRead(setup.onFolderNotRead);
+                pExtEnum->SetReadAhead(readAhead);
+                pEnum = pExtEnum.get();
+                pszEnumerator = "ext4";
+            } else if (bReadTable) {
+                pVolumeEnum = setup.createVolumeEnum(pGranted);
+                pEnum = pVolumeEnum.get();
+                pszEnumerator = "mft";
             }
             if (pEnum == &simpleEnum && (bNtfs || bExt)) {
                 // Reading the table needs the raw volume, which only some users may open

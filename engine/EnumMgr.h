@@ -4,6 +4,7 @@
 
 #include "ExtEnum.h"
 #include "FsEnum.h"
+#include "VolumeGrant.h"
 #include "platform/KnownFolders.h"
 #include "platform/VolumeTable.h"
 
@@ -24,12 +25,24 @@ struct ScanSetup {
     std::function<std::shared_ptr<const IVolumeTable>()> volumeTable;
     std::shared_ptr<const IKnownFolders> pKnownFolders;
     // The enumerator of NTFS volumes; null: NTFS volumes are walked like the others.
-    std::function<std::unique_ptr<IFsEnum>()> createVolumeEnum;
+    // Each enumerator opens its volume through the opener given, or the system's (null).
+    using VolumeEnumFactory =
+        std::function<std::unique_ptr<IFsEnum>(std::shared_ptr<const IVolumeOpener>)>;
+    VolumeEnumFactory createVolumeEnum;
     // The enumerator of ext2/3/4 volumes; null: they are walked like the others.
-    std::function<std::unique_ptr<CExtEnum>()> createExtEnum;
+    using ExtEnumFactory =
+        std::function<std::unique_ptr<CExtEnum>(std::shared_ptr<const IVolumeOpener>)>;
+    ExtEnumFactory createExtEnum;
     // Whether this process may read every folder whatever its permissions: only then
     // is an ext2/3/4 table, which holds every folder's names, read at all.
     std::function<bool()> mayReadEveryFolder;
+    // For a drive whose table would be read but whose volume this process cannot open:
+    // asks for its device, waiting for the answer or a stop, on the drive's worker. 0
+    // with an opener of the volume (it then counts as opened by a process that may read
+    // every folder); otherwise why not, in words. Empty: nobody is asked.
+    std::function<DWORD(const std::string& strRoot, std::shared_ptr<const IVolumeOpener>& pOpener,
+                        std::string& strWhy)>
+        grantVolume;
 
     // What a scan could not read, for a caller that says so; each may be empty. Called
     // on the scan's threads, several at once, with the reason (an errno value).
@@ -60,6 +73,9 @@ struct ScanSetup {
 };
 
 ScanSetup SystemScanSetup();
+// A grantVolume that asks grants for the drive's device (AskForVolume).
+std::function<DWORD(const std::string&, std::shared_ptr<const IVolumeOpener>&, std::string&)>
+GrantVolumeThrough(std::shared_ptr<IDeviceGrants> pGrants);
 // The system's, with these folders standing as the fixed drives (each its own root).
 ScanSetup FolderScanSetup(std::vector<std::string> arrFolders);
 

@@ -38,6 +38,9 @@ PACKAGES=(
   # a screen reader's view: a private D-Bus session (dbus-daemon, dbus-send), the AT-SPI
   # bus and registry, and pyatspi to read the windows with
   dbus-daemon dbus-bin at-spi2-core python3-pyatspi
+  # the system's disk service and authority, which hand the window devices it may not
+  # open, run on a private system bus by an end-to-end test
+  udisks2 polkitd
   # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
   appstream lintian dpkg-dev
   # peers measured by the benchmarks (nlohmann-json: the other JSON parser Debian has)

@@ -253,5 +253,10 @@ private:
 } // namespace
 
 std::unique_ptr<IVolumeJournal> CreateVolumeJournal(const std::string& strMountInfo) {
-    return std::make_unique<CNtfsJournal>(strMountInfo, SystemVolumeOpener(strMountInfo));
+    return CreateVolumeJournal(strMountInfo, SystemVolumeOpener(strMountInfo));
+}
+
+std::unique_ptr<IVolumeJournal> CreateVolumeJournal(const std::string& strMountInfo,
+                                                    std::shared_ptr<const IVolumeOpener> pOpener) {
+    return std::make_unique<CNtfsJournal>(strMountInfo, std::move(pOpener));
 }

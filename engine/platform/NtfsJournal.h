@@ -13,3 +13,6 @@
 // The journal source for this system, finding volumes in the given mount table.
 std::unique_ptr<IVolumeJournal>
 CreateVolumeJournal(const std::string& strMountInfo = "/proc/self/mountinfo");
+// The same, opening the volume through this opener.
+std::unique_ptr<IVolumeJournal> CreateVolumeJournal(const std::string& strMountInfo,
+                                                    std::shared_ptr<const IVolumeOpener> pOpener);

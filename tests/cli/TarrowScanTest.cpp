@@ -453,8 +453,9 @@ TEST_F(TarrowScanTest, HelpSaysWhatIsCountedWhatIsLeftOutAndWhereFilesGo) {
             EXPECT_TRUE(std::regex_search(s, std::regex("\\" + strExt + "( |\n)"))) << strExt;
         }
     }
-    for (const char* psz : {"/usr", "/etc", "/var/lib", "/var/cache", "/var/tmp", ".Trash-*",
-                            ".local/share/Trash", "apparent size"})
+    for (const char* psz :
+         {"/usr", "/etc", "/var/lib", "/var/cache", "/var/tmp", ".Trash-*", ".local/share/Trash",
+          "apparent size", "run it as root", "  systemctl start tarrow-scan.service\n"})
         EXPECT_NE(s.find(psz), s.npos) << psz;
     EXPECT_NE(s.find(m_strTemp + ","), s.npos); // the temporary folder is left out
     EXPECT_NE(s.find("into " + m_strTemp + "/Tarrow/ (Documents.log"), s.npos);

@@ -678,9 +678,197 @@ def keyboard_focus(s):
 keyboard_focus.window_manager = False
 
 
+UDISKS_STAND_IN = None      # --udisks-stand-in
+NOBODY = 65534
+
+
+def private_system_bus(s):
+    """A private bus standing as the system's, anyone may own a name and call: its
+    address."""
+    folder = os.path.join(s.root, "bus")
+    os.mkdir(folder, 0o755)
+    address = "unix:path=" + os.path.join(folder, "system_bus_socket")
+    config = os.path.join(folder, "system-bus.conf")
+    with open(config, "w") as f:
+        f.write('<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"'
+                ' "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">'
+                "<busconfig><type>system</type><listen>%s</listen><auth>EXTERNAL</auth>"
+                '<policy context="default"><allow user="*"/><allow own="*"/>'
+                '<allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>'
+                % address)
+    daemon = s._spawn(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
+                      stdout=subprocess.PIPE)
+    check(daemon.stdout.readline().strip() != b"", "a private system bus runs")
+    return address
+
+
+class NobodysDrive:
+    """An ext4 volume on a loop device mounted in the session, holding TREE, and the
+    window started as the user nobody, who may not open the device, with its own home
+    and temporary folders."""
+
+    def __init__(self, s, *tools):
+        for tool in ("mkfs.ext4", "mount", "umount", "findmnt", "dbus-daemon", "setpriv") + tools:
+            if not shutil.which(tool):
+                raise Skip(tool + " is not installed")
+        if os.geteuid() != 0:
+            raise Skip("needs root to mount an image and to start the window as another user")
+        self.s = s
+        os.chmod(s.root, 0o711)  # the user's own folders lie below
+        user = os.path.join(s.root, "user")
+        os.mkdir(user, 0o755)
+        self.folders = {}
+        for name in ("home", "tmp", "runtime"):
+            self.folders[name] = os.path.join(user, name)
+            os.mkdir(self.folders[name], 0o700)
+            os.chown(self.folders[name], NOBODY, NOBODY)
+        self.log = os.path.join(self.folders["tmp"], "Tarrow", "tarrow.log")
+        image = os.path.join(s.root, "volume.img")
+        self.drive = os.path.join(s.root, "drive")
+        os.mkdir(self.drive)
+        subprocess.run(["truncate", "-s", "32M", image], check=True)
+        subprocess.run(["mkfs.ext4", "-q", image], check=True)
+        if subprocess.run(["mount", "-o", "loop", image, self.drive]).returncode != 0:
+            raise Skip("cannot mount a loop device here")
+        make_tree(self.drive)
+        self.device = subprocess.run(["findmnt", "-no", "SOURCE", self.drive],
+                                     capture_output=True, text=True, check=True).stdout.strip()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run(["umount", self.drive])
+
+    def start_window(self, address):
+        env = self.s.env(HOME=self.folders["home"], TMPDIR=self.folders["tmp"],
+                         XDG_RUNTIME_DIR=self.folders["runtime"], TARROW_SCAN_FOLDERS=self.drive,
+                         DBUS_SYSTEM_BUS_ADDRESS=address)
+        return self.s._spawn(["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+                              "--clear-groups", "--inh-caps=-all", "--", self.s.tarrow, "/debug"],
+                             env=env)
+
+    def scan(self, p, main, what):
+        """Start, the scan to its end, the finish window closed: what it showed."""
+        s = self.s
+        s.keys(main, "Return")  # Start
+        finish = window_of_size(s, p, FINISH_SIZE)
+        s.screenshot(finish, what)
+        s.keys(finish, "Escape")
+        wait_for(lambda: s.windows(p) == [main], "the finish window to close")
+        return [m for _, line, m in tagged(read_log(self.log), "MainDlg.cpp") if line == 412][-1]
+
+    def check_answer(self, answer, tables):
+        """The log says the service's answer, and how often the table was read so far."""
+        entries = read_log(self.log)
+        said = self.drive + " \u2014 Read access to the volume " + answer
+        check(any(level == "debug" and line in (209, 210) and message.startswith(said)
+                  for level, line, message in tagged(entries, "EnumMgr.cpp")),
+              "the log says the service's answer: " + answer)
+        read = [m for _, line, m in tagged(entries, "ExtEnum.cpp") if line == 60]
+        check(len(read) == tables, "the drive's table is read only where granted")
+
+
+def tree_shown():
+    files = sum(1 for _, _, group in TREE if group)
+    total = size_text(sum(size for _, size, group in TREE if group))
+    return "The dialog with scanning results is about to be shown: %d files, %s" % (files, total)
+
+
+def disk_service(s):
+    """A user who may not open the device of an ext4 drive: Start asks the disk service
+    (a stand-in on a private bus standing as the system's) for it. Granted, the drive is
+    read through its table; refused, it is walked; the window shows the same either way."""
+    if not UDISKS_STAND_IN:
+        raise Skip("no stand-in disk service given (--udisks-stand-in)")
+    with NobodysDrive(s) as nobody:
+        address = private_system_bus(s)
+        p = nobody.start_window(address)
+        main = window_of_size(s, p, MAIN_SIZE)
+        shown = []
+        for mode, answer in (("grant", "is granted"),
+                             ("refuse", "is not granted: "
+                              "org.freedesktop.UDisks2.Error.NotAuthorizedDismissed")):
+            service = s._spawn([UDISKS_STAND_IN, mode, nobody.device],
+                               env=s.env(DBUS_SYSTEM_BUS_ADDRESS=address), stdout=subprocess.PIPE)
+            check(service.stdout.readline().strip() == b"ready", "the stand-in " + mode + "s")
+            shown.append(nobody.scan(p, main, mode))
+            service.kill()
+            service.wait()
+            nobody.check_answer(answer, 1)  # the log holds both scans: the first read it
+        check(shown == [tree_shown()] * 2,
+              "read through the table or walked, the window shows the same: " + tree_shown())
+        s.keys(main, "alt+c")
+        check(s.wait_exit(p, "Close") == 0, "Close ends the program with 0")
+
+
+POLKITD = "/usr/lib/polkit-1/polkitd"  # Debian's
+UDISKSD = "/usr/libexec/udisks2/udisksd"
+POLKIT_RULES = "/etc/polkit-1/rules.d"
+
+
+def disk_service_system(s):
+    """The same with the system's own disk service and authority, udisksd and polkitd,
+    on a private system bus: a rule of the authority's grants nobody the opening of
+    devices, as an administrator's password would. Each runs in a mount namespace of its
+    own, where the rule and udev's entry for the loop device (no udevd runs here) are
+    mounted over the machine's; nothing of the machine's is changed."""
+    for program in (POLKITD, UDISKSD):
+        if not os.access(program, os.X_OK):
+            raise Skip(program + " is not installed (polkitd, udisks2)")
+    if not os.path.isdir(POLKIT_RULES):
+        raise Skip(POLKIT_RULES + " is missing")
+    with NobodysDrive(s, "unshare", "dbus-send") as nobody:
+        address = private_system_bus(s)
+        rules = os.path.join(s.root, "polkit-rules")
+        os.mkdir(rules, 0o755)
+        with open(os.path.join(rules, "10-tarrow-test.rules"), "w") as f:
+            f.write('polkit.addRule(function(action, subject) {\n'
+                    '    if (action.id.indexOf("org.freedesktop.udisks2.open-device") == 0 &&\n'
+                    '        subject.user == "nobody")\n'
+                    '        return polkit.Result.YES;\n'
+                    '});\n')
+        os.chmod(os.path.join(rules, "10-tarrow-test.rules"), 0o644)
+        udev = os.path.join(s.root, "udev-data")
+        os.mkdir(udev, 0o755)
+        rdev = os.stat(nobody.device).st_rdev
+        with open(os.path.join(udev, "b%d:%d" % (os.major(rdev), os.minor(rdev))), "w") as f:
+            f.write("I:1\nE:ID_FS_TYPE=ext4\nE:ID_FS_USAGE=filesystem\n")
+        env = s.env(DBUS_SYSTEM_BUS_ADDRESS=address)
+        s._spawn(["unshare", "-m", "sh", "-c",
+                  'mount --bind "$1" %s && exec %s' % (POLKIT_RULES, POLKITD), "sh", rules],
+                 env=env)
+        # A /run of its own: udev's entries, and whatever udisksd keeps there.
+        s._spawn(["unshare", "-m", "sh", "-c",
+                  'mount -t tmpfs tmpfs /run && mkdir -p /run/udev/data && '
+                  'cp "$1"/* /run/udev/data/ && touch /run/udev/control && exec %s' % UDISKSD,
+                  "sh", udev], env=env)
+
+        def has_owner(name):
+            r = subprocess.run(["dbus-send", "--system", "--print-reply",
+                                "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus.NameHasOwner", "string:" + name],
+                               env=env, capture_output=True, text=True)
+            return "boolean true" in r.stdout
+        for name in ("org.freedesktop.PolicyKit1", "org.freedesktop.UDisks2"):
+            try:
+                wait_for(lambda: has_owner(name), name + " on the private bus")
+            except Failure:
+                raise Skip(name + " could not be started on a private bus here")
+
+        p = nobody.start_window(address)
+        main = window_of_size(s, p, MAIN_SIZE)
+        check(nobody.scan(p, main, "granted") == tree_shown(),
+              "the window shows what the walk shows: " + tree_shown())
+        nobody.check_answer("is granted", 1)
+        s.keys(main, "alt+c")
+        check(s.wait_exit(p, "Close") == 0, "Close ends the program with 0")
+
+
 SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan,
                                      quick_click, no_display, high_density, screen_reader,
-                                     user_locale, keyboard_focus)}
+                                     user_locale, keyboard_focus, disk_service,
+                                     disk_service_system)}
 
 SKIPPED = 77  # what ctest is told counts as skipped
 
@@ -690,10 +878,12 @@ def main():
     parser.add_argument("--tarrow", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--app-id", required=True)
+    parser.add_argument("--udisks-stand-in")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
-    global APP_ID
+    global APP_ID, UDISKS_STAND_IN
     APP_ID = args.app_id
+    UDISKS_STAND_IN = args.udisks_stand_in
     scenario = SCENARIOS[args.scenario]
     result = 0
     with Session(args.tarrow, args.out, args.scenario,

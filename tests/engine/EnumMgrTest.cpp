@@ -529,10 +529,13 @@ TEST_F(EnumMgrTest, DrivesOfOneFileSystemShareOneWorkerAndCountAHardLinkOnce) {
 }
 
 // An ext4 drive is read through its table only where the volume can be read raw and the
-// process may read every folder; otherwise it is walked, and the log says so. The scan's
-// caller hears which it was, also where the table reader stepped back.
+// process may read every folder, or where its device was handed over on request (only an
+// administrator can agree to that); otherwise it is walked, and the log says so. Only a
+// drive whose device this process cannot open is asked for. The scan's caller hears how
+// the drive was read, also where the table reader stepped back.
 TEST_F(EnumMgrTest, AnExtDriveIsReadThroughItsTableOnlyByWhoMayReadEveryFolder) {
     AddDrive("ext");
+    AddDrive("other", DRIVE_FIXED, "btrfs"); // walked whatever happens: never asked for
     const std::string R = m_tree.Path("ext");
     m_tree.File("ext/walked.doc", 1); // what a walk finds; the table holds another file
     ext_test::CTestVolume sound;
@@ -540,44 +543,87 @@ TEST_F(EnumMgrTest, AnExtDriveIsReadThroughItsTableOnlyByWhoMayReadEveryFolder) 
     sound.Build();
     auto pUnknown = std::make_shared<ext_test::CSparseImage>(sound.Image());
     pUnknown->Put(kExtSuperblockOffset + 0x60, 0x1002, 4);
+    enum class Grant { nobody, grants, refuses };
     struct Case {
         const char* pszWhat;
         bool bCanRead, bMayReadEvery;
-        std::shared_ptr<const ext_test::CSparseImage> pImage;
+        std::shared_ptr<const ext_test::CSparseImage> pImage; // the system's opener's
+        Grant grant;
         const char* pszFound;
         const char* pszEnumerator;
         bool bLogged; // the "walked" statement of the worker
+        int nAsked;
     };
     const Case cases[] = {
-        {"root", true, true, sound.ImagePointer(), "table.doc", "ext4", false},
-        {"a disk group member", true, false, sound.ImagePointer(), "walked.doc", "walk", true},
-        {"no raw access", false, true, sound.ImagePointer(), "walked.doc", "walk", true},
-        {"a feature not known", true, true, pUnknown, "walked.doc", "walk", false},
+        {"root", true, true, sound.ImagePointer(), Grant::grants, "table.doc", "ext4", false, 0},
+        {"a disk group member", true, false, sound.ImagePointer(), Grant::grants, "walked.doc",
+         "walk", true, 0},
+        {"no raw access", false, true, sound.ImagePointer(), Grant::nobody, "walked.doc", "walk",
+         true, 0},
+        {"a feature not known", true, true, pUnknown, Grant::nobody, "walked.doc", "walk", false,
+         0},
+        // The granted device is read, not the one the system's opener would give.
+        {"a user given the device", false, false, pUnknown, Grant::grants, "table.doc", "ext4",
+         false, 1},
+        {"a user refused it", false, false, sound.ImagePointer(), Grant::refuses, "walked.doc",
+         "walk", true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         m_pVolumes->m_bCanRead = c.bCanRead;
         m_setup->mayReadEveryFolder = [&c] { return c.bMayReadEvery; };
-        m_setup->createExtEnum = [&c] {
-            auto p = std::make_unique<CExtEnum>(std::make_shared<ext_test::CImageOpener>(c.pImage),
+        m_setup->createExtEnum = [&c](std::shared_ptr<const IVolumeOpener> pOpener) {
+            if (!pOpener)
+                pOpener = std::make_shared<ext_test::CImageOpener>(c.pImage);
+            auto p = std::make_unique<CExtEnum>(std::move(pOpener),
                                                 [] { return CreateDirectoryLister(); });
             p->SetFlushFirst(false);
             return p;
         };
+        std::atomic<int> nAsked{0};
+        m_setup->grantVolume = nullptr;
+        if (c.grant != Grant::nobody)
+            m_setup->grantVolume = [&](const std::string& strRoot,
+                                       std::shared_ptr<const IVolumeOpener>& pOpener,
+                                       std::string& strWhy) -> DWORD {
+                EXPECT_EQ(strRoot, R);
+                ++nAsked;
+                if (c.grant == Grant::refuses) {
+                    strWhy = "dismissed";
+                    return EACCES;
+                }
+                pOpener = std::make_shared<ext_test::CImageOpener>(sound.ImagePointer());
+                return 0;
+            };
         std::string strEnumerator;
         m_setup->onDriveEnumerator = [&](const std::string& strRoot, const char* psz) {
-            EXPECT_EQ(strRoot, R);
-            strEnumerator = psz;
+            if (strRoot == R)
+                strEnumerator = psz;
         };
         TakePendingLogRecords();
         CRecordingTarget target;
         Scan();
         EXPECT_EQ(Found(target), std::set<std::string>{R + "/" + c.pszFound});
         EXPECT_EQ(strEnumerator, c.pszEnumerator);
+        EXPECT_EQ(nAsked, c.nAsked);
         bool bLogged = false;
-        for (const LogLine& l : WorkerLog(LogByThread(), R))
+        std::vector<LogLine> asked;
+        for (const LogLine& l : WorkerLog(LogByThread(), R)) {
             bLogged |= l.strTag == Tag(207);
+            if (l.strTag == Tag(208) || l.strTag == Tag(209) || l.strTag == Tag(210))
+                asked.push_back(l);
+        }
         EXPECT_EQ(bLogged, c.bLogged);
+        std::vector<LogLine> expected;
+        if (c.nAsked) {
+            expected.push_back(Debug(208, R + S + "Read access to the volume is asked for"));
+            expected.push_back(c.grant == Grant::grants
+                                   ? Debug(209, R + S + "Read access to the volume is granted")
+                                   : Debug(210, R + S +
+                                                    "Read access to the volume is not granted: "
+                                                    "dismissed"));
+        }
+        EXPECT_EQ(asked, expected);
         EXPECT_EQ(EnumeratorFor(*m_setup, *m_pVolumes, R, "ext4"),
                   std::string(c.bCanRead && c.bMayReadEvery ? "ext4" : "walk"));
     }
