@@ -221,8 +221,10 @@ public:
 
     std::vector<std::string> GetMountPoints() const override {
         std::vector<std::string> points;
-        for (const Mount& m : m_mounts)
-            points.push_back(m.strTarget);
+        for (const Mount& m : m_mounts) {
+            if (!ShowsWhatLiesBeneath(m))
+                points.push_back(m.strTarget);
+        }
         return points;
     }
 
@@ -231,6 +233,26 @@ public:
     }
 
 private:
+    // A folder of a filesystem mounted again onto itself (a service's sandbox makes
+    // /home and /usr read-only this way, a rw path writable) shows the very files the
+    // mount it lies on holds there: it is no other drive, and walking into it counts
+    // nothing twice. A folder mounted elsewhere (/srv/www showing /home/bob/www) still is.
+    bool ShowsWhatLiesBeneath(const Mount& m) const {
+        const Mount* pUnder = nullptr;
+        for (const Mount& o : m_mounts) {
+            if (&o != &m && o.strTarget != m.strTarget &&
+                IsPathAtOrBelow(m.strTarget, o.strTarget) &&
+                (!pUnder || o.strTarget.size() > pUnder->strTarget.size()))
+                pUnder = &o;
+        }
+        if (!pUnder || pUnder->dev != m.dev || pUnder->strSource != m.strSource ||
+            pUnder->strType != m.strType)
+            return false;
+        const std::string_view strBelow =
+            std::string_view(m.strTarget).substr(FolderPrefix(pUnder->strTarget).size() + 1);
+        return JoinPath(pUnder->strRoot, strBelow) == m.strRoot;
+    }
+
     const Mount* Find(const std::string& strTarget) const {
         for (const Mount& m : m_mounts) {
             if (m.strTarget == strTarget)

@@ -192,6 +192,20 @@ TEST(VolumeTable, BtrfsSubvolumesZfsAndOvermountedFolders) {
     EXPECT_EQ(std::count(points.begin(), points.end(), "/tmp"), 1);
 }
 
+// A service's sandbox mounts folders of the root file system again onto themselves,
+// read-only or writable: the same files in the same place, walked as part of the drive.
+// What shows a folder of another place, or another file system, is still a mount.
+TEST(VolumeTable, FoldersMountedAgainOntoThemselvesAreWalkedWithTheirDrive) {
+    auto t = Table("service.txt");
+    EXPECT_EQ(t->GetLogicalDrives(),
+              (std::vector<std::string>{"/", "/home/bob/data", "/run", "/run/user"}));
+    std::vector<std::string> points = t->GetMountPoints();
+    std::sort(points.begin(), points.end());
+    EXPECT_EQ(points, (std::vector<std::string>{"/", "/dev", "/home/bob/data",
+                                                "/home/bob/data/photos/music", "/proc", "/run",
+                                                "/run/user", "/srv/www"}));
+}
+
 TEST(VolumeTable, UnreadableMountTableHasNoDrives) {
     auto t = Table("no-such-file.txt");
     EXPECT_TRUE(t->GetLogicalDrives().empty());
