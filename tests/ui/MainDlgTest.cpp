@@ -3,6 +3,7 @@
 #include "Bitmaps.h"
 #include "DetailsDlg.h"
 #include "FinishDlg.h"
+#include "ForwardingVolumes.h"
 #include "Log.h"
 #include "ScanTestSupport.h"
 #include "SizeText.h"
@@ -89,31 +90,18 @@ public:
     }
 
 private:
-    class CGatedVolumes final : public IVolumeTable {
+    class CGatedVolumes final : public CForwardingVolumes {
     public:
         CGatedVolumes(std::shared_ptr<const IVolumeTable> pInner, CTestScan& scan)
-            : m_pInner(std::move(pInner)), m_scan(scan) {}
-        std::vector<std::string> GetLogicalDrives() const override {
-            return m_pInner->GetLogicalDrives();
-        }
-        UINT GetDriveType(const std::string& strRoot) const override {
-            return m_pInner->GetDriveType(strRoot);
-        }
+            : CForwardingVolumes(std::move(pInner)), m_scan(scan) {}
         bool GetVolumeInformation(const std::string& strRoot, std::string& strFileSystem,
                                   DWORD& dwError) const override {
             if (strRoot == m_scan.strGatedDrive)
                 m_scan.driveGate.Pass();
-            return m_pInner->GetVolumeInformation(strRoot, strFileSystem, dwError);
-        }
-        std::vector<std::string> GetMountPoints() const override {
-            return m_pInner->GetMountPoints();
-        }
-        bool CanReadVolume(const std::string& strRoot) const override {
-            return m_pInner->CanReadVolume(strRoot);
+            return CForwardingVolumes::GetVolumeInformation(strRoot, strFileSystem, dwError);
         }
 
     private:
-        std::shared_ptr<const IVolumeTable> m_pInner;
         CTestScan& m_scan;
     };
 };

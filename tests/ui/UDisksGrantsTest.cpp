@@ -4,6 +4,7 @@
 #include "MainDlg.h"
 
 #include "FinishDlg.h"
+#include "ForwardingVolumes.h"
 #include "ImageSupport.h"
 #include "Log.h"
 #include "Resource.h"
@@ -30,25 +31,10 @@ using namespace std::chrono_literals;
 namespace {
 
 // The drive as a user sees it who may neither open its device nor read every folder.
-class CUnopenableVolumes final : public IVolumeTable {
+class CUnopenableVolumes final : public CForwardingVolumes {
 public:
-    explicit CUnopenableVolumes(std::shared_ptr<const IVolumeTable> pInner)
-        : m_pInner(std::move(pInner)) {}
-    std::vector<std::string> GetLogicalDrives() const override {
-        return m_pInner->GetLogicalDrives();
-    }
-    UINT GetDriveType(const std::string& strRoot) const override {
-        return m_pInner->GetDriveType(strRoot);
-    }
-    bool GetVolumeInformation(const std::string& strRoot, std::string& strFileSystem,
-                              DWORD& dwError) const override {
-        return m_pInner->GetVolumeInformation(strRoot, strFileSystem, dwError);
-    }
-    std::vector<std::string> GetMountPoints() const override { return m_pInner->GetMountPoints(); }
+    using CForwardingVolumes::CForwardingVolumes;
     bool CanReadVolume(const std::string&) const override { return false; }
-
-private:
-    std::shared_ptr<const IVolumeTable> m_pInner;
 };
 
 // A process of the test, ended with the test.
