@@ -64,20 +64,16 @@ CScanResults::DriveCounts* CScanResults::FindDrive(std::string_view strPath) con
     // Mostly one lookup: the last file's drive, when no other drive lies inside it.
     DriveCounts* pLast = m_pLastDrive.load(std::memory_order_relaxed);
     if (pLast && !pLast->bHoldsOthers) {
-        const std::string_view strPrefix = FolderPrefix(pLast->strRoot);
-        if (strPath.size() > strPrefix.size() && strPath.starts_with(strPrefix) &&
-            strPath[strPrefix.size()] == '/')
+        if (strPath != pLast->strRoot && IsPathAtOrBelow(strPath, pLast->strRoot))
             return pLast;
     }
-    // Otherwise the longest root above the path, from the path up.
-    for (std::size_t n = strPath.rfind('/'); n != std::string_view::npos;
-         n = n == 0 ? std::string_view::npos : strPath.rfind('/', n - 1)) {
-        if (DriveCounts* p = FindRoot(n == 0 ? std::string_view("/") : strPath.substr(0, n))) {
-            m_pLastDrive.store(p, std::memory_order_relaxed);
-            return p;
-        }
-    }
-    return nullptr;
+    // Otherwise the longest root above the path.
+    DriveCounts* pFound = nullptr;
+    NearestAtOrAbove(strPath,
+                     [&](std::string_view s) { return (pFound = FindRoot(s)) != nullptr; });
+    if (pFound)
+        m_pLastDrive.store(pFound, std::memory_order_relaxed);
+    return pFound;
 }
 
 void CScanResults::DriveStarted(const std::string& strRoot) {

@@ -6,6 +6,7 @@
 // mounts, the same subvolume twice) is one drive.
 #pragma once
 
+#include "Path.h"
 #include "Types.h"
 
 #include <memory>
@@ -78,9 +79,6 @@ CreateMountTable(const std::string& strMountInfo = "/proc/self/mountinfo",
 // name of the mount it lies on; mount points below them come from the real table.
 std::unique_ptr<IVolumeTable> CreateFolderTable(std::vector<std::string> arrFolders,
                                                 std::shared_ptr<const IVolumeTable> pMounts);
-
-// True when strPath is strFolder or lies below it, component by component.
-bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder);
 
 // The mount point among arrMountPoints that is the longest one at or above strPath;
 // empty when none is.
