@@ -15,6 +15,14 @@ std::string_view FolderPrefix(std::string_view strFolder) {
     return strFolder == "/" ? std::string_view() : strFolder;
 }
 
+bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder) {
+    strFolder = TrimTrailingSeparators(strFolder);
+    if (strFolder == "/")
+        return !strPath.empty() && strPath.front() == '/';
+    return strPath.starts_with(strFolder) &&
+           (strPath.size() == strFolder.size() || strPath[strFolder.size()] == '/');
+}
+
 std::string JoinPath(std::string_view strFolder, std::string_view strName) {
     if (strFolder.empty())
         return std::string(strName);

@@ -2,6 +2,8 @@
 
 #include "Utf8.h"
 
+#include <cstdio>
+
 std::string QuoteText(std::string_view strBytes, const TextEscapes& escapes) {
     std::string s = "\"";
     s.reserve(strBytes.size() + 2);
@@ -20,4 +22,33 @@ std::string QuoteText(std::string_view strBytes, const TextEscapes& escapes) {
         }
     }
     return s + "\"";
+}
+
+namespace {
+
+void AppendHex(std::string& strOut, const char* pszFormat, unsigned char c) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, pszFormat, c);
+    strOut += buf;
+}
+
+// A byte that is not UTF-8 as \udcXX, the form "surrogateescape" decoders give back.
+constexpr TextEscapes kJsonEscapes{
+    [](char c, std::string& strOut) {
+        if (c == '"' || c == '\\') {
+            strOut += '\\';
+            strOut += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            AppendHex(strOut, "\\u%04x", static_cast<unsigned char>(c));
+        } else {
+            return false;
+        }
+        return true;
+    },
+    [](unsigned char c, std::string& strOut) { AppendHex(strOut, "\\udc%02x", c); }};
+
+} // namespace
+
+std::string JsonString(std::string_view strBytes) {
+    return QuoteText(strBytes, kJsonEscapes);
 }

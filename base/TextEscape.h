@@ -19,3 +19,8 @@ struct TextEscapes {
 // strBytes between double quotes: valid UTF-8 as it is, but for the ASCII characters
 // the format escapes; every other byte as the format writes it.
 std::string QuoteText(std::string_view strBytes, const TextEscapes& escapes);
+
+// A JSON string literal of native bytes: valid UTF-8 passes as it is; each byte that
+// is not part of valid UTF-8 becomes \udcXX (XX its value), so the original bytes can
+// be recovered (a decoder with "surrogateescape" error handling gives them back).
+std::string JsonString(std::string_view strBytes);

@@ -8,10 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <iomanip>
-#include <optional>
 #include <set>
 #include <sstream>
 
@@ -67,20 +64,16 @@ CScanResults::DriveCounts* CScanResults::FindDrive(std::string_view strPath) con
     // Mostly one lookup: the last file's drive, when no other drive lies inside it.
     DriveCounts* pLast = m_pLastDrive.load(std::memory_order_relaxed);
     if (pLast && !pLast->bHoldsOthers) {
-        const std::string_view strPrefix = FolderPrefix(pLast->strRoot);
-        if (strPath.size() > strPrefix.size() && strPath.starts_with(strPrefix) &&
-            strPath[strPrefix.size()] == '/')
+        if (strPath != pLast->strRoot && IsPathAtOrBelow(strPath, pLast->strRoot))
             return pLast;
     }
-    // Otherwise the longest root above the path, from the path up.
-    for (std::size_t n = strPath.rfind('/'); n != std::string_view::npos;
-         n = n == 0 ? std::string_view::npos : strPath.rfind('/', n - 1)) {
-        if (DriveCounts* p = FindRoot(n == 0 ? std::string_view("/") : strPath.substr(0, n))) {
-            m_pLastDrive.store(p, std::memory_order_relaxed);
-            return p;
-        }
-    }
-    return nullptr;
+    // Otherwise the longest root above the path.
+    DriveCounts* pFound = nullptr;
+    NearestAtOrAbove(strPath,
+                     [&](std::string_view s) { return (pFound = FindRoot(s)) != nullptr; });
+    if (pFound)
+        m_pLastDrive.store(pFound, std::memory_order_relaxed);
+    return pFound;
 }
 
 void CScanResults::DriveStarted(const std::string& strRoot) {
@@ -251,130 +244,26 @@ std::string FormatProgress(const CScanResults& results, std::size_t nWidth) {
 
 namespace {
 
-void AppendHex(std::string& strOut, const char* pszFormat, unsigned char c) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, pszFormat, c);
-    strOut += buf;
-}
-
-// A byte that is not UTF-8 as \udcXX, the form "surrogateescape" decoders give back.
-constexpr TextEscapes kJsonEscapes{
-    [](char c, std::string& strOut) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            AppendHex(strOut, "\\u%04x", static_cast<unsigned char>(c));
-        } else {
-            return false;
-        }
-        return true;
-    },
-    [](unsigned char c, std::string& strOut) { AppendHex(strOut, "\\udc%02x", c); }};
-
 // The value read back holds a backslash of the path doubled and a byte that is not
 // UTF-8 as \xHH, so that it leads back to the bytes; the format itself escapes each
 // backslash, quote and line feed once more.
-constexpr TextEscapes kLabelEscapes{
-    [](char c, std::string& strOut) {
-        if (c == '\\')
-            strOut += "\\\\\\\\";
-        else if (c == '"')
-            strOut += "\\\"";
-        else if (c == '\n')
-            strOut += "\\n";
-        else
-            return false;
-        return true;
-    },
-    [](unsigned char c, std::string& strOut) { AppendHex(strOut, "\\\\x%02x", c); }};
+constexpr TextEscapes kLabelEscapes{[](char c, std::string& strOut) {
+                                        if (c == '\\')
+                                            strOut += "\\\\\\\\";
+                                        else if (c == '"')
+                                            strOut += "\\\"";
+                                        else if (c == '\n')
+                                            strOut += "\\n";
+                                        else
+                                            return false;
+                                        return true;
+                                    },
+                                    [](unsigned char c, std::string& strOut) {
+                                        static constexpr char kHex[] = "0123456789abcdef";
+                                        strOut += {'\\', '\\', 'x', kHex[c >> 4], kHex[c & 15]};
+                                    }};
 
 } // namespace
-
-std::string JsonString(const std::string& strBytes) {
-    return QuoteText(strBytes, kJsonEscapes);
-}
-
-std::string IsoDate(const COleDateTime& dt) {
-    SYSTEMTIME st;
-    if (dt.m_status != DateTimeStatus::valid || !VariantTimeToSystemTime(dt.m_dt, st))
-        return {};
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay,
-                  st.wHour, st.wMinute, st.wSecond);
-    return buf;
-}
-
-namespace {
-
-// "+05:30" for an offset in seconds east of UTC.
-std::string OffsetText(long nOffset) {
-    char buf[64];
-    const long n = nOffset < 0 ? -nOffset : nOffset;
-    std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", nOffset < 0 ? '-' : '+', n / 3600, n / 60 % 60);
-    return buf;
-}
-
-std::string Rfc3339(const std::tm& tm, long nOffset) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buf + OffsetText(nOffset);
-}
-
-// Whether RFC 3339 can write the offset: whole minutes, and less than a day (its hour
-// goes to 23).
-bool IsRfc3339Offset(long nOffset) {
-    constexpr long kDay = 24 * 3600;
-    return nOffset % 60 == 0 && nOffset > -kDay && nOffset < kDay;
-}
-
-// A moment of a zone whose offset RFC 3339 cannot write (seconds in local mean time,
-// before 1900 or so; a whole day, TZ=EST+24) is given in UTC instead, exactly.
-std::string Rfc3339(std::time_t t) {
-    std::tm tm{};
-    if (!::localtime_r(&t, &tm))
-        return {};
-    if (IsRfc3339Offset(tm.tm_gmtoff))
-        return Rfc3339(tm, tm.tm_gmtoff);
-    if (!::gmtime_r(&t, &tm))
-        return {};
-    return Rfc3339(tm, 0);
-}
-
-} // namespace
-
-std::string Rfc3339Date(const COleDateTime& dt) {
-    SYSTEMTIME st;
-    if (dt.m_status != DateTimeStatus::valid || !VariantTimeToSystemTime(dt.m_dt, st))
-        return {};
-    // The moment of these local fields: tried as standard and as daylight time; the
-    // one that gives the fields back is right, and when both do, the earlier is taken.
-    std::optional<std::time_t> found;
-    for (int nDst : {0, 1}) {
-        std::tm tm{};
-        tm.tm_year = st.wYear - 1900;
-        tm.tm_mon = st.wMonth - 1;
-        tm.tm_mday = st.wDay;
-        tm.tm_hour = st.wHour;
-        tm.tm_min = st.wMinute;
-        tm.tm_sec = st.wSecond;
-        tm.tm_isdst = nDst;
-        const std::time_t t = std::mktime(&tm);
-        std::tm back{};
-        if (!::localtime_r(&t, &back) || back.tm_year != st.wYear - 1900 ||
-            back.tm_mon != st.wMonth - 1 || back.tm_mday != st.wDay || back.tm_hour != st.wHour ||
-            back.tm_min != st.wMinute || back.tm_sec != st.wSecond)
-            continue;
-        if (!found || t < *found)
-            found = t;
-    }
-    return found ? Rfc3339(*found) : std::string();
-}
-
-std::string Rfc3339Time(std::chrono::system_clock::time_point t) {
-    return Rfc3339(std::chrono::system_clock::to_time_t(t));
-}
 
 const char* LeftOutReasonName(LeftOutReason reason) {
     switch (reason) {

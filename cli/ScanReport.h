@@ -5,6 +5,7 @@
 #include "ByteTotal.h"
 #include "EnumMgr.h"
 #include "ScanControl.h"
+#include "TextEscape.h"
 
 #include <array>
 #include <atomic>
@@ -132,21 +133,10 @@ std::string FormatMetrics(const CScanResults& results, const std::vector<DriveRe
 // two different paths never share a label.
 std::string MetricLabel(const std::string& strBytes);
 
-// A JSON string literal of native bytes: valid UTF-8 passes as it is; each byte that
-// is not part of valid UTF-8 becomes \udcXX (XX its value), so the original bytes can
-// be recovered (a decoder with "surrogateescape" error handling gives them back).
-std::string JsonString(const std::string& strBytes);
-
-// Local time of a day number as YYYY-MM-DDTHH:MM:SS; empty when invalid.
-std::string IsoDate(const COleDateTime& dt);
-
-// The same as RFC 3339, with the offset from UTC that the time zone (TZ) had in force
-// at that moment; empty when invalid. A local time that a clock change made happen
-// twice is taken as the first of the two.
-std::string Rfc3339Date(const COleDateTime& dt);
-
-// A moment as RFC 3339 in the time zone of the process, to the second.
-std::string Rfc3339Time(std::chrono::system_clock::time_point t);
+// A file's time as RFC 3339 (FileTime.h); empty when invalid.
+inline std::string Rfc3339Date(const COleDateTime& dt) {
+    return dt.m_status == DateTimeStatus::valid ? Rfc3339Date(dt.m_dt) : std::string();
+}
 
 // The name a reason is given in the reports ("system", "trash", "exclude"...).
 const char* LeftOutReasonName(LeftOutReason reason);

@@ -47,17 +47,9 @@ public:
 
     // As MountPointOf: the longest one at or above the path, tried from the path up.
     std::string MountPointOf(std::string_view strPath) const {
-        while (!strPath.empty()) {
-            if (std::binary_search(m_arr.begin(), m_arr.end(), strPath))
-                return std::string(strPath);
-            if (strPath == "/")
-                break;
-            const std::size_t n = strPath.rfind('/');
-            if (n == std::string_view::npos)
-                break;
-            strPath = n == 0 ? std::string_view("/") : strPath.substr(0, n);
-        }
-        return {};
+        return std::string(NearestAtOrAbove(strPath, [this](std::string_view s) {
+            return std::binary_search(m_arr.begin(), m_arr.end(), s);
+        }));
     }
 
     // Those strictly below a folder, in order.
@@ -99,14 +91,6 @@ void AddExclusions(IFsEnum& e, const std::string& strRoot,
         Exclude(e, strRoot, strFolder, reason, setup);
         TLOG_TAGGED(LogLevel::debug, pszTag) << strRoot << S << kExclusionAdded << strFolder;
     }
-}
-
-// Whether strPath is strFolder or lies below it, byte for byte.
-bool IsAtOrBelow(std::string_view strPath, std::string_view strFolder) {
-    strPath = TrimTrailingSeparators(strPath);
-    strFolder = FolderPrefix(strFolder);
-    return strPath.starts_with(strFolder) &&
-           (strPath.size() == strFolder.size() || strPath[strFolder.size()] == '/');
 }
 
 // The per-user trash folders at a drive's root, whoever they belong to: a scan run by
@@ -195,7 +179,8 @@ bool PrepareAndEnumerate(IFsEnum& e, const std::string& strRoot, const ScanSetup
     // The user's own: on this drive, or holding the drive's root (then nothing of it
     // is scanned).
     for (const std::string& strFolder : setup.arrExclude) {
-        if (mounts.MountPointOf(strFolder) != strRoot && !IsAtOrBelow(strRoot, strFolder))
+        if (mounts.MountPointOf(strFolder) != strRoot &&
+            !IsPathAtOrBelow(TrimTrailingSeparators(strRoot), strFolder))
             continue;
         Exclude(e, strRoot, strFolder, LeftOutReason::asked, setup);
         TLOG_DEBUG("EnumMgr.cpp", 362) << strRoot << S << kExclusionAdded << strFolder;

@@ -61,7 +61,6 @@ public:
     // Index in the small image list, -1 for none.
     int GetItemImage(int nItem) const;
     QIcon GetImage(int nImage) const;
-    int GetSortColumn() const { return m_nSortColumn; }
     bool IsSortAscending() const { return m_bSortAscending; }
 
 protected:

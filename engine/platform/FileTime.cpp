@@ -1,7 +1,9 @@
 #include "FileTime.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -153,4 +155,75 @@ bool SystemTimeToSeconds(const SYSTEMTIME& st, std::int64_t& nSeconds) {
 const ILocalTime& SystemLocalTime() {
     static const CSystemLocalTime instance;
     return instance;
+}
+
+namespace {
+
+// "+05:30" for an offset in seconds east of UTC.
+std::string OffsetText(long nOffset) {
+    char buf[64];
+    const long n = nOffset < 0 ? -nOffset : nOffset;
+    std::snprintf(buf, sizeof buf, "%c%02ld:%02ld", nOffset < 0 ? '-' : '+', n / 3600, n / 60 % 60);
+    return buf;
+}
+
+std::string Rfc3339(const std::tm& tm, long nOffset) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf + OffsetText(nOffset);
+}
+
+// Whether RFC 3339 can write the offset: whole minutes, and less than a day (its hour
+// goes to 23).
+bool IsRfc3339Offset(long nOffset) {
+    constexpr long kDay = 24 * 3600;
+    return nOffset % 60 == 0 && nOffset > -kDay && nOffset < kDay;
+}
+
+// A moment of a zone whose offset RFC 3339 cannot write (seconds in local mean time,
+// before 1900 or so; a whole day, TZ=EST+24) is given in UTC instead, exactly.
+std::string Rfc3339(std::time_t t) {
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm))
+        return {};
+    if (IsRfc3339Offset(tm.tm_gmtoff))
+        return Rfc3339(tm, tm.tm_gmtoff);
+    if (!::gmtime_r(&t, &tm))
+        return {};
+    return Rfc3339(tm, 0);
+}
+
+} // namespace
+
+std::string Rfc3339Date(double dtLocal) {
+    SYSTEMTIME st;
+    if (!VariantTimeToSystemTime(dtLocal, st))
+        return {};
+    // The moment of these local fields: tried as standard and as daylight time; the
+    // one that gives the fields back is right, and when both do, the earlier is taken.
+    std::optional<std::time_t> found;
+    for (int nDst : {0, 1}) {
+        std::tm tm{};
+        tm.tm_year = st.wYear - 1900;
+        tm.tm_mon = st.wMonth - 1;
+        tm.tm_mday = st.wDay;
+        tm.tm_hour = st.wHour;
+        tm.tm_min = st.wMinute;
+        tm.tm_sec = st.wSecond;
+        tm.tm_isdst = nDst;
+        const std::time_t t = std::mktime(&tm);
+        std::tm back{};
+        if (!::localtime_r(&t, &back) || back.tm_year != st.wYear - 1900 ||
+            back.tm_mon != st.wMonth - 1 || back.tm_mday != st.wDay || back.tm_hour != st.wHour ||
+            back.tm_min != st.wMinute || back.tm_sec != st.wSecond)
+            continue;
+        if (!found || t < *found)
+            found = t;
+    }
+    return found ? Rfc3339(*found) : std::string();
+}
+
+std::string Rfc3339Time(std::chrono::system_clock::time_point t) {
+    return Rfc3339(std::chrono::system_clock::to_time_t(t));
 }

@@ -6,8 +6,10 @@
 // 1899-12-29 06:00).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 struct FILETIME {
     std::uint64_t nTicks = 0;
@@ -34,6 +36,14 @@ bool VariantTimeToSystemTime(double dt, SYSTEMTIME& st);
 // and no time zone (local fields give local wall-clock seconds); milliseconds ignored.
 // Fails for fields that name no moment (month 13, February 30, hour 24).
 bool SystemTimeToSeconds(const SYSTEMTIME& st, std::int64_t& nSeconds);
+
+// A local day number as RFC 3339, with the offset from UTC that the time zone (TZ) had
+// in force at that moment; empty when it names no moment. A local time that a clock
+// change made happen twice is taken as the first of the two.
+std::string Rfc3339Date(double dtLocal);
+
+// A moment as RFC 3339 in the time zone of the process, to the second.
+std::string Rfc3339Time(std::chrono::system_clock::time_point t);
 
 // Seam for the conversion of a file's UTC time stamp to local time.
 class ILocalTime {

@@ -429,14 +429,6 @@ std::unique_ptr<IVolumeTable> CreateFolderTable(std::vector<std::string> arrFold
     return std::make_unique<CFolderTable>(std::move(arrFolders), std::move(pMounts));
 }
 
-bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder) {
-    strFolder = TrimTrailingSeparators(strFolder);
-    if (strFolder == "/")
-        return !strPath.empty() && strPath.front() == '/';
-    return strPath.starts_with(strFolder) &&
-           (strPath.size() == strFolder.size() || strPath[strFolder.size()] == '/');
-}
-
 std::string MountPointOf(std::string_view strPath, const std::vector<std::string>& arrMountPoints) {
     const std::string* pBest = nullptr;
     for (const std::string& s : arrMountPoints) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "MountTable.h"
+#include "Path.h"
 #include "Types.h"
 
 #include <memory>
@@ -79,9 +80,6 @@ CreateMountTable(const std::string& strMountInfo = "/proc/self/mountinfo",
 // name of the mount it lies on; mount points below them come from the real table.
 std::unique_ptr<IVolumeTable> CreateFolderTable(std::vector<std::string> arrFolders,
                                                 std::shared_ptr<const IVolumeTable> pMounts);
-
-// True when strPath is strFolder or lies below it, component by component.
-bool IsPathAtOrBelow(std::string_view strPath, std::string_view strFolder);
 
 // The mount point among arrMountPoints that is the longest one at or above strPath;
 // empty when none is.

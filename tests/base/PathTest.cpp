@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <string_view>
+
 #include <unistd.h>
 
 TEST(Path, TrimmingKeepsTheRoot) {
@@ -42,4 +46,22 @@ TEST(Path, ANormalFolderHasOneSpellingFromTheTextAlone) {
     char buf[4096];
     ASSERT_TRUE(::getcwd(buf, sizeof buf));
     EXPECT_EQ(NormalFolder("sub/./x/.."), JoinPath(buf, "sub")); // from the working folder
+}
+
+TEST(Path, TheNearestFolderAboveIsFoundFromThePathUp) {
+    const std::set<std::string_view> roots = {"/", "/home", "/home/u/data", "/caf\xE9"};
+    const auto nearest = [&](std::string_view s) {
+        return std::string(NearestAtOrAbove(s, [&](std::string_view f) { return roots.count(f); }));
+    };
+    EXPECT_EQ(nearest("/home/u/data/a.doc"), "/home/u/data");
+    EXPECT_EQ(nearest("/home/u/database/a.doc"), "/home"); // name by name, not by bytes
+    EXPECT_EQ(nearest("/home"), "/home");
+    EXPECT_EQ(nearest("/homes/a.doc"), "/");
+    EXPECT_EQ(nearest("/caf\xE9/x"), "/caf\xE9");
+    EXPECT_EQ(nearest("relative/a.doc"), ""); // never reaches a root
+    EXPECT_EQ(nearest(""), "");
+    EXPECT_TRUE(IsPathAtOrBelow("/a/b", "/a//"));
+    EXPECT_TRUE(IsPathAtOrBelow("/a", "/"));
+    EXPECT_FALSE(IsPathAtOrBelow("", "/"));
+    EXPECT_FALSE(IsPathAtOrBelow("/a", "/a/b"));
 }
