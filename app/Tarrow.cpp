@@ -96,8 +96,14 @@ private:
     static void Hold(QtMsgType type, const QMessageLogContext& context, const QString& strText) {
         CDisplayOpening& self = *s_pActive;
         if (type == QtFatalMsg) {
-            std::fprintf(stderr, "tarrow: no display could be opened: %s\n",
-                         self.m_strDisplay.c_str());
+            // A platform whose plugin is not installed is no fault of the display.
+            const std::string strPlugin = self.MissingPlugin();
+            const std::string strWhy =
+                strPlugin.empty() ? self.m_strDisplay
+                : strPlugin == "wayland"
+                    ? "the Qt platform plugin \"wayland\" is not installed (qt6-wayland)"
+                    : "the Qt platform plugin \"" + strPlugin + "\" is not installed";
+            std::fprintf(stderr, "tarrow: no display could be opened: %s\n", strWhy.c_str());
             std::fflush(stderr);
             CloseInstanceSection();
             std::_Exit(1);
@@ -105,6 +111,21 @@ private:
         const auto text = [](const char* psz) { return std::string(psz ? psz : ""); };
         self.m_arrHeld.push_back({type, text(context.file), text(context.function),
                                   text(context.category), context.line, strText});
+    }
+
+    // The platform Qt said it could not find a plugin for; empty when it found one.
+    std::string MissingPlugin() const {
+        static const QString kNotFound = QStringLiteral("Could not find the Qt platform plugin \"");
+        for (const Held& held : m_arrHeld) {
+            const qsizetype nStart = held.strText.indexOf(kNotFound);
+            if (nStart < 0)
+                continue;
+            const qsizetype nName = nStart + kNotFound.size();
+            const qsizetype nEnd = held.strText.indexOf(u'"', nName);
+            if (nEnd > nName)
+                return held.strText.mid(nName, nEnd - nName).toStdString();
+        }
+        return {};
     }
 
     static inline CDisplayOpening* s_pActive = nullptr;

@@ -23,13 +23,22 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARROW_BUILD_UI)
   # Qt loads its window-system plugin at run time, where dpkg-shlibdeps cannot see it;
   # the links open through xdg-open; the details list shows control characters in names
-  # as the symbols of U+2400 on, which a font must have.
+  # as the symbols of U+2400 on, which a font must have; a Wayland session runs the
+  # window natively only with Qt's Wayland plugin (else through XWayland).
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-freefont-ttf | fonts-noto-core")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+      "qt6-wayland, xdg-utils, fonts-freefont-ttf | fonts-noto-core")
 endif()
 # The weekly service writes its figures for node_exporter's textfile collector;
 # tarrow-scan --backed-up reads the listings of these backup tools. (simdjson, which
 # reads them, is a library dpkg-shlibdeps finds.)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus-node-exporter, restic, borgbackup")
+
+# The weekly scan's units are shipped disabled; these scripts stop them on removal and
+# take away what enabling them linked on purge, as Debian does for every unit.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/res/package/postinst ${PROJECT_SOURCE_DIR}/res/package/prerm
+    ${PROJECT_SOURCE_DIR}/res/package/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

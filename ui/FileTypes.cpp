@@ -3,7 +3,40 @@
 #include "Bitmaps.h"
 
 #include <QDate>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTime>
+
+namespace {
+
+// Without a desktop session (a bare window manager, a kiosk) Qt names no icon theme and
+// finds only hicolor, which holds no file-type icons: an installed theme stands in.
+void UseAnInstalledIconTheme() {
+    const QString strTheme = QIcon::themeName();
+    if (!strTheme.isEmpty() && strTheme != QStringLiteral("hicolor"))
+        return;
+    const QStringList arrPaths =
+        QIcon::themeSearchPaths() + QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                              QStringLiteral("icons"),
+                                                              QStandardPaths::LocateDirectory);
+    for (const char* pszTheme : {"Adwaita", "breeze", "gnome", "Papirus", "elementary", "Tango"}) {
+        for (const QString& strPath : arrPaths) {
+            if (QFileInfo::exists(strPath + u'/' + QLatin1String(pszTheme) +
+                                  QStringLiteral("/index.theme"))) {
+                QIcon::setThemeSearchPaths(arrPaths);
+                QIcon::setThemeName(QLatin1String(pszTheme));
+                return;
+            }
+        }
+    }
+}
+
+} // namespace
+
+CMimeFileTypes::CMimeFileTypes() {
+    static const bool bOnce = (UseAnInstalledIconTheme(), true);
+    (void)bOnce;
+}
 
 FileTypeInfo CMimeFileTypes::GetFileTypeInfo(const std::string& strExtension) const {
     // A fixed stem no glob names, so that only the extension decides.

@@ -30,6 +30,8 @@ public:
 // else its generic icon, else the program's own document icon.
 class CMimeFileTypes final : public IFileTypeInfo {
 public:
+    // The first also gives a process without a desktop's icon theme an installed one.
+    CMimeFileTypes();
     FileTypeInfo GetFileTypeInfo(const std::string& strExtension) const override;
 
 private:

@@ -265,6 +265,29 @@ private:
     std::vector<Mount> m_mounts;
 };
 
+// The names mountinfo gives the file systems statfs can tell apart by their magic
+// number (ext2, ext3 and ext4 share one and one driver).
+std::string FileSystemNameOf(unsigned long nMagic) {
+    struct Known {
+        unsigned long nMagic;
+        const char* pszName;
+    };
+    static constexpr Known kKnown[] = {
+        {0xEF53, "ext4"},      {0x9123683E, "btrfs"}, {0x58465342, "xfs"},
+        {0x01021994, "tmpfs"}, {0x858458F6, "ramfs"}, {0x794C7630, "overlay"},
+        {0x2FC12FC1, "zfs"},   {0xF2F52010, "f2fs"},  {0x4D44, "vfat"},
+        {0x2011BAB0, "exfat"}, {0x7366746E, "ntfs3"}, {0x5346544E, "ntfs"},
+        {0x65735546, "fuse"},  {0x6969, "nfs"},       {0xFF534D42, "cifs"},
+        {0x9660, "iso9660"},
+    };
+    const unsigned long nValue = nMagic & 0xFFFFFFFFul;
+    for (const Known& k : kKnown) {
+        if (k.nMagic == nValue)
+            return k.pszName;
+    }
+    return "unknown";
+}
+
 class CFolderTable final : public IVolumeTable {
 public:
     CFolderTable(std::vector<std::string> arrFolders, std::shared_ptr<const IVolumeTable> pMounts)
@@ -290,8 +313,14 @@ public:
             dwError = static_cast<DWORD>(errno);
             return false;
         }
-        return m_pMounts->GetVolumeInformation(MountPointOf(strRoot, m_arrMountPoints),
-                                               strFileSystem, dwError);
+        const std::string strMountPoint = MountPointOf(strRoot, m_arrMountPoints);
+        if (strMountPoint.empty()) {
+            // Inside a chroot whose root is no mount, or without /proc, no mount holds
+            // the folder: it stands as its own volume, named by the kernel's answer.
+            strFileSystem = FileSystemNameOf(static_cast<unsigned long>(st.f_type));
+            return true;
+        }
+        return m_pMounts->GetVolumeInformation(strMountPoint, strFileSystem, dwError);
     }
 
     std::vector<std::string> GetMountPoints() const override {

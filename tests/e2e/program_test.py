@@ -359,6 +359,17 @@ def no_display(s):
               "%s: one line that names the display, exit 1 (%d: %r)" % (what, code, err))
         check(os.listdir(s.runtime) == [] and os.listdir(s.tmp) == [],
               "%s: no instance slot, log or folder is left behind" % what)
+    # A platform whose plugin is missing is named, not the display.
+    missing = ["nosuchplatform"]
+    if not os.path.exists("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so"):
+        missing.append("wayland")
+    for platform in missing:
+        code, err = s.run(QT_QPA_PLATFORM=platform)
+        lines = err.splitlines()
+        check(code == 1 and len(lines) == 1 and "no display could be opened" in lines[0]
+              and 'platform plugin "%s" is not installed' % platform in lines[0],
+              "platform %s: one line that names the missing plugin (%d: %r)"
+              % (platform, code, err))
     # A later start with a display takes the slot and runs as usual.
     p = s.start()
     window = s.wait_window(p)

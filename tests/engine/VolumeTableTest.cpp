@@ -232,6 +232,24 @@ TEST(VolumeTable, FoldersStandingAsDrives) {
     EXPECT_EQ(dwError, static_cast<DWORD>(ENOENT));
 }
 
+// In a chroot the kernel lists no mount reaching the root, or /proc is not there at
+// all: a folder named is still scanned, as a volume of its own.
+TEST(VolumeTable, FolderThatNoMountHolds) {
+    const std::string strTemp = std::filesystem::temp_directory_path().string();
+    for (const char* pszFixture : {"chroot.txt", "no-such-file.txt"}) {
+        SCOPED_TRACE(pszFixture);
+        auto t = CreateFolderTable({strTemp, "/no/such/folder"}, Table(pszFixture));
+        std::string strFs;
+        DWORD dwError = 0;
+        ASSERT_TRUE(t->GetVolumeInformation(strTemp, strFs, dwError)) << dwError;
+        EXPECT_FALSE(strFs.empty());
+        EXPECT_NE(strFs, "NTFS");
+        EXPECT_FALSE(t->CanReadVolume(strTemp));
+        EXPECT_FALSE(t->GetVolumeInformation("/no/such/folder", strFs, dwError));
+        EXPECT_EQ(dwError, static_cast<DWORD>(ENOENT));
+    }
+}
+
 TEST(VolumeTable, FoldersOfOneFileSystemShareAWorker) {
     std::shared_ptr<const IVolumeTable> pMounts = Table("desktop.txt");
     const std::string strTemp = std::filesystem::temp_directory_path().string();

@@ -88,6 +88,32 @@ for f in usr/bin/tarrow usr/bin/tarrow-scan "usr/share/applications/$id.desktop"
   grep -qE " \./$f\$" "$work/contents" || fail "the package lacks /$f"
 done
 
+# The weekly scan's units are stopped on removal and forgotten on purge.
+dpkg-deb -e "$deb" "$work/control"
+for script in postinst prerm postrm; do
+  [ -x "$work/control/$script" ] || fail "the package has no $script"
+done
+# Run as dpkg runs them, in a root of their own (DPKG_ROOT): an administrator enables the
+# timer, the package is removed, then purged; no link, mask or record may be left.
+if [ -x /usr/bin/deb-systemd-helper ] && command -v systemctl >/dev/null; then
+  sysroot="$work/sysroot"
+  units="$(cd "$work/root" && find . -name 'tarrow-scan.*' -path '*/systemd/system/*')"
+  [ -n "$units" ] || fail "the package holds no systemd units"
+  mkdir -p "$sysroot/etc/systemd/system" "$sysroot/var/lib/systemd"
+  (cd "$work/root" && cp --parents $units "$sysroot/")
+  script() { DPKG_ROOT="$sysroot" DPKG_MAINTSCRIPT_PACKAGE=tarrow sh "$work/control/$1" "$2"; }
+  script postinst configure
+  systemctl --root="$sysroot" enable tarrow-scan.timer >/dev/null 2>&1 || true
+  [ -L "$sysroot/etc/systemd/system/timers.target.wants/tarrow-scan.timer" ] ||
+    fail "systemctl enable made no timers.target.wants link"
+  (cd "$sysroot" && rm -f $units)
+  script prerm remove
+  script postrm remove
+  script postrm purge
+  left="$(cd "$sysroot" && find etc var -name 'tarrow-scan.*')"
+  [ -z "$left" ] || fail "a purge leaves the weekly scan enabled or masked: $left"
+fi
+
 # lintian answers non-zero on errors; warnings are shown for the reader.
 lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 || lint_rc=$?
 cat "$work/lintian"
@@ -116,6 +142,11 @@ dpkg-query -L tarrow >"$work/files"
 python3 "$here/window_check.py" --tarrow /usr/bin/tarrow --app-id "$id" --out "$build/tests/package" ||
   fail "the installed window did not open"
 
+# An administrator enables the weekly timer; the purge must take the link away again.
+wants=/etc/systemd/system/timers.target.wants/tarrow-scan.timer
+systemctl enable tarrow-scan.timer >"$work/enable.log" 2>&1 || true
+[ -L "$wants" ] || { cat "$work/enable.log" >&2; fail "systemctl enable made no $wants"; }
+
 purge_brought || { cat "$work/purge.log" >&2; fail "apt-get purge failed"; }
 installed_by_us=""
 ! dpkg-query -W -f='${db:Status-Abbrev}' tarrow 2>/dev/null | grep -q '^[ir]' ||
@@ -131,4 +162,7 @@ while IFS= read -r path; do
   left+=("$path")
 done <"$work/files"
 [ ${#left[@]} -eq 0 ] || fail "left behind after removal: ${left[*]}"
+links="$(find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
+              /var/lib/systemd/deb-systemd-helper-masked -name 'tarrow-scan.*' 2>/dev/null || true)"
+[ -z "$links" ] || fail "the purge left the weekly scan enabled or masked: $links"
 echo "package test: installed, ran and removed $(basename "$deb") ($(wc -l <"$work/files") paths)"

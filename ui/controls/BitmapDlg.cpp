@@ -199,7 +199,12 @@ bool CBitmapDlg::OnInitDialog() {
     if (m_nBitmapId != 0) {
         m_rBackgroundRatio = devicePixelRatioF();
         m_bmpBackground = LoadBitmap(m_nBitmapId, m_rBackgroundRatio);
-        SetWindowSize(BitmapSize(m_bmpBackground) + FrameSize());
+        // A picture does not stretch: the window declares one size as its least and its
+        // most, so tiling window managers float it and neither maximising nor a drag of
+        // its edge changes it.
+        const QSize size = BitmapSize(m_bmpBackground) + FrameSize();
+        setFixedSize(size);
+        SetWindowSize(size);
     }
     CenterWindow();
     m_pClient->update();

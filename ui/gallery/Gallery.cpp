@@ -29,7 +29,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
-#include <QStandardPaths>
 
 #include <array>
 #include <chrono>
@@ -275,14 +274,8 @@ void RenderPlatform() {
 // The details window over a few hundred sample files: as it opens (by name), sorted by
 // size descending with a few rows selected, and enlarged.
 void RenderDetails() {
-    // The icon theme a desktop would give; the offscreen platform names none.
-    if (QIcon::themeName().isEmpty()) {
-        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() +
-                                   QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
-                                                             QStringLiteral("icons"),
-                                                             QStandardPaths::LocateDirectory));
-        QIcon::setThemeName(QStringLiteral("Adwaita"));
-    }
+    // The offscreen platform names no icon theme, as a session without a desktop: the
+    // list finds an installed one itself.
     const char* const arrFolders[] = {
         "/home/ada/Documents/",        "/home/ada/Documents/Taxes 2022/",
         "/home/ada/Pictures/Holiday/", "/home/ada/Music/Albums/Blue Train/",

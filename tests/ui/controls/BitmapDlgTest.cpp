@@ -28,6 +28,14 @@ TEST(BitmapDlg, WindowIsItsPictureWithTheBorderItsStyleAsksFor) {
     platform.Create();
     EXPECT_EQ(platform.size(), QSize(359, 200));
     EXPECT_EQ(platform.GetClientArea()->size(), QSize(359, 200));
+    // Pictures do not stretch: each skinned window is of one size, whatever is asked.
+    for (CRecordingDlg* pDlg : {&main, &finish, &platform}) {
+        const QSize size = pDlg->size();
+        EXPECT_EQ(pDlg->minimumSize(), size);
+        EXPECT_EQ(pDlg->maximumSize(), size);
+        pDlg->resize(size * 2);
+        EXPECT_EQ(pDlg->size(), size);
+    }
 
     // A picture that cannot be loaded reads as 0 x 0: only the frame is left.
     CRecordingDlg missing(IDD_MAIN, 9999);
@@ -39,6 +47,7 @@ TEST(BitmapDlg, WindowIsItsPictureWithTheBorderItsStyleAsksFor) {
     details.Create();
     EXPECT_EQ(details.size(), QSize(DluToPixelsX(405), DluToPixelsY(321)));
     EXPECT_FALSE(details.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_NE(details.minimumSize(), details.maximumSize()); // its list may grow
     EXPECT_EQ(details.windowTitle(), QStringLiteral("Pellam"));
 }
 
