@@ -1,6 +1,7 @@
 #include "BackupReport.h"
 
-#include "ScanReport.h"
+#include "TextEscape.h"
+#include "platform/FileTime.h"
 
 #include <chrono>
 
