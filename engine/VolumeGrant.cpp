@@ -40,21 +40,20 @@ private:
 } // namespace
 
 void CDeviceAnswer::Grant(CFileHandle fd) {
+    Answer(std::move(fd), {});
+}
+
+void CDeviceAnswer::Refuse(std::string strWhy) {
+    Answer({}, std::move(strWhy));
+}
+
+// The first answer counts: a later one (a stop's refusal after a grant) changes nothing.
+void CDeviceAnswer::Answer(CFileHandle fd, std::string strWhy) {
     {
         CLock lock(m_cs);
         if (m_bAnswered)
             return;
         m_fd = std::move(fd);
-        m_bAnswered = true;
-    }
-    m_answered.Set();
-}
-
-void CDeviceAnswer::Refuse(std::string strWhy) {
-    {
-        CLock lock(m_cs);
-        if (m_bAnswered)
-            return;
         m_strWhy = std::move(strWhy);
         m_bAnswered = true;
     }

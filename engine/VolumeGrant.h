@@ -27,6 +27,7 @@ public:
     std::string Why() const EXCLUDES(m_cs);
 
 private:
+    void Answer(CFileHandle fd, std::string strWhy) EXCLUDES(m_cs);
     mutable CMutex m_cs;
     CFileHandle m_fd GUARDED_BY(m_cs);
     std::string m_strWhy GUARDED_BY(m_cs);

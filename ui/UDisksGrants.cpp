@@ -71,12 +71,18 @@ void CUDisksGrants::AskNext() {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, "ResolveDevice");
     call << QVariantMap{{"path", QString::fromStdString(m_strAsking)}} << QVariantMap{};
+    Call(call, &CUDisksGrants::OnResolved);
+}
+
+// The watcher is this object's child until its answer is handled.
+void CUDisksGrants::Call(const QDBusMessage& message, Handler pHandler) {
     auto* pWatcher = new QDBusPendingCallWatcher(
-        QDBusConnection::systemBus().asyncCall(call, static_cast<int>(m_timeout.count())), this);
-    connect(pWatcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* p) {
-        p->deleteLater();
-        OnResolved(*p);
-    });
+        QDBusConnection::systemBus().asyncCall(message, static_cast<int>(m_timeout.count())), this);
+    connect(pWatcher, &QDBusPendingCallWatcher::finished, this,
+            [this, pHandler](QDBusPendingCallWatcher* p) {
+                p->deleteLater();
+                (this->*pHandler)(*p);
+            });
 }
 
 void CUDisksGrants::OnResolved(QDBusPendingCallWatcher& call) {
@@ -96,12 +102,7 @@ void CUDisksGrants::OnResolved(QDBusPendingCallWatcher& call) {
     QDBusMessage open = QDBusMessage::createMethodCall(kService, arrObjects.front().path(),
                                                        kBlockInterface, "OpenDevice");
     open << QString("r") << QVariantMap{};
-    auto* pWatcher = new QDBusPendingCallWatcher(
-        QDBusConnection::systemBus().asyncCall(open, static_cast<int>(m_timeout.count())), this);
-    connect(pWatcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* p) {
-        p->deleteLater();
-        OnOpened(*p);
-    });
+    Call(open, &CUDisksGrants::OnOpened);
 }
 
 void CUDisksGrants::OnOpened(QDBusPendingCallWatcher& call) {

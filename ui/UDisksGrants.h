@@ -6,6 +6,7 @@
 
 #include "VolumeGrant.h"
 
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QObject>
 
@@ -32,6 +33,8 @@ private:
     // The interface thread's, as everything below.
     void Enqueue(const std::string& strDevice, std::shared_ptr<CDeviceAnswer> pAnswer);
     void AskNext();
+    using Handler = void (CUDisksGrants::*)(QDBusPendingCallWatcher&);
+    void Call(const QDBusMessage& message, Handler pHandler);
     void OnResolved(QDBusPendingCallWatcher& call);
     void OnOpened(QDBusPendingCallWatcher& call);
     void Refuse(const std::string& strWhy);
