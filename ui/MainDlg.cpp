@@ -70,18 +70,10 @@ QString Spoken(UINT nFormatId, std::initializer_list<std::string_view> arrTexts)
     return QString::fromStdString(FormatString(nFormatId, arrTexts));
 }
 
-std::array<std::string, kGroupCount> LoadGroupNames() {
-    std::array<std::string, kGroupCount> arrNames;
-    for (int i = 0; i < kGroupCount; ++i)
-        arrNames[i] = LoadString(g_groupTable[i].nNameId);
-    return arrNames;
-}
-
 } // namespace
 
 CMainDlg::CMainDlg(std::shared_ptr<const ScanSetup> pScanSetup)
-    : CBitmapDlg(IDD_MAIN, IDB_MAIN_BACKGROUND), m_arrGroupNames(LoadGroupNames()),
-      m_mapResults(17), m_nGroupFiles{}, m_nRecords{0}, m_bStopped(false),
+    : CBitmapDlg(IDD_MAIN, IDB_MAIN_BACKGROUND), m_bStopped(false),
       m_bClosing(false), m_nShownFiles{}, m_nShownRecords(0), m_bRefreshPending(false),
       m_idInterface(std::this_thread::get_id()),
       m_pScanSetup(ReapplyingStop(pScanSetup
@@ -148,8 +140,9 @@ void CMainDlg::SetupControls() {
         text.SetTextStyle("MS Shell Dlg");
         text.setText(Text(IDS_NO_VALUE));
         const std::size_t nRow = i / 2;
-        const std::string strRow =
-            nRow < m_arrGroupNames.size() ? m_arrGroupNames[nRow] : LoadString(IDS_A11Y_TOTAL_ROW);
+        const std::string strRow = nRow < static_cast<std::size_t>(kGroupCount)
+                                       ? m_mapResults.GroupName(static_cast<int>(nRow))
+                                       : LoadString(IDS_A11Y_TOTAL_ROW);
         text.setAccessibleName(
             Spoken(i % 2 != 0 ? IDS_A11Y_ROW_SIZE : IDS_A11Y_ROW_FILES, {strRow}));
     }
@@ -185,7 +178,7 @@ void CMainDlg::SetupControls() {
         m_arrLinks[i].move(At(MainLayout::kLinks[i]));
         m_arrLinks[i].m_strToolTip = LoadString(g_groupTable[i].nFilterId);
         m_arrLinks[i].m_crVisited = kLinkColour; // a clicked "?" keeps its colour
-        m_arrLinks[i].setAccessibleName(Spoken(IDS_A11Y_EXTENSIONS, {m_arrGroupNames[i]}));
+        m_arrLinks[i].setAccessibleName(Spoken(IDS_A11Y_EXTENSIONS, {m_mapResults.GroupName(i)}));
     }
     for (int i = 0; i < kGroupCount; ++i) {
         CBitmapButtonEx& button = m_arrDetailsButtons[i];
@@ -195,7 +188,7 @@ void CMainDlg::SetupControls() {
         button.move(MainLayout::kDetailsX, MainLayout::kDetailsY[i]);
         button.m_strToolTip = LoadString(IDS_GET_DETAILS);
         button.setAccessibleName(
-            Spoken(IDS_A11Y_DETAILS, {button.m_strToolTip, m_arrGroupNames[i]}));
+            Spoken(IDS_A11Y_DETAILS, {button.m_strToolTip, m_mapResults.GroupName(i)}));
     }
 }
 
@@ -289,20 +282,7 @@ LRESULT CMainDlg::OnFileFound(WPARAM wParam, LPARAM lParam) {
         return 0;
     {
         std::lock_guard lock(m_csResults);
-        const std::string_view strGroup(pszGroup);
-        auto it = m_mapResults.find(strGroup);
-        if (it == m_mapResults.end())
-            it = m_mapResults.emplace(strGroup, std::make_unique<CFileList>()).first;
-        it->second->push_back(*pProp);
-        // One writer at a time; readers take the count first, so its bytes are in.
-        for (int i = 0; i < kGroupCount; ++i) {
-            if (strGroup == m_arrGroupNames[i]) {
-                m_nGroupBytes[i].Add(pProp->m_nSize);
-                m_nGroupFiles[i].fetch_add(1, std::memory_order_release);
-                break;
-            }
-        }
-        m_nRecords.fetch_add(1, std::memory_order_release);
+        m_mapResults.Add(pszGroup, *pProp);
     }
     RequestRefresh();
     return 0;
@@ -312,12 +292,7 @@ void CMainDlg::ClearResults() {
     std::lock_guard lock(m_csResults);
     m_bStopped = false;
     m_bClosing = false;
-    for (int i = 0; i < kGroupCount; ++i) {
-        m_nGroupFiles[i] = 0;
-        m_nGroupBytes[i].Reset();
-    }
-    m_nRecords = 0;
-    m_mapResults.clear();
+    m_mapResults.Clear();
     // The texts show "-" or what they showed: the next record rewrites its group's.
     m_nShownFiles = {};
     m_nShownRecords = 0;
@@ -325,16 +300,15 @@ void CMainDlg::ClearResults() {
 
 CFileList* CMainDlg::FindGroupList(std::string_view strGroup) {
     std::lock_guard lock(m_csResults);
-    const auto it = m_mapResults.find(strGroup);
-    return it == m_mapResults.end() ? nullptr : it->second.get();
+    return m_mapResults.FindList(strGroup);
 }
 
 std::int64_t CMainDlg::GetGroupFiles(int nGroup) const {
-    return m_nGroupFiles[nGroup].load(std::memory_order_acquire);
+    return m_mapResults.GetGroupFiles(nGroup);
 }
 
 ByteCount CMainDlg::GetGroupBytes(int nGroup) const {
-    return m_nGroupBytes[nGroup].Load();
+    return m_mapResults.GetGroupBytes(nGroup);
 }
 
 void CMainDlg::RequestRefresh() {
@@ -365,12 +339,12 @@ void CMainDlg::RefreshCounters() {
     // senders left it also makes their counts visible here.
     m_bRefreshPending.exchange(false);
     m_tLastRefresh = std::chrono::steady_clock::now();
-    const std::int64_t nRecords = m_nRecords.load(std::memory_order_acquire);
+    const std::int64_t nRecords = m_mapResults.GetRecordCount();
     std::array<std::int64_t, kGroupCount> nFiles;
     std::array<ByteCount, kGroupCount> nBytes;
     for (int i = 0; i < kGroupCount; ++i) {
-        nFiles[i] = m_nGroupFiles[i].load(std::memory_order_acquire);
-        nBytes[i] = m_nGroupBytes[i].Load();
+        nFiles[i] = m_mapResults.GetGroupFiles(i);
+        nBytes[i] = m_mapResults.GetGroupBytes(i);
     }
     std::int64_t nTotalFiles = 0;
     ByteCount nTotalBytes = 0;
@@ -488,7 +462,7 @@ void CMainDlg::OnDetails(UINT nId) {
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     CDetailsDlg dlg(pList, this);
-    dlg.GetFileList().setAccessibleName(QString::fromStdString(m_arrGroupNames[nGroup]));
+    dlg.GetFileList().setAccessibleName(QString::fromStdString(m_mapResults.GroupName(nGroup)));
     {
         // It reads the list while it builds its rows; a paused scan may still append.
         std::lock_guard lock(m_csResults);

@@ -5,12 +5,12 @@
 
 #include "BitmapButtonEx.h"
 #include "BitmapDlg.h"
-#include "ByteTotal.h"
 #include "EnumMgr.h"
 #include "FileProperty.h"
 #include "GroupTable.h"
 #include "HyperLink.h"
 #include "QtWindow.h"
+#include "ResultsStore.h"
 #include "StaticBanner.h"
 #include "StaticEx.h"
 
@@ -26,7 +26,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 
 class CMainDlg : public CBitmapDlg {
 public:
@@ -72,14 +71,6 @@ protected:
     void ClearResults();
 
 private:
-    struct CNameHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view str) const noexcept {
-            return std::hash<std::string_view>{}(str);
-        }
-    };
-    using CResultMap =
-        std::unordered_map<std::string, std::unique_ptr<CFileList>, CNameHash, std::equal_to<>>;
     enum class Face { Start, Pause, Resume };
 
     std::shared_ptr<const ScanSetup> ReapplyingStop(std::shared_ptr<const ScanSetup> pSetup);
@@ -107,14 +98,11 @@ private:
     std::array<CHyperLink, kGroupCount> m_arrLinks;
     std::array<CBitmapButtonEx, kGroupCount> m_arrDetailsButtons;
 
-    // The results store. Scan threads write it under m_csResults; the interface thread
-    // reads the lists under the same lock while a scan runs, but the counters without it,
-    // so that it never waits for a scan thread that holds the lock.
-    const std::array<std::string, kGroupCount> m_arrGroupNames;
-    CResultMap m_mapResults;
-    std::array<std::atomic<std::int64_t>, kGroupCount> m_nGroupFiles;
-    std::array<CByteCounter, kGroupCount> m_nGroupBytes; // never wrap: sparse files
-    std::atomic<std::int64_t> m_nRecords; // every stored record, counted in a group or not
+    // The results store: the lists by group and their counters m_nGroupFiles and
+    // m_nGroupBytes. Scan threads write it under m_csResults; the interface thread reads
+    // the lists under the same lock while a scan runs, but the counters without it, so
+    // that it never waits for a scan thread that holds the lock.
+    CResultsStore m_mapResults;
     mutable std::recursive_mutex m_csResults;
     std::atomic<bool> m_bStopped; // also read by the scan's manager
     bool m_bClosing;
