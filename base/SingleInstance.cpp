@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "SafeFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -26,48 +28,21 @@ constexpr std::size_t kMaxToken = 1024;
 // Names of the abstract guard another user may hold before we pass on to the next.
 constexpr int kAbstractNames = 64;
 
-class CFd {
-public:
-    CFd() = default;
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    CFd(CFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    CFd& operator=(CFd&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
 std::string SocketName() {
     return std::string(kInstanceSectionName) + kSocketSuffix;
 }
 
-// A folder only this user can enter: ours, not a link, no access for group or others.
-CFd OpenPrivateFolder(const std::string& strFolder) {
-    if (strFolder.empty() || strFolder[0] != '/')
-        return {};
-    std::string strPath = strFolder;
-    while (strPath.size() > 1 && strPath.back() == '/')
-        strPath.pop_back(); // a trailing '/' would follow a link in the folder's place
-    CFd dir(::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// The folder of the slot and its socket: absolute, the user's own and private, reached as
+// every private folder of ours is, and one that nobody else may even enter, so that no
+// one else can reach the socket. Empty when it is not.
+CFileHandle OpenSlotFolder(const std::string& strFolder, bool bCreate = false) {
+    CFileHandle folder;
     struct stat st;
-    if (!dir.IsOpen() || ::fstat(dir.Get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+    if (strFolder.empty() || strFolder[0] != '/' ||
+        !OpenPrivateFolder(strFolder, bCreate, folder) || ::fstat(folder.Get(), &st) != 0 ||
+        (st.st_mode & 077) != 0)
         return {};
-    return dir;
-}
-
-bool IsOwnPlainFile(const struct stat& st) {
-    // A second name would let the slot's writes reach a file elsewhere.
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+    return folder;
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -143,13 +118,13 @@ enum class Holder { None, Own, Other };
 // where its holder does not listen (yet): a start caught between bind and listen, or
 // someone who never listens. A name known to be bound is asked again a while before it
 // counts as another user's.
-Holder ConnectToHolder(const std::string& strName, bool bBound, CFd& connection) {
+Holder ConnectToHolder(const std::string& strName, bool bBound, CFileHandle& connection) {
     sockaddr_un addr;
     const socklen_t nSize = AbstractAddress(strName, addr);
     for (int nTry = 0; nTry < (bBound ? 50 : 1); ++nTry) {
         // Never waits: a holder that takes no connections (a first instance still
         // starting, or someone else's) must not hold this start.
-        CFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        CFileHandle sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!sock.IsOpen())
             return Holder::None;
         if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&addr), nSize) == 0) {
@@ -169,7 +144,7 @@ Holder ConnectToHolder(const std::string& strName, bool bBound, CFd& connection)
 }
 
 // The first name, counted from nFrom, held by this user; -1 when none is.
-int FindOwnHolder(const std::string& strBase, int nFrom, CFd& connection) {
+int FindOwnHolder(const std::string& strBase, int nFrom, CFileHandle& connection) {
     for (int i = nFrom; i < kAbstractNames; ++i)
         if (ConnectToHolder(AbstractName(strBase, i), false, connection) == Holder::Own)
             return i;
@@ -180,12 +155,13 @@ int FindOwnHolder(const std::string& strBase, int nFrom, CFd& connection) {
 
 class CInstanceSection {
 public:
-    CInstanceSection(std::string strFolder, CFd folder, CFd slot, struct stat stSlot)
+    CInstanceSection(std::string strFolder, CFileHandle folder, CFileHandle slot,
+                     struct stat stSlot)
         : m_strFolder(std::move(strFolder)), m_folder(std::move(folder)), m_slot(std::move(slot)),
           m_stSlot(stSlot) {}
     // The guard in the abstract namespace: the listening socket is the guard and takes
     // the requests; the window id stays in this process.
-    explicit CInstanceSection(CFd listener) : m_stSlot{}, m_socket(std::move(listener)) {}
+    explicit CInstanceSection(CFileHandle listener) : m_stSlot{}, m_socket(std::move(listener)) {}
 
     // The slot's names go while its lock is still held: a start that opened the slot
     // just before finds it unlinked once it gets the lock, and starts afresh.
@@ -219,7 +195,7 @@ public:
         if (!SocketAddress(m_strFolder, m_folder.Get(), addr))
             return;
         ::unlinkat(m_folder.Get(), SocketName().c_str(), 0);
-        CFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        CFileHandle sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const int nOn = 1;
         struct stat st;
         if (!sock.IsOpen() ||
@@ -236,10 +212,10 @@ public:
 
 private:
     std::string m_strFolder;
-    CFd m_folder;
-    CFd m_slot; // locked for the process's life
+    CFileHandle m_folder;
+    CFileHandle m_slot; // locked for the process's life
     struct stat m_stSlot;
-    CFd m_socket;
+    CFileHandle m_socket;
     struct stat m_stSocket {};
     std::uint32_t m_nWindowId = 0;
 };
@@ -252,26 +228,26 @@ void CloseInstanceSection() {
 
 std::string GetInstanceFolder() {
     if (const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
-        pszRuntime && OpenPrivateFolder(pszRuntime).IsOpen())
+        pszRuntime && OpenSlotFolder(pszRuntime).IsOpen())
         return pszRuntime;
     const char* pszTemp = std::getenv("TMPDIR");
     std::string strFolder = pszTemp && *pszTemp == '/' ? pszTemp : "/tmp";
     if (strFolder.back() != '/')
         strFolder += '/';
     strFolder += "tarrow-" + std::to_string(::geteuid());
-    ::mkdir(strFolder.c_str(), 0700); // one that exists is checked like a new one
-    return OpenPrivateFolder(strFolder).IsOpen() ? strFolder : std::string();
+    // One that exists is checked like a new one.
+    return OpenSlotFolder(strFolder, true).IsOpen() ? strFolder : std::string();
 }
 
 InstanceCheck OpenInstanceSection(const std::string& strFolder) {
     constexpr InstanceCheck kUnguarded{InstanceState::Unguarded, 0};
     // A few rounds: each one that finds the slot unlinked under it was a closing instance.
     for (int nRound = 0; nRound < 4; ++nRound) {
-        CFd folder = OpenPrivateFolder(strFolder);
+        CFileHandle folder = OpenSlotFolder(strFolder);
         if (!folder.IsOpen())
             return kUnguarded;
-        CFd slot(::openat(folder.Get(), kInstanceSectionName,
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        CFileHandle slot(::openat(folder.Get(), kInstanceSectionName,
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
         struct stat st;
         if (!slot.IsOpen() || ::fstat(slot.Get(), &st) != 0 || !IsOwnPlainFile(st))
             return kUnguarded;
@@ -303,7 +279,7 @@ InstanceCheck OpenInstanceSection(const std::string& strFolder) {
 }
 
 bool RequestActivation(const std::string& strFolder, const ActivationRequest& request) {
-    CFd folder = OpenPrivateFolder(strFolder);
+    CFileHandle folder = OpenSlotFolder(strFolder);
     struct stat st;
     sockaddr_un addr;
     if (!folder.IsOpen() || !IsTokenText(request.strToken) ||
@@ -311,7 +287,7 @@ bool RequestActivation(const std::string& strFolder, const ActivationRequest& re
         !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid() ||
         !SocketAddress(strFolder, folder.Get(), addr))
         return false;
-    CFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    CFileHandle sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const std::vector<char> arrMessage = RequestMessage(request);
     return sock.IsOpen() &&
            ::sendto(sock.Get(), arrMessage.data(), arrMessage.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
@@ -324,7 +300,7 @@ InstanceCheck OpenAbstractInstanceSection(const std::string& strBase) {
     for (int i = 0; i < kAbstractNames; ++i) {
         sockaddr_un addr;
         const socklen_t nSize = AbstractAddress(AbstractName(strBase, i), addr);
-        CFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        CFileHandle sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!sock.IsOpen())
             return kUnguarded;
         if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&addr), nSize) == 0) {
@@ -333,7 +309,7 @@ InstanceCheck OpenAbstractInstanceSection(const std::string& strBase) {
                 return kUnguarded;
             // A name passed over as another user's may have been let go since and
             // taken by this start, while one of ours still holds a later name.
-            CFd connection;
+            CFileHandle connection;
             if (FindOwnHolder(strBase, i + 1, connection) >= 0)
                 return {InstanceState::Running, 0};
             InstanceSection = std::make_unique<CInstanceSection>(std::move(sock));
@@ -341,7 +317,7 @@ InstanceCheck OpenAbstractInstanceSection(const std::string& strBase) {
         }
         if (errno != EADDRINUSE)
             return kUnguarded;
-        CFd connection;
+        CFileHandle connection;
         if (ConnectToHolder(AbstractName(strBase, i), true, connection) == Holder::Own)
             return {InstanceState::Running, 0};
     }
@@ -349,7 +325,7 @@ InstanceCheck OpenAbstractInstanceSection(const std::string& strBase) {
 }
 
 bool RequestAbstractActivation(const std::string& strBase, const ActivationRequest& request) {
-    CFd connection;
+    CFileHandle connection;
     if (!IsTokenText(request.strToken) || FindOwnHolder(strBase, 0, connection) < 0)
         return false;
     const std::vector<char> arrMessage = RequestMessage(request);
@@ -401,7 +377,7 @@ namespace {
 // which its sender writes before it closes. Connections of other users are dropped.
 std::optional<ActivationRequest> TakeAbstractRequest(int nListener) {
     for (;;) {
-        CFd connection(::accept4(nListener, nullptr, nullptr, SOCK_CLOEXEC));
+        CFileHandle connection(::accept4(nListener, nullptr, nullptr, SOCK_CLOEXEC));
         if (!connection.IsOpen()) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
