@@ -24,12 +24,16 @@ namespace {
 // What an option's value does to the options; an error text when the value is no use.
 using ApplyValue = std::optional<std::string> (*)(Options&, const std::string&);
 
+// One of three: a switch sets its flag, an answer (--help) asks for it, a value is
+// applied.
 struct OptionEntry {
-    const char* pszName;  // without the leading "--"
-    char chShort;         // or 0
-    const char* pszValue; // the value's name in --help ("FOLDER"); null for a switch
-    const char* pszHelp;  // "{folder}" and "{log}" stand for the log's folder and file
-    ApplyValue apply;     // for a switch: sets it (the value is empty)
+    const char* pszName;            // without the leading "--"
+    const char* pszValue = nullptr; // the value's name in --help (" FOLDER", "=N")
+    const char* pszHelp = "";       // "{folder}" and "{log}": the log's folder and file
+    bool Options::*pSwitch = nullptr;
+    Options::Action action = Options::Action::scan;
+    ApplyValue apply = nullptr;
+    char chShort = 0;
 };
 
 // Absolute and normal (Path.h): the scan compares paths byte for byte, and a folder to
@@ -56,6 +60,11 @@ std::optional<std::string> SetMetricsFile(Options& o, const std::string& strFile
     return std::nullopt;
 }
 
+std::optional<std::string> AddBackedUp(Options& o, const std::string& strFile) {
+    o.arrBackedUp.push_back(strFile);
+    return std::nullopt;
+}
+
 std::optional<std::string> SetReadAhead(Options& o, const std::string& strValue) {
     if (strValue.empty() || strValue.size() > 3 ||
         strValue.find_first_not_of("0123456789") != std::string::npos)
@@ -67,71 +76,59 @@ std::optional<std::string> SetReadAhead(Options& o, const std::string& strValue)
 // In the order --help gives them. A value's name after '=' in --help says the value
 // must follow the option in the same word (--read-ahead=N).
 const OptionEntry kOptions[] = {
-    {"json", 0, nullptr, "print one JSON object instead of the table",
-     [](Options& o, const std::string&) -> std::optional<std::string> {
-         o.bJson = true;
-         return std::nullopt;
-     }},
-    {"files", 0, nullptr,
-     "with --json: list every file found (group, size, local time of\n"
-     "the last write, path); bytes of a path that are not UTF-8 are\n"
-     "written as \\udcXX escapes",
-     [](Options& o, const std::string&) -> std::optional<std::string> {
-         o.bFiles = true;
-         return std::nullopt;
-     }},
-    {"lists", 0, nullptr,
-     "write the per-group list files, as the window does at the end\n"
-     "of a scan, into {folder} (Documents.log and so on,\n"
-     "one path per line); the folder is created private when it is\n"
-     "missing, and a list that cannot be written is an error",
-     [](Options& o, const std::string&) -> std::optional<std::string> {
-         o.bLists = true;
-         return std::nullopt;
-     }},
-    {"exclude", 0, " FOLDER",
-     "leave this folder and everything below it out, as the folders\n"
-     "below are; may be given again. Compared byte for byte with the\n"
-     "paths of the scan (a relative one is taken from the working\n"
-     "folder); a folder that does not exist is no error",
-     &AddExclude},
-    {"backed-up", 0, " FILE",
-     "also count what a backup does not hold: FILE is the backup tool's\n"
-     "listing of one snapshot, from restic ls --json SNAPSHOT (restic\n"
-     "0.14 or newer) or borg list --json-lines ARCHIVE (borg 1.2 or\n"
-     "newer); - reads standard input; may be given again. A file is\n"
-     "held when a listing has a regular file at its path, of its size\n"
-     "and written no earlier (to the second, fractions dropped)",
-     [](Options& o, const std::string& strFile) -> std::optional<std::string> {
-         o.arrBackedUp.push_back(strFile);
-         return std::nullopt;
-     }},
-    {"metrics", 0, " FILE",
-     "also write the figures to FILE in the Prometheus text format,\n"
-     "for node_exporter's textfile collector (FILE ending in .prom in\n"
-     "its folder); written whole, through a new file renamed over it,\n"
-     "where FILE is missing or a plain file of yours (else an error)",
-     &SetMetricsFile},
-    {"debug", 0, nullptr, "write the diagnostic log to {log}",
-     [](Options& o, const std::string&) -> std::optional<std::string> {
-         o.bDebug = true;
-         return std::nullopt;
-     }},
-    {"read-ahead", 0, "=N",
-     "N threads read folders ahead of each walk once it waits for\n"
-     "the disk (0: none); by default two per processor, 4 to 8, on a\n"
-     "disk without seeks, 4 on a rotational one",
-     &SetReadAhead},
-    {"help", 'h', nullptr, "show this help and exit",
-     [](Options& o, const std::string&) -> std::optional<std::string> {
-         o.action = Options::Action::help;
-         return std::nullopt;
-     }},
-    {"version", 0, nullptr, "show the version and exit",
-     [](Options& o, const std::string&) -> std::optional<std::string> {
-         o.action = Options::Action::version;
-         return std::nullopt;
-     }},
+    {.pszName = "json",
+     .pszHelp = "print one JSON object instead of the table",
+     .pSwitch = &Options::bJson},
+    {.pszName = "files",
+     .pszHelp = "with --json: list every file found (group, size, local time of\n"
+                "the last write, path); bytes of a path that are not UTF-8 are\n"
+                "written as \\udcXX escapes",
+     .pSwitch = &Options::bFiles},
+    {.pszName = "lists",
+     .pszHelp = "write the per-group list files, as the window does at the end\n"
+                "of a scan, into {folder} (Documents.log and so on,\n"
+                "one path per line); the folder is created private when it is\n"
+                "missing, and a list that cannot be written is an error",
+     .pSwitch = &Options::bLists},
+    {.pszName = "exclude",
+     .pszValue = " FOLDER",
+     .pszHelp = "leave this folder and everything below it out, as the folders\n"
+                "below are; may be given again. Compared byte for byte with the\n"
+                "paths of the scan (a relative one is taken from the working\n"
+                "folder); a folder that does not exist is no error",
+     .apply = &AddExclude},
+    {.pszName = "backed-up",
+     .pszValue = " FILE",
+     .pszHelp = "also count what a backup does not hold: FILE is the backup tool's\n"
+                "listing of one snapshot, from restic ls --json SNAPSHOT (restic\n"
+                "0.14 or newer) or borg list --json-lines ARCHIVE (borg 1.2 or\n"
+                "newer); - reads standard input; may be given again. A file is\n"
+                "held when a listing has a regular file at its path, of its size\n"
+                "and written no earlier (to the second, fractions dropped)",
+     .apply = &AddBackedUp},
+    {.pszName = "metrics",
+     .pszValue = " FILE",
+     .pszHelp = "also write the figures to FILE in the Prometheus text format,\n"
+                "for node_exporter's textfile collector (FILE ending in .prom in\n"
+                "its folder); written whole, through a new file renamed over it,\n"
+                "where FILE is missing or a plain file of yours (else an error)",
+     .apply = &SetMetricsFile},
+    {.pszName = "debug",
+     .pszHelp = "write the diagnostic log to {log}",
+     .pSwitch = &Options::bDebug},
+    {.pszName = "read-ahead",
+     .pszValue = "=N",
+     .pszHelp = "N threads read folders ahead of each walk once it waits for\n"
+                "the disk (0: none); by default two per processor, 4 to 8, on a\n"
+                "disk without seeks, 4 on a rotational one",
+     .apply = &SetReadAhead},
+    {.pszName = "help",
+     .pszHelp = "show this help and exit",
+     .action = Options::Action::help,
+     .chShort = 'h'},
+    {.pszName = "version",
+     .pszHelp = "show the version and exit",
+     .action = Options::Action::version},
 };
 
 const OptionEntry* FindOption(const std::string& strName) {
@@ -293,8 +290,13 @@ std::variant<Options, UsageError> ParseOptions(int argc, char** argv) {
                 return UsageError{"unknown option '" + opt.original_tokens.front() + "'"};
             o.arrFolders.push_back(strValue);
         } else if (const OptionEntry* pOption = FindOption(opt.string_key)) {
-            if (std::optional<std::string> strError = pOption->apply(o, strValue))
-                return UsageError{std::move(*strError)};
+            if (pOption->pSwitch)
+                o.*pOption->pSwitch = true;
+            else if (pOption->apply) {
+                if (std::optional<std::string> strError = pOption->apply(o, strValue))
+                    return UsageError{std::move(*strError)};
+            } else
+                o.action = pOption->action;
         }
         // --help and --version answer at once, whatever follows them.
         if (o.action != Options::Action::scan)

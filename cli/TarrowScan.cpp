@@ -18,24 +18,20 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <limits.h>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <ranges>
-#include <set>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <variant>
 #include <vector>
 
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
