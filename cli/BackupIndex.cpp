@@ -149,21 +149,6 @@ bool CNotBackedUp::Count(int nGroup, const FileProperty& prop) {
     if (LocalSecondsOf(prop.m_dtModified, nModified) &&
         m_index.Holds(prop.m_strPath, prop.m_nSize, nModified))
         return true;
-    m_nFiles[nGroup].fetch_add(1, std::memory_order_relaxed);
-    m_nBytes[nGroup].Add(prop.m_nSize);
+    m_store.Add(nGroup, prop);
     return false;
-}
-
-std::int64_t CNotBackedUp::TotalFiles() const {
-    std::int64_t n = 0;
-    for (int i = 0; i < kGroupCount; ++i)
-        n += Files(i);
-    return n;
-}
-
-ByteCount CNotBackedUp::TotalBytes() const {
-    ByteCount n = 0;
-    for (int i = 0; i < kGroupCount; ++i)
-        n += Bytes(i);
-    return n;
 }

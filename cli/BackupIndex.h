@@ -7,9 +7,9 @@
 #include "ByteTotal.h"
 #include "FileProperty.h"
 #include "GroupTable.h"
+#include "ResultsStore.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -94,16 +94,13 @@ public:
     // Counts the file unless a backup holds it; true when one does.
     bool Count(int nGroup, const FileProperty& prop);
 
-    std::int64_t Files(int nGroup) const {
-        return m_nFiles[nGroup].load(std::memory_order_relaxed);
-    }
-    ByteCount Bytes(int nGroup) const { return m_nBytes[nGroup].Load(); }
-    std::int64_t TotalFiles() const;
-    ByteCount TotalBytes() const;
+    std::int64_t Files(int nGroup) const { return m_store.GetGroupFiles(nGroup); }
+    ByteCount Bytes(int nGroup) const { return m_store.GetGroupBytes(nGroup); }
+    std::int64_t TotalFiles() const { return m_store.GetTotalFiles(); }
+    ByteCount TotalBytes() const { return m_store.GetTotalBytes(); }
     const CBackupIndex& Index() const { return m_index; }
 
 private:
     const CBackupIndex& m_index;
-    std::array<std::atomic<std::int64_t>, kGroupCount> m_nFiles{};
-    std::array<CByteCounter, kGroupCount> m_nBytes;
+    CResultsStore m_store{false}; // counts only
 };
