@@ -41,8 +41,9 @@ PACKAGES=(
   # the system's disk service and authority, which hand the window devices it may not
   # open, run on a private system bus by an end-to-end test
   udisks2 polkitd
-  # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
-  appstream lintian dpkg-dev
+  # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps, the
+  # hardening flags (dpkg-buildflags) and their check (hardening-check)
+  appstream lintian dpkg-dev devscripts
   # peers measured by the benchmarks (nlohmann-json: the other JSON parser Debian has)
   fd-find findutils hyperfine nlohmann-json3-dev
   # the cold benchmark's arithmetic and its slow disk (a device-mapper delay target)
