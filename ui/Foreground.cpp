@@ -1,5 +1,6 @@
 #include "Foreground.h"
 
+#include "ForegroundPlatform.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -29,11 +30,17 @@ void SetForegroundWindow(QWidget& wnd) {
     });
 }
 
-void BringWindowForward(QWidget& wnd, const std::string& strToken) {
+void BringWindowForward(QWidget& wnd, const std::string& strToken, IForegroundPlatform& platform) {
     if (!wnd.isVisible())
         wnd.show();
     if (wnd.isMinimized()) {
-        QApplication::alert(&wnd);
+        platform.AskForAttention(wnd);
+        return;
+    }
+    QWidget* pModal = QApplication::activeModalWidget();
+    QWidget& target = pModal && pModal != &wnd ? *pModal : wnd;
+    if (strToken.empty() && platform.NeedsActivationToken()) {
+        platform.AskForAttention(target);
         return;
     }
     // The compositor of a Wayland session grants activation only with the token of the
@@ -41,17 +48,19 @@ void BringWindowForward(QWidget& wnd, const std::string& strToken) {
     if (!strToken.empty())
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(strToken));
     wnd.raise();
-    QWidget* pModal = QApplication::activeModalWidget();
-    QWidget& target = pModal && pModal != &wnd ? *pModal : wnd;
     if (&target != &wnd)
         target.raise();
     target.activateWindow();
 }
 
-CActivationListener::CActivationListener() {
+CActivationListener::CActivationListener(std::function<QWidget*()> fnPublished,
+                                         std::unique_ptr<IForegroundPlatform> pPlatform)
+    : m_fnPublished(std::move(fnPublished)), m_pPlatform(std::move(pPlatform)) {
     const int nHandle = GetActivationHandle();
     if (nHandle < 0)
         return;
+    if (!m_pPlatform)
+        m_pPlatform = CreateForegroundPlatform();
     m_pNotifier = std::make_unique<QSocketNotifier>(nHandle, QSocketNotifier::Read);
     connect(m_pNotifier.get(), &QSocketNotifier::activated, this, &CActivationListener::OnRequests);
 }
@@ -60,13 +69,12 @@ CActivationListener::~CActivationListener() = default;
 
 void CActivationListener::OnRequests() {
     while (const auto request = TakeActivationRequest()) {
-        // Only windows that exist already: asking for an id never creates one.
-        for (QWidget* pWnd : QApplication::topLevelWidgets()) {
-            const WId id = pWnd->internalWinId();
-            if (id != 0 && static_cast<std::uint32_t>(id) == request->nWindowId) {
-                BringWindowForward(*pWnd, request->strToken);
-                break;
-            }
-        }
+        // A request names the window by the id read from the slot; one that names
+        // another (a slot left by an earlier window) is not for us. internalWinId, not
+        // winId: asking for an id never creates a window.
+        QWidget* pWnd = m_fnPublished();
+        const WId id = pWnd ? pWnd->internalWinId() : 0;
+        if (id != 0 && static_cast<std::uint32_t>(id) == request->nWindowId)
+            BringWindowForward(*pWnd, request->strToken, *m_pPlatform);
     }
 }

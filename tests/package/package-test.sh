@@ -65,7 +65,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends="$(field Depends)"
 echo "Depends: $depends"
 names="$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')"
-for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libmount1; do
+for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libmount1 libwayland-client0; do
   grep -qxF "$lib" <<<"$names" || fail "Depends does not name $lib"
 done
 grep -qE '\(>= ' <<<"$depends" || fail "Depends carries no versions: not computed by dpkg-shlibdeps"
