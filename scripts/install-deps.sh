@@ -34,6 +34,9 @@ PACKAGES=(
   # asking a Wayland compositor for the user's attention: its activation protocol, and
   # Qt's connection to it (Qt's platform interface is declared in its private headers)
   libwayland-dev wayland-protocols qt6-base-private-dev
+  # the program end to end on a headless Wayland compositor: sway, its input (wtype) and
+  # screenshots (grim)
+  sway wtype grim
   # the program end to end on a real X server: display, window manager, input, window
   # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
   # the installed desktop entry
