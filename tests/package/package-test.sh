@@ -69,6 +69,8 @@ for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libmount1 libw
   grep -qxF "$lib" <<<"$names" || fail "Depends does not name $lib"
 done
 grep -qE '\(>= ' <<<"$depends" || fail "Depends carries no versions: not computed by dpkg-shlibdeps"
+# The window uses Qt's private platform interface: only the Qt build it was made with.
+grep -qE '(^|, )qt6-base-abi \(= [0-9.]+\)' <<<"$depends" || fail "Depends does not name the Qt build"
 
 dpkg-deb -c "$deb" >"$work/contents"
 awk '$2 != "root/root" { print }' "$work/contents" | grep . && fail "files not owned by root"
