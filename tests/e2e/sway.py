@@ -53,6 +53,11 @@ class Compositor:
             why = self.log_tail()
             self.close()
             raise Skip("the headless compositor did not start: " + why)
+        # The seat has a keyboard only while a virtual one is there: one wtype holds one
+        # for the whole session, so that the program binds it once, at its start, and no
+        # key typed later reaches it before it has.
+        self._spawn(["wtype", "-s", "3600000"])
+        wait_for(lambda: "keyboard" in self.msg("-t", "get_inputs"), "the session's keyboard")
         if subprocess.run(self._as_user(["test", "-x", self.s.tarrow]), env=self.env()).returncode:
             self.close()
             raise Skip("%s cannot run %s (a folder on its way is closed to it)"
@@ -156,9 +161,7 @@ class Compositor:
 
     def keys(self, *keys):
         """Types keys into the focused window, one press and release each."""
-        # wtype's keyboard is the seat's only one and comes with it: keys sent at once
-        # can reach the program before it has bound that keyboard, and are lost.
-        args = ["-s", "300"]
+        args = []
         for key in keys:
             args += ["-k", key]
         self.tool("wtype", *args)
@@ -199,8 +202,15 @@ class Compositor:
         r, w = view["rect"], view["window_rect"]
         geometry = "%d,%d %dx%d" % (r["x"] + w["x"] - margin, r["y"] + w["y"] - margin,
                                     w["width"] + 2 * margin, w["height"] + 2 * margin)
-        raw = subprocess.run(self._as_user(["grim", "-t", "ppm", "-g", geometry, "-"]),
-                             env=self.env(), capture_output=True, timeout=WAIT, check=True).stdout
+        # Until two frames agree: under load the output may lag the tree by more.
+        raw = None
+        for _ in range(30):
+            previous, raw = raw, subprocess.run(
+                self._as_user(["grim", "-t", "ppm", "-g", geometry, "-"]), env=self.env(),
+                capture_output=True, timeout=WAIT, check=True).stdout
+            if raw == previous:
+                break
+            time.sleep(0.1)
         width, height, rows = ppm_to_rgb(raw)
         os.makedirs(self.s.out_dir, exist_ok=True)
         path = os.path.join(self.s.out_dir, "%s-%s.png" % (self.s.name, what))
