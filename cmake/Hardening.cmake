@@ -4,14 +4,15 @@
 # dpkg-buildflags, so they follow what the distribution uses; the build type keeps
 # choosing the optimisation and debug information (dpkg-buildflags' -g -O2 is stripped).
 # Sanitized and fuzzing builds stay as they are: their runtimes replace the same checks.
-if(CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$" AND NOT TARROW_SANITIZE
-   AND NOT TARROW_BUILD_FUZZ)
-  set(_tarrow_hardening_default ON)
+# Unoptimised builds too: fortification needs the optimiser. Asked at every configure,
+# not cached, so that a build folder switched to Debug is not left with the flags.
+option(TARROW_HARDENING "Harden optimised builds with Debian's flags (dpkg-buildflags)" ON)
+if(TARROW_HARDENING AND NOT TARROW_SANITIZE AND NOT TARROW_BUILD_FUZZ
+   AND CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+  set(_tarrow_harden ON)
 else()
-  set(_tarrow_hardening_default OFF)
+  set(_tarrow_harden OFF)
 endif()
-option(TARROW_HARDENING "Build with Debian's hardening flags (dpkg-buildflags)"
-       ${_tarrow_hardening_default})
 
 # Position-independent code everywhere, so executables link as PIE also where the
 # compiler does not default to it (Debian's GCC does; dpkg-buildflags then adds nothing).
@@ -19,7 +20,7 @@ include(CheckPIESupported)
 check_pie_supported()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
-if(TARROW_HARDENING)
+if(_tarrow_harden)
   find_program(TARROW_DPKG_BUILDFLAGS dpkg-buildflags)
   if(NOT TARROW_DPKG_BUILDFLAGS)
     message(FATAL_ERROR "TARROW_HARDENING needs dpkg-buildflags (package dpkg-dev); "
@@ -35,9 +36,9 @@ if(TARROW_HARDENING)
     separate_arguments(_flags UNIX_COMMAND "${_flags}")
     set(TARROW_HARDENING_${_var} ${_flags})
   endforeach()
-  list(JOIN TARROW_HARDENING_CXXFLAGS " " _shown)
-  message(STATUS "Hardening: ${TARROW_HARDENING_CPPFLAGS} ${_shown}, linked with "
-                 "${TARROW_HARDENING_LDFLAGS}")
+  list(JOIN TARROW_HARDENING_CXXFLAGS " " _compiled)
+  list(JOIN TARROW_HARDENING_LDFLAGS " " _linked)
+  message(STATUS "Hardening: ${TARROW_HARDENING_CPPFLAGS} ${_compiled}, linked with ${_linked}")
   add_compile_options(${TARROW_HARDENING_CPPFLAGS})
   foreach(_lang CXX C)
     foreach(_flag IN LISTS TARROW_HARDENING_${_lang}FLAGS)
