@@ -9,7 +9,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
+
 namespace {
+
+// How long the desktop has to grant an activation before it counts as refused: window
+// managers and compositors answer within a few frames.
+constexpr std::chrono::milliseconds kActivationGrace{300};
 
 void RaiseAndActivate(QWidget& wnd) {
     wnd.raise();
@@ -30,18 +36,19 @@ void SetForegroundWindow(QWidget& wnd) {
     });
 }
 
-void BringWindowForward(QWidget& wnd, const std::string& strToken, IForegroundPlatform& platform) {
+QWidget* BringWindowForward(QWidget& wnd, const std::string& strToken,
+                            IForegroundPlatform& platform) {
     if (!wnd.isVisible())
         wnd.show();
     if (wnd.isMinimized()) {
         platform.AskForAttention(wnd);
-        return;
+        return nullptr;
     }
     QWidget* pModal = QApplication::activeModalWidget();
     QWidget& target = pModal && pModal != &wnd ? *pModal : wnd;
     if (strToken.empty() && platform.NeedsActivationToken()) {
         platform.AskForAttention(target);
-        return;
+        return nullptr;
     }
     // The compositor of a Wayland session grants activation only with the token of the
     // user's action; Qt takes it from the environment when it asks.
@@ -51,6 +58,7 @@ void BringWindowForward(QWidget& wnd, const std::string& strToken, IForegroundPl
     if (&target != &wnd)
         target.raise();
     target.activateWindow();
+    return &target;
 }
 
 CActivationListener::CActivationListener(std::function<QWidget*()> fnPublished,
@@ -74,7 +82,17 @@ void CActivationListener::OnRequests() {
         // winId: asking for an id never creates a window.
         QWidget* pWnd = m_fnPublished();
         const WId id = pWnd ? pWnd->internalWinId() : 0;
-        if (id != 0 && static_cast<std::uint32_t>(id) == request->nWindowId)
-            BringWindowForward(*pWnd, request->strToken, *m_pPlatform);
+        if (id == 0 || static_cast<std::uint32_t>(id) != request->nWindowId)
+            continue;
+        QWidget* pAsked = BringWindowForward(*pWnd, request->strToken, *m_pPlatform);
+        if (!pAsked)
+            continue;
+        // The desktop may still refuse the focus to a program in the background (a
+        // window manager's focus-stealing prevention, a token the compositor does not
+        // take): then the window asks for attention.
+        QTimer::singleShot(kActivationGrace, this, [this, pAsked = QPointer<QWidget>(pAsked)] {
+            if (pAsked && pAsked->isVisible() && !pAsked->isActiveWindow())
+                m_pPlatform->AskForAttention(*pAsked);
+        });
     }
 }

@@ -24,12 +24,14 @@ void SetForegroundWindow(QWidget& wnd);
 // raises it and activates it, or the modal dialog that blocks it. strToken is the later
 // start's activation token (XDG_ACTIVATION_TOKEN), empty when it had none. Where the
 // window cannot be activated it asks for the user's attention instead: when minimised
-// (it stays so), and on Wayland without a token.
-void BringWindowForward(QWidget& wnd, const std::string& strToken, IForegroundPlatform& platform);
+// (it stays so), and on Wayland without a token. Answers the window it asked to be
+// activated; null when it asked for attention.
+QWidget* BringWindowForward(QWidget& wnd, const std::string& strToken,
+                            IForegroundPlatform& platform);
 
 // The first instance's side of the single-instance guard: brings the window it
-// published forward when a later start asks for it. Does nothing in a process that
-// holds no slot.
+// published forward when a later start asks for it, and asks for attention when the
+// desktop refuses the activation. Does nothing in a process that holds no slot.
 class CActivationListener : public QObject {
     Q_OBJECT
 

@@ -65,6 +65,9 @@ TEST_F(ActivationFixture, ALaterStartBringsThePublishedWindowForward) {
     Request(IdOf(main), "launcher_TIME42");
     EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
     EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "launcher_TIME42");
+    // Activated: nothing else to ask for.
+    QTest::qWait(400);
+    EXPECT_TRUE(pPlatform->arrAsked.empty());
 
     // A hidden window is shown again.
     other.activateWindow();
@@ -133,6 +136,17 @@ TEST_F(ActivationFixture, WithoutATokenWhereOneIsNeededTheWindowAsksForAttention
     Request(IdOf(main), "launcher_TIME42");
     EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
     EXPECT_TRUE(pPlatform->arrAsked.empty());
+}
+
+// A window manager that hands the focus straight back (focus-stealing prevention): the
+// window asks for attention instead, once the desktop has had its moment to answer.
+TEST_F(ActivationFixture, AWindowTheDesktopRefusesToActivateAsksForAttention) {
+    Request(IdOf(main));
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_TRUE(pPlatform->arrAsked.empty());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !pPlatform->arrAsked.empty(); }, 1000));
+    EXPECT_EQ(pPlatform->arrAsked, std::vector<QWidget*>{&main});
 }
 
 // A minimised window stays so and only asks for attention, token or not.
