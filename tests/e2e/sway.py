@@ -57,7 +57,11 @@ class Compositor:
         # for the whole session, so that the program binds it once, at its start, and no
         # key typed later reaches it before it has.
         self._spawn(["wtype", "-s", "3600000"])
-        wait_for(lambda: "keyboard" in self.msg("-t", "get_inputs"), "the session's keyboard")
+        try:
+            wait_for(lambda: "keyboard" in self.msg("-t", "get_inputs"), "the session's keyboard")
+        except Failure:
+            self.close()
+            raise
         if subprocess.run(self._as_user(["test", "-x", self.s.tarrow]), env=self.env()).returncode:
             self.close()
             raise Skip("%s cannot run %s (a folder on its way is closed to it)"
