@@ -227,9 +227,10 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
     InstallControlAccessibility();
 
-    CActivationListener activation;
     const std::unique_ptr<IVersionQuery> pVersionQuery = CreateKernelVersionQuery();
     CTarrowApp theApp(argc, argv, *pVersionQuery);
+    // The main window is the one the slot names for later starts.
+    CActivationListener activation([&theApp]() -> QWidget* { return theApp.m_pMainWnd; });
     theApp.InitInstance();
     return 0;
 }

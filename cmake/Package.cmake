@@ -25,7 +25,10 @@ if(TARROW_BUILD_UI)
   # the links open through xdg-open; the details list shows control characters in names
   # as the symbols of U+2400 on, which a font must have; a Wayland session runs the
   # window natively only with Qt's Wayland plugin (else through XWayland).
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  # Qt's private interface (ui/CMakeLists.txt) holds only for the Qt build it came from,
+  # which Debian's Qt names as qt6-base-abi.
+  get_property(_qt_private GLOBAL PROPERTY TARROW_QT_PRIVATE_VERSION)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-base-abi (= ${_qt_private})")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
       "qt6-wayland, xdg-utils, fonts-freefont-ttf | fonts-noto-core")
 endif()

@@ -31,6 +31,12 @@ PACKAGES=(
   fonts-freefont-ttf
   # the application icon as SVG, drawn by the same code as its PNG sizes
   qt6-svg-dev
+  # asking a Wayland compositor for the user's attention: its activation protocol, and
+  # Qt's connection to it (Qt's platform interface is declared in its private headers)
+  libwayland-dev wayland-protocols qt6-base-private-dev
+  # the program end to end on a headless Wayland compositor: sway, its input (wtype) and
+  # screenshots (grim)
+  sway wtype grim
   # the program end to end on a real X server: display, window manager, input, window
   # queries (xprop, xwininfo), screenshots (xwd) and another program's window (xlogo);
   # the installed desktop entry
@@ -41,8 +47,9 @@ PACKAGES=(
   # the system's disk service and authority, which hand the window devices it may not
   # open, run on a private system bus by an end-to-end test
   udisks2 polkitd
-  # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps
-  appstream lintian dpkg-dev
+  # the AppStream metadata and the Debian package: its validators, dpkg-shlibdeps, the
+  # hardening flags (dpkg-buildflags) and their check (hardening-check)
+  appstream lintian dpkg-dev devscripts
   # peers measured by the benchmarks (nlohmann-json: the other JSON parser Debian has)
   fd-find findutils hyperfine nlohmann-json3-dev
   # the cold benchmark's arithmetic and its slow disk (a device-mapper delay target)

@@ -1,5 +1,6 @@
 #include "Foreground.h"
 
+#include "ForegroundPlatform.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -8,7 +9,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
+
 namespace {
+
+// How long the desktop has to grant an activation before it counts as refused: window
+// managers and compositors answer within a few frames.
+constexpr std::chrono::milliseconds kActivationGrace{300};
 
 void RaiseAndActivate(QWidget& wnd) {
     wnd.raise();
@@ -29,29 +36,39 @@ void SetForegroundWindow(QWidget& wnd) {
     });
 }
 
-void BringWindowForward(QWidget& wnd, const std::string& strToken) {
+QWidget* BringWindowForward(QWidget& wnd, const std::string& strToken,
+                            IForegroundPlatform& platform) {
     if (!wnd.isVisible())
         wnd.show();
     if (wnd.isMinimized()) {
-        QApplication::alert(&wnd);
-        return;
+        platform.AskForAttention(wnd);
+        return nullptr;
+    }
+    QWidget* pModal = QApplication::activeModalWidget();
+    QWidget& target = pModal && pModal != &wnd ? *pModal : wnd;
+    if (strToken.empty() && platform.NeedsActivationToken()) {
+        platform.AskForAttention(target);
+        return nullptr;
     }
     // The compositor of a Wayland session grants activation only with the token of the
     // user's action; Qt takes it from the environment when it asks.
     if (!strToken.empty())
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(strToken));
     wnd.raise();
-    QWidget* pModal = QApplication::activeModalWidget();
-    QWidget& target = pModal && pModal != &wnd ? *pModal : wnd;
     if (&target != &wnd)
         target.raise();
     target.activateWindow();
+    return &target;
 }
 
-CActivationListener::CActivationListener() {
+CActivationListener::CActivationListener(std::function<QWidget*()> fnPublished,
+                                         std::unique_ptr<IForegroundPlatform> pPlatform)
+    : m_fnPublished(std::move(fnPublished)), m_pPlatform(std::move(pPlatform)) {
     const int nHandle = GetActivationHandle();
     if (nHandle < 0)
         return;
+    if (!m_pPlatform)
+        m_pPlatform = CreateForegroundPlatform();
     m_pNotifier = std::make_unique<QSocketNotifier>(nHandle, QSocketNotifier::Read);
     connect(m_pNotifier.get(), &QSocketNotifier::activated, this, &CActivationListener::OnRequests);
 }
@@ -60,13 +77,22 @@ CActivationListener::~CActivationListener() = default;
 
 void CActivationListener::OnRequests() {
     while (const auto request = TakeActivationRequest()) {
-        // Only windows that exist already: asking for an id never creates one.
-        for (QWidget* pWnd : QApplication::topLevelWidgets()) {
-            const WId id = pWnd->internalWinId();
-            if (id != 0 && static_cast<std::uint32_t>(id) == request->nWindowId) {
-                BringWindowForward(*pWnd, request->strToken);
-                break;
-            }
-        }
+        // A request names the window by the id read from the slot; one that names
+        // another (a slot left by an earlier window) is not for us. internalWinId, not
+        // winId: asking for an id never creates a window.
+        QWidget* pWnd = m_fnPublished();
+        const WId id = pWnd ? pWnd->internalWinId() : 0;
+        if (id == 0 || static_cast<std::uint32_t>(id) != request->nWindowId)
+            continue;
+        QWidget* pAsked = BringWindowForward(*pWnd, request->strToken, *m_pPlatform);
+        if (!pAsked)
+            continue;
+        // The desktop may still refuse the focus to a program in the background (a
+        // window manager's focus-stealing prevention, a token the compositor does not
+        // take): then the window asks for attention.
+        QTimer::singleShot(kActivationGrace, this, [this, pAsked = QPointer<QWidget>(pAsked)] {
+            if (pAsked && pAsked->isVisible() && !pAsked->isActiveWindow())
+                m_pPlatform->AskForAttention(*pAsked);
+        });
     }
 }

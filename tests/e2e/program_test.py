@@ -16,6 +16,7 @@ import sys
 import time
 
 import sharpness
+import sway
 from harness import HERE, WAIT, Failure, Session, Skip, check, read_log, tagged, wait_for
 
 MAIN_SIZE = (351, 520)      # the main window: its picture and a one-pixel border
@@ -876,10 +877,129 @@ def disk_service_system(s):
         check(s.wait_exit(p, "Close") == 0, "Close ends the program with 0")
 
 
+# ---- a Wayland desktop -------------------------------------------------------------------
+
+WAYLAND_TOKEN = None        # --wayland-token
+# Of the pixels of the window on Wayland at scale 1, the share that may differ from the
+# same window on Xvfb: none should (the same pictures, drawn by the same code).
+SAME_PICTURE_AT_MOST = 0.001
+
+
+def differing(rows_a, rows_b, floor=16):
+    """The share of pixels whose colour differs by more than floor in some channel."""
+    n = differ = 0
+    for a, b in zip(rows_a, rows_b):
+        for i in range(0, min(len(a), len(b)), 3):
+            n += 1
+            if max(abs(a[i + k] - b[i + k]) for k in range(3)) > floor:
+                differ += 1
+    return differ / n if n else 1.0
+
+
+def on_wayland(s, scale):
+    """The program as a Wayland desktop runs it (sway, headless): the main window floats
+    at its fixed size and keeps it, shows the pictures it shows on Xvfb (at scale 2 drawn
+    for the finer pixels), scans by keyboard and opens its details; a later start with
+    a launcher's activation token activates the first window, one without asks for
+    attention (sway marks it urgent)."""
+    if not WAYLAND_TOKEN:
+        raise Skip("no --wayland-token: nothing to hand a later start a token with")
+    # What the pictures are on Xvfb, in the same run.
+    x11 = s.start()
+    _, _, _, reference = s.capture(window_of_size(s, x11, MAIN_SIZE), "xvfb")
+    s.kill(x11)
+
+    with sway.Compositor(s, "1280x800" if scale == 1 else "2560x1600", scale) as w:
+        tree = w.folder("tree")
+        make_tree(tree)
+        first = w.start(TARROW_SCAN_FOLDERS=tree)
+        main = w.view_of_size(APP_ID, MAIN_SIZE)
+        check(main["floating"], "the main window floats: a tiling compositor gives it no tile")
+        # sway 1.7 enlarges the frame it was asked to, and centres the window in it; the
+        # window itself, what the program draws, keeps its size.
+        w.msg("[con_id=%d]" % main["id"], "resize", "set", "700", "900")
+        time.sleep(0.3)
+        size = (lambda r: (r["width"], r["height"]))(w.view(main["id"], APP_ID)["geometry"])
+        check(size == MAIN_SIZE, "after swaymsg resize the window is still %dx%d (%dx%d)"
+              % (*MAIN_SIZE, *size))
+        w.msg("[con_id=%d]" % main["id"], "resize", "set", *map(str, MAIN_SIZE))
+        # Centred, the window may lie half a pixel off where sway's tree says; placed, not.
+        w.msg("[con_id=%d]" % main["id"], "move", "position", "100", "100")
+        main = wait_for(lambda: [v for v in w.views(APP_ID) if v["id"] == main["id"] and
+                                 (v["rect"]["x"], v["rect"]["y"]) == (100, 100)],
+                        "the window at 100,100")[0]
+
+        _, width, height, rows = w.capture(main, "idle")
+        check((width, height) == (scale * MAIN_SIZE[0], scale * MAIN_SIZE[1]),
+              "at scale %d the screenshot has %dx%d pixels" % (scale, width, height))
+        if scale == 1:
+            for what, (x, y, cx, cy) in PICTURE_BOXES.items():
+                inside = lambda rs: [r[3 * (x + 1):3 * (x + 1 + cx)] for r in rs[y + 1:y + 1 + cy]]
+                share = differing(inside(rows), inside(reference))
+                check(share <= SAME_PICTURE_AT_MOST, "the %s is the picture Xvfb shows "
+                      "(%.2f %% of its pixels differ)" % (what, 100 * share))
+        else:
+            sharp = sharpness.luminance(width, height, rows)
+            enlarged = sharpness.double(sharpness.luminance(*MAIN_SIZE, reference))
+            for what, (x, y, cx, cy) in PICTURE_BOXES.items():
+                box = (2 * (x + 1), 2 * (y + 1), 2 * cx, 2 * cy)
+                a, b = sharpness.edge_sharpness(sharp, box), sharpness.edge_sharpness(enlarged, box)
+                check(a >= SHARPER_BY * b and sharpness.finer_than_half(sharp, box) >= FINER_AT_LEAST,
+                      "the %s is drawn for scale 2: %.1f times as sharp as the Xvfb window "
+                      "enlarged, with detail finer than its pixels" % (what, a / b))
+
+        w.keys("Return")  # Start has the keys from the first
+        finish = w.view_of_size(APP_ID, FINISH_SIZE)
+        w.capture(finish, "finish")
+        check(True, "Return scans; the finish window opens")
+        w.keys("Escape")
+        wait_for(lambda: [v["id"] for v in w.views(APP_ID)] == [main["id"]],
+                 "the finish window to close")
+        w.keys("Tab", "Tab", "space")  # Start, Close, Documents' details
+        details = wait_for(lambda: [v for v in w.views(APP_ID) if v["id"] != main["id"]],
+                           "the details window")[0]
+        w.capture(details, "details")
+        check(True, "Tab onto Documents' details and Space open the details window")
+        w.keys("Escape")
+        wait_for(lambda: [v["id"] for v in w.views(APP_ID)] == [main["id"]],
+                 "the details window to close")
+
+        # From a terminal: no token. The first window is on a workspace out of sight.
+        # sway 1.7 answers every activation as focus_on_window_activation says (urgent
+        # unless configured), later versions a token of no user action with urgency.
+        w.msg("workspace", "2")
+        code, err = w.run()
+        check(code == 0, "a second start ends with 0 (%d) %s" % (code, err))
+        wait_for(lambda: w.view(main["id"], APP_ID)["urgent"], "the first window to be urgent")
+        check(first.poll() is None, "without a token the first window asks for attention: "
+              "sway marks it urgent")
+
+        # From a launcher: a token, which sway here honours with the focus.
+        w.msg("workspace", "1")
+        w.msg("focus_on_window_activation", "focus")
+        w.msg("workspace", "2")
+        token = w.tool(WAYLAND_TOKEN).strip()
+        code, err = w.run(XDG_ACTIVATION_TOKEN=token)
+        check(code == 0, "a second start with a token ends with 0 (%d) %s" % (code, err))
+        wait_for(lambda: w.view(main["id"], APP_ID)["focused"], "the first window to be focused")
+        check(first.poll() is None, "with a token the first window is activated")
+
+        w.keys("Escape")
+        check(s.wait_exit(first, "Escape") == 0, "Escape ends the program with 0")
+
+
+def wayland(s):
+    on_wayland(s, 1)
+
+
+def wayland_scale2(s):
+    on_wayland(s, 2)
+
+
 SCENARIOS = {f.__name__: f for f in (single_instance, debug_log, platform_warning, whole_scan,
                                      quick_click, no_display, high_density, screen_reader,
                                      user_locale, keyboard_focus, disk_service,
-                                     disk_service_system)}
+                                     disk_service_system, wayland, wayland_scale2)}
 
 SKIPPED = 77  # what ctest is told counts as skipped
 
@@ -890,11 +1010,13 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--app-id", required=True)
     parser.add_argument("--udisks-stand-in")
+    parser.add_argument("--wayland-token")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
-    global APP_ID, UDISKS_STAND_IN
+    global APP_ID, UDISKS_STAND_IN, WAYLAND_TOKEN
     APP_ID = args.app_id
     UDISKS_STAND_IN = args.udisks_stand_in
+    WAYLAND_TOKEN = args.wayland_token
     scenario = SCENARIOS[args.scenario]
     result = 0
     with Session(args.tarrow, args.out, args.scenario,
