@@ -7,9 +7,10 @@
 # Always: the package holds the programs and the desktop files under /usr, owned by root;
 # its dependencies were computed (the Qt and C libraries the programs link); both
 # programs are hardened; lintian finds no error. With --install, only as root on a
-# machine that can be thrown away (CI): apt-get installs it with what it depends on, tarrow-scan --version runs and the window
-# opens from /usr/bin on Xvfb; then the package and every package the installation
-# brought are purged, and no file of it may be left.
+# machine that can be thrown away (CI): apt-get installs it with what it depends on,
+# tarrow-scan --version runs and the window opens from /usr/bin on Xvfb; then the
+# package and every package the installation brought are purged, and no file of it may
+# be left.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "$1" && pwd)"
