@@ -40,6 +40,16 @@ def check(condition, what):
     print("ok -", what, flush=True)
 
 
+def run_to_end(p, args, timeout=WAIT):
+    """Waits for a started tarrow to end; answers (exit code, stderr text)."""
+    try:
+        _, err = p.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        raise Failure("tarrow %s did not end" % " ".join(args))
+    return p.returncode, err.decode(errors="replace")
+
+
 def wait_for(fn, what, timeout=WAIT, interval=0.05):
     """Polls fn until it answers something true, and answers that."""
     end = time.monotonic() + timeout
@@ -222,13 +232,7 @@ class Session:
 
     def run(self, *args, timeout=WAIT, **env):
         """Starts tarrow and waits for it to end; answers (exit code, stderr text)."""
-        p = self.start(*args, **env)
-        try:
-            _, err = p.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            raise Failure("tarrow %s did not end" % " ".join(args))
-        return p.returncode, err.decode(errors="replace")
+        return run_to_end(self.start(*args, **env), args, timeout)
 
     def wait_exit(self, p, what, timeout=WAIT):
         try:

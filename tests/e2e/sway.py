@@ -16,7 +16,7 @@ import subprocess
 import tempfile
 import time
 
-from harness import WAIT, Failure, Skip, png, wait_for
+from harness import WAIT, Failure, Skip, png, run_to_end, wait_for
 
 NOBODY = 65534
 TOOLS = ("sway", "swaymsg", "grim", "wtype")
@@ -155,13 +155,7 @@ class Compositor:
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def run(self, *args, **env):
-        p = self.start(*args, **env)
-        try:
-            _, err = p.communicate(timeout=WAIT)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            raise Failure("tarrow %s did not end" % " ".join(args))
-        return p.returncode, err.decode(errors="replace")
+        return run_to_end(self.start(*args, **env), args)
 
     def keys(self, *keys):
         """Types keys into the focused window, one press and release each."""
