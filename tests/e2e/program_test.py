@@ -929,24 +929,41 @@ def on_wayland(s, scale):
                                  (v["rect"]["x"], v["rect"]["y"]) == (100, 100)],
                         "the window at 100,100")[0]
 
-        _, width, height, rows = w.capture(main, "idle")
+        def pictures(width, height, rows):
+            """(holds, text) of each picture box against the same box on Xvfb."""
+            found = []
+            if scale == 1:
+                for what, (x, y, cx, cy) in PICTURE_BOXES.items():
+                    inside = lambda rs: [r[3 * (x + 1):3 * (x + 1 + cx)]
+                                         for r in rs[y + 1:y + 1 + cy]]
+                    share = differing(inside(rows), inside(reference))
+                    found.append((share <= SAME_PICTURE_AT_MOST, "the %s is the picture Xvfb "
+                                  "shows (%.2f %% of its pixels differ)" % (what, 100 * share)))
+            else:
+                sharp = sharpness.luminance(width, height, rows)
+                enlarged = sharpness.double(sharpness.luminance(*MAIN_SIZE, reference))
+                for what, (x, y, cx, cy) in PICTURE_BOXES.items():
+                    box = (2 * (x + 1), 2 * (y + 1), 2 * cx, 2 * cy)
+                    a = sharpness.edge_sharpness(sharp, box)
+                    b = sharpness.edge_sharpness(enlarged, box)
+                    found.append((a >= SHARPER_BY * b and
+                                  sharpness.finer_than_half(sharp, box) >= FINER_AT_LEAST,
+                                  "the %s is drawn for scale 2: %.1f times as sharp as the "
+                                  "Xvfb window enlarged, with detail finer than its pixels"
+                                  % (what, a / b)))
+            return found
+
+        # A loaded machine may show the output's frames before the window's first paint.
+        deadline = time.monotonic() + WAIT
+        while True:
+            _, width, height, rows = w.capture(main, "idle")
+            found = pictures(width, height, rows)
+            if all(holds for holds, _ in found) or time.monotonic() > deadline:
+                break
         check((width, height) == (scale * MAIN_SIZE[0], scale * MAIN_SIZE[1]),
               "at scale %d the screenshot has %dx%d pixels" % (scale, width, height))
-        if scale == 1:
-            for what, (x, y, cx, cy) in PICTURE_BOXES.items():
-                inside = lambda rs: [r[3 * (x + 1):3 * (x + 1 + cx)] for r in rs[y + 1:y + 1 + cy]]
-                share = differing(inside(rows), inside(reference))
-                check(share <= SAME_PICTURE_AT_MOST, "the %s is the picture Xvfb shows "
-                      "(%.2f %% of its pixels differ)" % (what, 100 * share))
-        else:
-            sharp = sharpness.luminance(width, height, rows)
-            enlarged = sharpness.double(sharpness.luminance(*MAIN_SIZE, reference))
-            for what, (x, y, cx, cy) in PICTURE_BOXES.items():
-                box = (2 * (x + 1), 2 * (y + 1), 2 * cx, 2 * cy)
-                a, b = sharpness.edge_sharpness(sharp, box), sharpness.edge_sharpness(enlarged, box)
-                check(a >= SHARPER_BY * b and sharpness.finer_than_half(sharp, box) >= FINER_AT_LEAST,
-                      "the %s is drawn for scale 2: %.1f times as sharp as the Xvfb window "
-                      "enlarged, with detail finer than its pixels" % (what, a / b))
+        for holds, text in found:
+            check(holds, text)
 
         w.keys("Return")  # Start has the keys from the first
         finish = w.view_of_size(APP_ID, FINISH_SIZE)
