@@ -114,26 +114,20 @@ class Compositor:
     # ---- processes ----------------------------------------------------------------------
 
     def env(self, **extra):
-        env = self.s.env(DISPLAY=None, HOME=self.home, TMPDIR=self.tmp,
-                         XDG_RUNTIME_DIR=self.runtime, WLR_BACKENDS="headless",
-                         WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman",
-                         QT_QPA_PLATFORM="wayland")
-        # A sanitized build still checks every access here, but not leaks: Qt's Wayland
-        # plugin leaves objects of its connection, and a buffer of a library it has
-        # unloaded by then, to the end of the process, which no suppression can name.
-        # The same program is checked for leaks on X.
-        env["ASAN_OPTIONS"] = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"),
-                                                     "detect_leaks=0"]))
+        own = dict(DISPLAY=None, HOME=self.home, TMPDIR=self.tmp, XDG_RUNTIME_DIR=self.runtime,
+                   WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman",
+                   QT_QPA_PLATFORM="wayland",
+                   # A sanitized build still checks every access here, but not leaks: Qt's
+                   # Wayland plugin leaves objects of its connection, and a buffer of a
+                   # library it has unloaded by then, to the end of the process, which no
+                   # suppression can name. The same program is checked for leaks on X.
+                   ASAN_OPTIONS=":".join(filter(None, [os.environ.get("ASAN_OPTIONS"),
+                                                       "detect_leaks=0"])))
         if getattr(self, "display", None):
-            env["WAYLAND_DISPLAY"] = self.display
+            own["WAYLAND_DISPLAY"] = self.display
         if self.sock:
-            env["SWAYSOCK"] = self.sock
-        for key, value in extra.items():
-            if value is None:
-                env.pop(key, None)
-            else:
-                env[key] = value
-        return env
+            own["SWAYSOCK"] = self.sock
+        return self.s.env(**{**own, **extra})
 
     def _as_user(self, args):
         if not self.as_nobody:
