@@ -143,11 +143,12 @@ void WriteOptionHelp(std::ostream& o, const OptionEntry& option, const std::stri
                      const std::string& strLog) {
     constexpr std::size_t kTextColumn = 14;
     std::string strHelp = option.pszHelp;
-    for (const auto& [strKey, strValue] :
-         {std::pair<std::string, const std::string&>{"{folder}", strFolder}, {"{log}", strLog}}) {
+    const auto replace = [&strHelp](std::string_view strKey, const std::string& strValue) {
         if (const std::size_t n = strHelp.find(strKey); n != std::string::npos)
             strHelp.replace(n, strKey.size(), strValue);
-    }
+    };
+    replace("{folder}", strFolder);
+    replace("{log}", strLog);
     const std::string strLabel =
         std::string("  --") + option.pszName + (option.pszValue ? option.pszValue : "");
     o << strLabel;
